@@ -1,0 +1,79 @@
+#include "config/config_validation.h"
+
+#include "config/deployment.h"
+#include "config/endpoint_rules.h"
+#include "foundation/error.h"
+#include "foundation/text.h"
+#include "install/path_rules.h"
+
+#include <string>
+
+namespace launcher {
+namespace {
+
+using nlohmann::json;
+
+void checkPlatform(const json& document) {
+    // Each member is read only if the one before it matched.
+    const bool matches = document.value("authenticationMode", std::string()) == requiredAuthenticationMode &&
+                         document.value("sdkName", std::string()) == requiredSdkName &&
+                         document.value("platId", 0) == requiredPlatId;
+    if (!matches) throw Error("当前启动器配置不适用于 PCtalvoSDK。");
+}
+
+void checkLoginEndpoint(const LauncherConfig& config) {
+    const std::wstring url = loginProxyUrl(config);
+    const std::string method = config.document.value("loginRequestMethod", std::string("GET"));
+    // The configured address carries no query of its own: the login request adds one.
+    const bool valid = isAllowedEndpoint(url, EndpointPurpose::login) && url.find_first_of(L"?#") == std::wstring::npos &&
+                       (method == "GET" || method == "POST");
+    if (!valid) throw Error("登录接口配置无效。");
+}
+
+bool isHexDigest(const std::string& digest) {
+    return digest.size() == 64 &&
+           digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
+
+void checkPackage(const json& package) {
+    const std::wstring downloadUrl = multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8);
+    const std::string digest = package.value("sha256", std::string());
+    if (!isAllowedEndpoint(downloadUrl, EndpointPurpose::download)) throw Error("客户端下载地址无效。");
+
+    // Only HTTPS may omit the digest: it is what protects a plain-HTTP download.
+    const bool digestValid = digest.empty() ? !downloadUrl.starts_with(L"http://") : isHexDigest(digest);
+    if (!digestValid) throw Error("客户端安装包 SHA256 配置无效。");
+
+    // Whole non-negative numbers only: -1, 1.5, 1e9 and "100" are all refused.
+    const json& maxDownload = package.at("maxDownloadBytes");
+    if (!maxDownload.is_number_unsigned()) throw Error("安装包大小限制无效。");
+    const json& maxExtract = package.at("maxExtractBytes");
+    if (!maxExtract.is_number_unsigned()) throw Error("安装包大小限制无效。");
+    if (maxDownload.get<std::uint64_t>() == 0 || maxExtract.get<std::uint64_t>() == 0)
+        throw Error("安装包大小限制无效。");
+}
+
+void checkInstallDirectory(const LauncherConfig& config, const std::filesystem::path& directory) {
+    const std::wstring lowerDirectory = toLowerCase(directory.native());
+    const std::wstring lowerBase = toLowerCase(config.baseDirectory.native());
+    const bool isRoot = directory == directory.root_path();
+    const bool isBase = lowerDirectory == lowerBase;
+    const bool isAncestorOfBase = lowerBase.starts_with(lowerDirectory + L'\\');
+    if (isRoot || isBase || isAncestorOfBase) throw Error("请使用独立的游戏安装子目录。");
+}
+
+} // namespace
+
+void validateLauncherConfig(const LauncherConfig& config) {
+    const json& document = config.document;
+    checkPlatform(document);
+    checkLoginEndpoint(config);
+    const json& package = document.at("clientPackage");
+    checkPackage(package);
+
+    const std::filesystem::path directory = installDirectory(config);
+    checkInstallDirectory(config, directory);
+    resolvePackagePath(directory, multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
+}
+
+} // namespace launcher

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string_view>
+
+namespace launcher {
+
+enum class EndpointPurpose { login, download };
+
+// Whether the launcher may contact `url` for `purpose`. HTTPS may go anywhere; plain HTTP only to
+// the LAN login proxy (login) or under the package path on the package server (download). URLs
+// with credentials, a fragment or control characters are refused. Never throws; any thread.
+bool isAllowedEndpoint(std::wstring_view url, EndpointPurpose purpose) noexcept;
+
+} // namespace launcher

@@ -1,0 +1,50 @@
+#include "config/launcher_config.h"
+
+#include "config/config_upgrade.h"
+#include "foundation/error.h"
+#include "foundation/file_io.h"
+#include "foundation/path_normal.h"
+#include "foundation/resources.h"
+#include "foundation/text.h"
+
+namespace launcher {
+
+using nlohmann::json;
+
+LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirectory) {
+    const json builtIn = json::parse(loadResourceBytes(builtinConfigResourceId));
+    LauncherConfig config{builtIn, normalizedAbsolutePath(executableDirectory)};
+
+    const std::filesystem::path file = config.baseDirectory / configFileName;
+    if (!std::filesystem::exists(file)) return config;
+
+    config.document = json::parse(readFileLimited(file, maxConfigFileBytes));
+    if (!config.document.is_object()) throw Error("启动器配置文件无效。");
+
+    if (upgradeConfigDocument(config.document, builtIn)) saveLauncherConfig(config);
+    return config;
+}
+
+std::string serializeConfigDocument(const json& document) {
+    // Objects keep their members in key order, so the file lists them alphabetically.
+    return document.dump(2, ' ', false, json::error_handler_t::strict);
+}
+
+void saveLauncherConfig(const LauncherConfig& config) {
+    writeFileAtomically(config.baseDirectory / configFileName, serializeConfigDocument(config.document));
+}
+
+std::wstring loginProxyUrl(const LauncherConfig& config) {
+    return multiByteToUtf16(config.document.at("loginProxyUrl").get<std::string>(), codePageUtf8);
+}
+
+std::filesystem::path resolveConfiguredPath(const LauncherConfig& config, const std::string& utf8Path) {
+    const std::filesystem::path path{multiByteToUtf16(utf8Path, codePageUtf8)};
+    return normalizedAbsolutePath(path.is_absolute() ? path : config.baseDirectory / path);
+}
+
+std::filesystem::path installDirectory(const LauncherConfig& config) {
+    return resolveConfiguredPath(config, config.document.at("clientPackage").at("installDirectory").get<std::string>());
+}
+
+} // namespace launcher

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace launcher {
+
+// Reads a whole file of at most `maxBytes` bytes. A missing or unreadable-size file raises the
+// platform's filesystem_error; a larger file Error("文件过大。") before it is opened; a failed
+// open or short read Error("无法读取文件。").
+std::string readFileLimited(const std::filesystem::path& path, std::uint64_t maxBytes);
+
+// Replaces `target` with `bytes` so that a reader, a crash or a power cut sees either the old
+// content or the complete new one. On failure the target is untouched and no temporary file is
+// left behind. Throws Error("无法写入文件，请检查目录权限和磁盘空间。") when the new content cannot
+// be written, Error("无法保存文件，请检查目录权限。") when it cannot replace the target.
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+} // namespace launcher

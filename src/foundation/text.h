@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace launcher {
+
+inline constexpr unsigned codePageUtf8 = 65001;
+inline constexpr unsigned codePageGbk = 936;
+
+// Strict conversions: invalid input throws Error("文本编码无效。"); nothing is ever replaced.
+std::string utf16ToUtf8(std::wstring_view text);
+std::wstring multiByteToUtf16(std::string_view bytes, unsigned codePage);
+
+// Locale-independent lower-casing of every UTF-16 unit; the length never changes.
+std::wstring toLowerCase(std::wstring_view text);
+
+// Removes leading and trailing spaces, tabs, CRs and LFs, and no other white space.
+std::wstring trimWhitespace(std::wstring_view text);
+
+// UTF-8 percent-encoding for query values: unreserved characters stay, every other byte is
+// %XX in upper case (a space is %20, never "+").
+std::string percentEncode(std::wstring_view text);
+
+} // namespace launcher

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <utility>
+
+namespace launcher {
+
+// One owner for one platform handle. Move-only; reset() and the destructor close the handle and
+// leave GetLastError() as it was, so a failure can still be examined after cleanup.
+template <class Traits>
+class Unique {
+public:
+    using Handle = typename Traits::Handle;
+
+    Unique() = default;
+    explicit Unique(Handle handle) noexcept : handle_(handle) {}
+    Unique(Unique&& other) noexcept : handle_(other.release()) {}
+    Unique& operator=(Unique&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    Unique(const Unique&) = delete;
+    Unique& operator=(const Unique&) = delete;
+    ~Unique() { reset(); }
+
+    Handle get() const noexcept { return handle_; }
+    explicit operator bool() const noexcept { return Traits::valid(handle_); }
+
+    void reset(Handle handle = Traits::none()) noexcept {
+        if (handle_ == handle) return;
+        if (Traits::valid(handle_)) {
+            const DWORD lastError = ::GetLastError();
+            Traits::close(handle_);
+            ::SetLastError(lastError);
+        }
+        handle_ = handle;
+    }
+
+    [[nodiscard]] Handle release() noexcept { return std::exchange(handle_, Traits::none()); }
+
+private:
+    Handle handle_ = Traits::none();
+};
+
+struct FileHandleTraits {
+    using Handle = HANDLE;
+    static Handle none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool valid(Handle h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+// Threads, processes, events and other kernel objects whose "no handle" value is null.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void close(Handle h) noexcept { ::CloseHandle(h); }
+};
+
+struct FindHandleTraits {
+    using Handle = HANDLE;
+    static Handle none() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool valid(Handle h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+    static void close(Handle h) noexcept { ::FindClose(h); }
+};
+
+struct WinHttpHandleTraits {
+    using Handle = HINTERNET;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
+};
+
+using UniqueFile = Unique<FileHandleTraits>;
+using UniqueKernelHandle = Unique<KernelHandleTraits>;
+using UniqueFind = Unique<FindHandleTraits>;
+using UniqueWinHttp = Unique<WinHttpHandleTraits>;
+
+// Runs a callable when the scope ends, on every path. For cleanup that is not a handle.
+template <class F>
+class ScopeExit {
+public:
+    explicit ScopeExit(F f) noexcept : f_(std::move(f)) {}
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+    ~ScopeExit() { f_(); }
+
+private:
+    F f_;
+};
+
+} // namespace launcher

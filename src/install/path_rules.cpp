@@ -1,0 +1,58 @@
+#include "install/path_rules.h"
+
+#include "foundation/error.h"
+#include "foundation/path_normal.h"
+#include "foundation/text.h"
+
+#include <algorithm>
+#include <string>
+
+namespace launcher {
+namespace {
+
+bool isUnsafeSegment(std::wstring_view segment) {
+    if (segment == L"." || segment == L"..") return true;
+    // Windows drops a trailing dot or space, so "a." and "a" would name the same file.
+    if (segment.back() == L'.' || segment.back() == L' ') return true;
+    return std::ranges::any_of(segment, [](wchar_t c) {
+        return c < 0x20 || c == 0x7F || std::wstring_view(L"<>\"|?*").find(c) != std::wstring_view::npos;
+    });
+}
+
+bool isReservedDeviceName(std::wstring_view segment) {
+    // "CON", "con.txt" and "Aux.tar.gz" all open the device, whatever follows the first dot.
+    const std::wstring stem = toLowerCase(segment.substr(0, segment.find(L'.')));
+    if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul") return true;
+    return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) && stem[3] >= L'0' &&
+           stem[3] <= L'9';
+}
+
+} // namespace
+
+std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath) {
+    std::wstring relative(relativePath);
+    std::ranges::replace(relative, L'\\', L'/');
+    if (relative.empty() || relative.front() == L'/' || relative.find(L':') != std::wstring::npos ||
+        relative.find(L'\0') != std::wstring::npos)
+        throw Error("安装包文件路径无效。");
+
+    const std::filesystem::path absoluteBase = normalizedAbsolutePath(base);
+    std::filesystem::path result = absoluteBase;
+    std::size_t start = 0;
+    while (start <= relative.size()) {
+        const std::size_t end = std::min(relative.find(L'/', start), relative.size());
+        const std::wstring_view segment = std::wstring_view(relative).substr(start, end - start);
+        start = end + 1;
+        if (segment.empty()) continue;
+        if (isUnsafeSegment(segment)) throw Error("安装包包含不安全的文件路径。");
+        if (isReservedDeviceName(segment)) throw Error("安装包包含保留文件名。");
+        if (toLowerCase(segment) == installedMarkerName) throw Error("安装包包含保留的安装标记。");
+        result /= segment;
+    }
+
+    if (result.native().size() > maxInstalledPathLength || result == absoluteBase)
+        throw Error("安装路径过长或无效，请选择较短的安装目录。");
+    return result;
+}
+
+} // namespace launcher

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace launcher {
+
+inline constexpr std::size_t maxInstalledPathLength = 240;
+inline constexpr std::wstring_view installedMarkerName = L".launcher-installed.json";
+
+// Resolves a relative path from outside (archive entry, configured executable, marker entry) to
+// an absolute path strictly below `base`, or throws Error with the rule it broke. Backslashes
+// count as slashes; empty segments are skipped. Pure apart from making `base` absolute.
+std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath);
+
+} // namespace launcher
