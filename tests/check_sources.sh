@@ -1,2 +1,30 @@
 #!/usr/bin/env bash
-exit 0
+# Mechanical rules of the code base: every handle is closed by its one owner in
+# foundation/unique_handle.h, and every file is formatted with the repository's .clang-format.
+set -uo pipefail
+root=${1:?usage: check_sources.sh SOURCE_DIR}
+cd "$root" || exit 1
+status=0
+
+mapfile -t files < <(git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' 'benchmarks/*.cpp' 2>/dev/null ||
+    find src tests benchmarks -name '*.h' -o -name '*.cpp')
+
+raw=$(grep -nE '(^|[^A-Za-z_:])(::)?(CloseHandle|FindClose|WinHttpCloseHandle|RegCloseKey|DeleteObject|DeleteDC|LocalFree)\(' \
+    "${files[@]}" | grep -v '^src/foundation/unique_handle.h:')
+if [ -n "$raw" ]; then
+    echo "Handles must be released by their owner in src/foundation/unique_handle.h:"
+    echo "$raw"
+    status=1
+fi
+
+if command -v clang-format >/dev/null; then
+    if ! clang-format --dry-run --Werror "${files[@]}" 2>/tmp/clang-format.$$; then
+        echo "Not formatted with .clang-format (run clang-format -i on these):"
+        grep -E '^[^ ]+:[0-9]+:[0-9]+: error' /tmp/clang-format.$$ | cut -d: -f1 | sort -u
+        status=1
+    fi
+    rm -f /tmp/clang-format.$$
+else
+    echo "clang-format is not installed: formatting not checked"
+fi
+exit $status

@@ -43,8 +43,10 @@ bool upgradeLoginAddress(json& document, const json& builtIn) {
 }
 
 bool isOutdatedPackage(const json& package) {
-    const std::wstring digest = toLowerCase(multiByteToUtf16(package.value("sha256", std::string()), codePageUtf8));
-    const bool superseded = std::ranges::find(supersededPackageDigests, digest) != supersededPackageDigests.end();
+    const std::wstring digest =
+        toLowerCase(multiByteToUtf16(package.value("sha256", std::string()), codePageUtf8));
+    const bool superseded =
+        std::ranges::find(supersededPackageDigests, digest) != supersededPackageDigests.end();
 
     const std::string downloadUrl = package.value("downloadUrl", std::string());
     const bool legacyAddress = downloadUrl.substr(0, downloadUrl.find('?')) == legacyPackageUrl();
@@ -59,7 +61,8 @@ bool upgradeClientPackage(json& document, const json& builtIn) {
     json& package = document["clientPackage"];
     if (!isOutdatedPackage(package)) return false;
     const json& builtInPackage = builtIn.at("clientPackage");
-    for (const char* key : {"downloadUrl", "sha256", "version", "executablePath"}) package[key] = builtInPackage.at(key);
+    for (const char* key : {"downloadUrl", "sha256", "version", "executablePath"})
+        package[key] = builtInPackage.at(key);
     return true;
 }
 

@@ -25,18 +25,19 @@ void checkLoginEndpoint(const LauncherConfig& config) {
     const std::wstring url = loginProxyUrl(config);
     const std::string method = config.document.value("loginRequestMethod", std::string("GET"));
     // The configured address carries no query of its own: the login request adds one.
-    const bool valid = isAllowedEndpoint(url, EndpointPurpose::login) && url.find_first_of(L"?#") == std::wstring::npos &&
+    const bool valid = isAllowedEndpoint(url, EndpointPurpose::login) &&
+                       url.find_first_of(L"?#") == std::wstring::npos &&
                        (method == "GET" || method == "POST");
     if (!valid) throw Error("登录接口配置无效。");
 }
 
 bool isHexDigest(const std::string& digest) {
-    return digest.size() == 64 &&
-           digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+    return digest.size() == 64 && digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
 }
 
 void checkPackage(const json& package) {
-    const std::wstring downloadUrl = multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8);
+    const std::wstring downloadUrl =
+        multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8);
     const std::string digest = package.value("sha256", std::string());
     if (!isAllowedEndpoint(downloadUrl, EndpointPurpose::download)) throw Error("客户端下载地址无效。");
 
@@ -73,7 +74,8 @@ void validateLauncherConfig(const LauncherConfig& config) {
 
     const std::filesystem::path directory = installDirectory(config);
     checkInstallDirectory(config, directory);
-    resolvePackagePath(directory, multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
+    resolvePackagePath(directory,
+                       multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
 }
 
 } // namespace launcher

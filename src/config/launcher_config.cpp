@@ -44,7 +44,8 @@ std::filesystem::path resolveConfiguredPath(const LauncherConfig& config, const 
 }
 
 std::filesystem::path installDirectory(const LauncherConfig& config) {
-    return resolveConfiguredPath(config, config.document.at("clientPackage").at("installDirectory").get<std::string>());
+    return resolveConfiguredPath(
+        config, config.document.at("clientPackage").at("installDirectory").get<std::string>());
 }
 
 } // namespace launcher

@@ -27,7 +27,8 @@ UrlParts crackUrl(std::wstring_view url) {
     components.dwUrlPathLength = static_cast<DWORD>(-1);
     components.dwExtraInfoLength = static_cast<DWORD>(-1);
     if (!::WinHttpCrackUrl(buffer.c_str(), static_cast<DWORD>(buffer.size()), 0, &components)) {
-        if (::GetLastError() == ERROR_WINHTTP_UNRECOGNIZED_SCHEME) throw Error("网络地址必须使用 HTTP 或 HTTPS。");
+        if (::GetLastError() == ERROR_WINHTTP_UNRECOGNIZED_SCHEME)
+            throw Error("网络地址必须使用 HTTP 或 HTTPS。");
         throw Error("网络地址无效。");
     }
     if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS)

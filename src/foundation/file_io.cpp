@@ -15,8 +15,8 @@ namespace {
 constexpr DWORD maxChunk = 1u << 30;
 
 void writeAndFlush(const std::filesystem::path& path, std::string_view bytes) {
-    UniqueFile file{::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr)};
+    UniqueFile file{::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file) throw Error("无法写入文件，请检查目录权限和磁盘空间。");
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), maxChunk));
@@ -36,8 +36,9 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
     const std::uintmax_t size = std::filesystem::file_size(path);
     if (size > maxBytes) throw Error("文件过大。");
 
-    UniqueFile file{::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    UniqueFile file{::CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file) throw Error("无法读取文件。");
 
     std::string bytes(static_cast<std::size_t>(size), '\0');
@@ -53,10 +54,12 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 }
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
-    const std::filesystem::path temporary = target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
+    const std::filesystem::path temporary =
+        target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
     try {
         writeAndFlush(temporary, bytes);
-        if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (!::MoveFileExW(temporary.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             throw Error("无法保存文件，请检查目录权限。");
     } catch (...) {
         ::DeleteFileW(temporary.c_str());

@@ -9,7 +9,9 @@
 namespace launcher {
 namespace {
 
-[[noreturn]] void throwInvalidText() { throw Error("文本编码无效。"); }
+[[noreturn]] void throwInvalidText() {
+    throw Error("文本编码无效。");
+}
 
 int checkedLength(std::size_t size) {
     if (size > static_cast<std::size_t>(INT_MAX)) throwInvalidText();
@@ -21,12 +23,12 @@ int checkedLength(std::size_t size) {
 std::string utf16ToUtf8(std::wstring_view text) {
     if (text.empty()) return {};
     const int inLength = checkedLength(text.size());
-    const int needed =
-        ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength, nullptr, 0, nullptr, nullptr);
+    const int needed = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength, nullptr, 0,
+                                             nullptr, nullptr);
     if (needed <= 0) throwInvalidText();
     std::string result(static_cast<std::size_t>(needed), '\0');
-    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength, result.data(), needed, nullptr,
-                              nullptr) != needed)
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength, result.data(), needed,
+                              nullptr, nullptr) != needed)
         throwInvalidText();
     return result;
 }
@@ -34,11 +36,12 @@ std::string utf16ToUtf8(std::wstring_view text) {
 std::wstring multiByteToUtf16(std::string_view bytes, unsigned codePage) {
     if (bytes.empty()) return {};
     const int inLength = checkedLength(bytes.size());
-    const int needed = ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, nullptr, 0);
+    const int needed =
+        ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, nullptr, 0);
     if (needed <= 0) throwInvalidText();
     std::wstring result(static_cast<std::size_t>(needed), L'\0');
-    if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, result.data(), needed) !=
-        needed)
+    if (::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, bytes.data(), inLength, result.data(),
+                              needed) != needed)
         throwInvalidText();
     return result;
 }

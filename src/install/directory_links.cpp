@@ -15,7 +15,9 @@ bool isReparsePoint(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-bool isDirectory(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+bool isDirectory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
 
 // Calls `visit` with each entry of `directory` (without "." and ".."), using the attributes the
 // listing itself reports, so no link is ever opened or followed. Returns false if the directory
@@ -24,7 +26,8 @@ bool forEachEntry(const std::filesystem::path& directory,
                   const std::function<bool(const std::filesystem::path&, DWORD attributes)>& visit) {
     WIN32_FIND_DATAW entry{};
     const std::wstring pattern = (directory / L"*").native();
-    UniqueFind find{::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0)};
+    UniqueFind find{
+        ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0)};
     if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
         const std::wstring_view name = entry.cFileName;
@@ -50,7 +53,8 @@ bool removeContents(const std::filesystem::path& directory) {
         if (isDirectory(attributes)) {
             if (!removeContents(path) || !::RemoveDirectoryW(path.c_str())) complete = false;
         } else {
-            if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (attributes & FILE_ATTRIBUTE_READONLY)
+                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (!::DeleteFileW(path.c_str())) complete = false;
         }
         return true;
@@ -70,11 +74,13 @@ void rejectDirectoryLinks(const std::filesystem::path& path) {
     }
 }
 
-void removeTreeSafely(const std::filesystem::path& target, const std::filesystem::path& expectedParent) noexcept {
+void removeTreeSafely(const std::filesystem::path& target,
+                      const std::filesystem::path& expectedParent) noexcept {
     try {
         const std::filesystem::path directory = normalizedAbsolutePath(target);
         const std::filesystem::path parent = normalizedAbsolutePath(expectedParent);
-        if (!samePathIgnoringCase(directory.parent_path(), parent) || samePathIgnoringCase(directory, parent)) return;
+        if (!samePathIgnoringCase(directory.parent_path(), parent) || samePathIgnoringCase(directory, parent))
+            return;
         rejectDirectoryLinks(directory);
 
         const DWORD attributes = ::GetFileAttributesW(directory.c_str());

@@ -11,6 +11,7 @@ void rejectDirectoryLinks(const std::filesystem::path& path);
 // Deletes `target` and everything below it, but only if it sits directly in `expectedParent`
 // and neither it, an ancestor nor anything below it is a reparse point. Never follows a link and
 // never reports failure: whatever cannot be removed stays.
-void removeTreeSafely(const std::filesystem::path& target, const std::filesystem::path& expectedParent) noexcept;
+void removeTreeSafely(const std::filesystem::path& target,
+                      const std::filesystem::path& expectedParent) noexcept;
 
 } // namespace launcher

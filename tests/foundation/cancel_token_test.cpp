@@ -30,8 +30,8 @@ protected:
     }
 
     UniqueWinHttp openRequest() {
-        UniqueWinHttp request{::WinHttpOpenRequest(connection_.get(), L"GET", L"/", nullptr, WINHTTP_NO_REFERER,
-                                                   WINHTTP_DEFAULT_ACCEPT_TYPES, 0)};
+        UniqueWinHttp request{::WinHttpOpenRequest(connection_.get(), L"GET", L"/", nullptr,
+                                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0)};
         EXPECT_TRUE(request);
         ::WinHttpSetStatusCallback(request.get(), countClosing, WINHTTP_CALLBACK_FLAG_HANDLES, 0);
         return request;
@@ -39,7 +39,8 @@ protected:
 
     // Closing is reported asynchronously on some stacks; give it a moment.
     int closedSoon(int expected) {
-        for (int i = 0; i < 25 && closedRequests.load() < expected; ++i) ::Sleep(10);
+        for (int i = 0; i < 25 && closedRequests.load() < expected; ++i)
+            ::Sleep(10);
         ::Sleep(20);
         return closedRequests.load();
     }

@@ -62,13 +62,15 @@ TEST(WriteFileAtomically, CreatesAndReplacesWithExactBytesAndNoLeftovers) {
 
 TEST(WriteFileAtomically, ReadOnlyTargetStaysUntouchedAndNoTemporaryFileRemains) {
     if (testing::runningUnderWine())
-        GTEST_SKIP() << "Wine's MoveFileExW replaces a read-only file, which Windows refuses; the failure path "
-                        "itself is covered by TargetHeldOpenByAnotherProgramStaysUntouched";
+        GTEST_SKIP()
+            << "Wine's MoveFileExW replaces a read-only file, which Windows refuses; the failure path "
+               "itself is covered by TargetHeldOpenByAnotherProgramStaysUntouched";
     TempDir dir;
     const auto target = dir / L"credentials.bin";
     writeBytes(target, "old content");
     ASSERT_TRUE(::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new content"); }), "无法保存文件，请检查目录权限。");
+    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new content"); }),
+              "无法保存文件，请检查目录权限。");
     EXPECT_EQ(readBytes(target), "old content");
     EXPECT_EQ(listNames(dir.path()), std::vector<std::wstring>{L"credentials.bin"});
 }
@@ -77,7 +79,8 @@ TEST(WriteFileAtomically, TargetHeldOpenByAnotherProgramStaysUntouched) {
     TempDir dir;
     const auto target = dir / L"marker.json";
     writeBytes(target, "old");
-    UniqueFile holder{::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    UniqueFile holder{
+        ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
     ASSERT_TRUE(holder);
     EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new"); }), "无法保存文件，请检查目录权限。");
     holder.reset();

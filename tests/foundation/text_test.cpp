@@ -23,7 +23,8 @@ TEST(TextConversion, RefusesInvalidTextInsteadOfSubstituting) {
     EXPECT_EQ(failureOf([] { utf16ToUtf8(std::wstring(L"ab") + wchar_t(0xDC00)); }), "文本编码无效。");
     EXPECT_EQ(failureOf([] { multiByteToUtf16("\xC3", codePageUtf8); }), "文本编码无效。");
     EXPECT_EQ(failureOf([] { multiByteToUtf16("ok\x80", codePageUtf8); }), "文本编码无效。");
-    EXPECT_EQ(failureOf([] { multiByteToUtf16("\xC0\xAF", codePageUtf8); }), "文本编码无效。"); // overlong "/"
+    EXPECT_EQ(failureOf([] { multiByteToUtf16("\xC0\xAF", codePageUtf8); }),
+              "文本编码无效。"); // overlong "/"
 }
 
 TEST(TextConversion, DecodesGbkArchiveNames) {

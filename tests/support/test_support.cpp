@@ -63,7 +63,11 @@ bool runningUnderWine() {
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-std::wstring wide(std::string_view utf8) { return multiByteToUtf16(utf8, codePageUtf8); }
-std::string narrow(std::wstring_view utf16) { return utf16ToUtf8(utf16); }
+std::wstring wide(std::string_view utf8) {
+    return multiByteToUtf16(utf8, codePageUtf8);
+}
+std::string narrow(std::wstring_view utf16) {
+    return utf16ToUtf8(utf16);
+}
 
 } // namespace launcher::testing
