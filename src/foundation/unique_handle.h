@@ -73,10 +73,30 @@ struct WinHttpHandleTraits {
     static void close(Handle h) noexcept { ::WinHttpCloseHandle(h); }
 };
 
+template <class H>
+struct GdiObjectTraits {
+    using Handle = H;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::DeleteObject(h); }
+};
+
+struct MemoryDcTraits {
+    using Handle = HDC;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::DeleteDC(h); }
+};
+
 using UniqueFile = Unique<FileHandleTraits>;
 using UniqueKernelHandle = Unique<KernelHandleTraits>;
 using UniqueFind = Unique<FindHandleTraits>;
 using UniqueWinHttp = Unique<WinHttpHandleTraits>;
+using UniqueFont = Unique<GdiObjectTraits<HFONT>>;
+using UniqueBrush = Unique<GdiObjectTraits<HBRUSH>>;
+using UniqueBitmap = Unique<GdiObjectTraits<HBITMAP>>;
+using UniqueRegion = Unique<GdiObjectTraits<HRGN>>;
+using UniqueMemoryDc = Unique<MemoryDcTraits>; // from CreateCompatibleDC, not GetDC
 
 // Runs a callable when the scope ends, on every path. For cleanup that is not a handle.
 template <class F>
