@@ -1,6 +1,8 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>
 #include <winhttp.h>
 
 #include <utility>
@@ -88,10 +90,47 @@ struct MemoryDcTraits {
     static void close(Handle h) noexcept { ::DeleteDC(h); }
 };
 
+struct BcryptAlgorithmTraits {
+    using Handle = BCRYPT_ALG_HANDLE;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::BCryptCloseAlgorithmProvider(h, 0); }
+};
+
+struct BcryptHashTraits {
+    using Handle = BCRYPT_HASH_HANDLE;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::BCryptDestroyHash(h); }
+};
+
+// Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
+template <class T>
+struct LocalMemoryTraits {
+    using Handle = T*;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::LocalFree(h); }
+};
+
+template <class T>
+struct CoTaskMemoryTraits {
+    using Handle = T*;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::CoTaskMemFree(h); }
+};
+
 using UniqueFile = Unique<FileHandleTraits>;
 using UniqueKernelHandle = Unique<KernelHandleTraits>;
 using UniqueFind = Unique<FindHandleTraits>;
 using UniqueWinHttp = Unique<WinHttpHandleTraits>;
+using UniqueBcryptAlgorithm = Unique<BcryptAlgorithmTraits>;
+using UniqueBcryptHash = Unique<BcryptHashTraits>;
+template <class T>
+using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
+template <class T>
+using UniqueCoTaskMemory = Unique<CoTaskMemoryTraits<T>>;
 using UniqueFont = Unique<GdiObjectTraits<HFONT>>;
 using UniqueBrush = Unique<GdiObjectTraits<HBRUSH>>;
 using UniqueBitmap = Unique<GdiObjectTraits<HBITMAP>>;

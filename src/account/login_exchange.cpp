@@ -1,0 +1,116 @@
+#include "account/login_exchange.h"
+
+#include "foundation/error.h"
+#include "foundation/text.h"
+#include "net/http_transfer.h"
+
+#include <algorithm>
+
+namespace launcher {
+namespace {
+
+using nlohmann::json;
+
+constexpr std::uint64_t maxReplyBytes = 65536;
+constexpr std::size_t maxReasonLength = 200;
+constexpr std::size_t maxUserIdLength = 128;
+constexpr std::size_t maxTokenLength = 8192;
+constexpr int maxEnvelopeDepth = 3;
+
+bool isBlank(std::wstring_view text) {
+    return trimWhitespace(text).empty();
+}
+
+[[noreturn]] void throwLoginFailure(const json& envelope) {
+    // "message" wins whenever the key is there at all, even when it is empty.
+    const char* key = envelope.contains("message") ? "message" : "msg";
+    std::wstring reason = memberText(envelope, key);
+    if (reason.empty() || reason.size() > maxReasonLength || hasControlCharacter(reason))
+        reason = L"账号认证失败，请检查账号和密码。";
+    throw Error(utf16ToUtf8(L"登录失败：" + reason));
+}
+
+} // namespace
+
+bool isValidCredentialInput(std::wstring_view account, std::wstring_view password) {
+    return !isBlank(account) && account.size() <= maxAccountLength && !password.empty() &&
+           password.size() <= maxPasswordLength;
+}
+
+bool hasControlCharacter(std::wstring_view text) {
+    return std::ranges::any_of(text, [](wchar_t c) { return c < 0x20 || c == 0x7F; });
+}
+
+std::wstring memberText(const json& value, const char* key) {
+    if (!value.is_object()) return {};
+    const auto member = value.find(key);
+    if (member == value.end()) return {};
+    if (member->is_string()) return multiByteToUtf16(member->get_ref<const std::string&>(), codePageUtf8);
+    if (member->is_number()) return multiByteToUtf16(member->dump(), codePageUtf8);
+    return {};
+}
+
+LoginRequest buildLoginRequest(std::wstring_view loginProxyUrl, std::string_view method,
+                               std::wstring_view account, std::wstring_view password) {
+    LoginRequest request;
+    request.usePost = method == "POST";
+    if (request.usePost) {
+        request.url = loginProxyUrl;
+        const json body = {{"username", utf16ToUtf8(account)}, {"password", utf16ToUtf8(password)}};
+        request.body = body.dump(-1, ' ', false, json::error_handler_t::strict);
+    } else {
+        request.url = std::wstring(loginProxyUrl) + L"?username=" +
+                      multiByteToUtf16(percentEncode(account), codePageUtf8) + L"&password=" +
+                      multiByteToUtf16(percentEncode(password), codePageUtf8);
+    }
+    return request;
+}
+
+LoginResult parseLoginReply(const json& value, std::wstring_view expected, int depth) {
+    if (depth > maxEnvelopeDepth || !value.is_object() || !value.contains("code"))
+        throw Error("登录接口缺少 code。");
+    if (memberText(value, "code") != expected) throwLoginFailure(value);
+
+    const auto data = value.find("data");
+    if (data == value.end() || !data->is_object()) throw Error("登录接口返回不完整。");
+    if (!data->contains("userid") && data->contains("code") && data->contains("data"))
+        return parseLoginReply(*data, L"0", depth + 1);
+
+    LoginResult result{memberText(*data, "userid"), memberText(*data, "token"), memberText(*data, "game_id"),
+                       memberText(*data, "username")};
+    const bool userIdValid = !isBlank(result.userId) && result.userId != L"0" &&
+                             result.userId.size() <= maxUserIdLength && !hasControlCharacter(result.userId);
+    const bool tokenValid =
+        !isBlank(result.token) && result.token.size() <= maxTokenLength && !hasControlCharacter(result.token);
+    if (!userIdValid || !tokenValid || isBlank(result.gameId))
+        throw Error("登录接口缺少有效身份、令牌或游戏编号。");
+    return result;
+}
+
+LoginResult login(const LauncherConfig& config, std::wstring_view account, std::wstring_view password,
+                  CancelToken& token) {
+    if (!isValidCredentialInput(account, password)) throw Error("请输入有效的账号和密码。");
+    const LoginRequest request =
+        buildLoginRequest(loginProxyUrl(config),
+                          config.document.value("loginRequestMethod", std::string("GET")), account, password);
+
+    std::string reply;
+    httpTransfer({.url = request.url,
+                  .body = request.body,
+                  .usePost = request.usePost,
+                  .downloadMode = false,
+                  .maxBytes = maxReplyBytes},
+                 token,
+                 [&reply](const std::uint8_t* bytes, std::uint32_t count) {
+                     reply.append(reinterpret_cast<const char*>(bytes), count);
+                 },
+                 {});
+
+    try {
+        return parseLoginReply(json::parse(reply), L"1", 0);
+    } catch (const json::exception&) {
+        throw Error("登录服务返回格式异常，请稍后重试。");
+    }
+}
+
+} // namespace launcher

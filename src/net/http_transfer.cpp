@@ -1,0 +1,229 @@
+#include "net/http_transfer.h"
+
+#include "config/endpoint_rules.h"
+#include "config/url_parts.h"
+#include "foundation/error.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+#include <winhttp.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace launcher {
+namespace {
+
+constexpr const wchar_t* userAgent = L"YaoShiJiYuan/0.6.0";
+constexpr int resolveTimeoutMs = 15000;
+constexpr int connectTimeoutMs = 15000;
+constexpr int sendTimeoutMs = 15000;
+constexpr int loginReceiveTimeoutMs = 25000;
+constexpr int downloadReceiveTimeoutMs = 60000;
+constexpr DWORD disabledFeatures =
+    WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
+constexpr std::size_t readBufferBytes = 131072;
+constexpr int maxAttempts = 6;
+constexpr DWORD redirectBufferUnits = 8192;
+constexpr ULONGLONG progressIntervalMs = 100;
+constexpr ULONGLONG loginTimeLimitMs = 25000;
+
+constexpr const wchar_t* postHeaders =
+    L"Content-Type: application/json; charset=utf-8\r\nAccept: application/json\r\n";
+constexpr const wchar_t* getHeaders = L"Accept: */*\r\n";
+
+const std::wstring downloadingStatus = L"正在下载客户端";
+const std::wstring verifyingStatus = L"正在校验安装包";
+
+bool isRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// The three handles of one attempt. The request belongs to the token while attached; the guard
+// gives it back (closing it) on every way out of the attempt, before the connection and session
+// close in that order.
+struct Attempt {
+    UniqueWinHttp session;
+    UniqueWinHttp connection;
+    CancelToken* token = nullptr;
+    HINTERNET request = nullptr;
+
+    Attempt() = default;
+    Attempt(const Attempt&) = delete;
+    Attempt& operator=(const Attempt&) = delete;
+    ~Attempt() {
+        if (request != nullptr) detachRequest(*token, request);
+    }
+};
+
+// After a failed platform call, a cancelled token explains the failure: cancel() closed the
+// request under us.
+[[noreturn]] void failUnlessCanceled(const CancelToken& token, const char* message) {
+    throwIfCanceled(token);
+    throw Error(message);
+}
+
+DWORD statusCode(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+        throw Error("无法读取服务器响应。");
+    return status;
+}
+
+void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& request, CancelToken& token) {
+    attempt.session.reset(::WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
+                                        WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!attempt.session) throw Error("无法创建网络连接。");
+    ::WinHttpSetTimeouts(attempt.session.get(), resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs,
+                         request.downloadMode ? downloadReceiveTimeoutMs : loginReceiveTimeoutMs);
+
+    attempt.connection.reset(::WinHttpConnect(attempt.session.get(), parts.host.c_str(), parts.port, 0));
+    if (!attempt.connection) throw Error("无法创建网络连接。");
+
+    UniqueWinHttp handle{::WinHttpOpenRequest(
+        attempt.connection.get(), request.usePost ? L"POST" : L"GET", parts.pathAndQuery.c_str(), nullptr,
+        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, parts.secure ? WINHTTP_FLAG_SECURE : 0)};
+    if (!handle) throw Error("无法创建网络请求。");
+    attempt.request = attachRequest(token, std::move(handle));
+    attempt.token = &token;
+
+    DWORD features = disabledFeatures;
+    ::WinHttpSetOption(attempt.request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
+}
+
+void sendAndReceive(const Attempt& attempt, const HttpRequest& request, CancelToken& token) {
+    void* body = request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
+    const auto length = static_cast<DWORD>(request.body.size());
+    if (!::WinHttpSendRequest(attempt.request, request.usePost ? postHeaders : getHeaders,
+                              static_cast<DWORD>(-1L), body, length, length, 0) ||
+        !::WinHttpReceiveResponse(attempt.request, nullptr))
+        failUnlessCanceled(token, "网络连接失败，请检查网络后重试。");
+}
+
+std::wstring redirectTarget(HINTERNET request, const std::wstring& currentUrl) {
+    const std::wstring location = queryHeaderText(request, WINHTTP_QUERY_LOCATION);
+    if (location.empty()) throw Error("下载重定向地址无效。");
+    std::wstring combined(redirectBufferUnits, L'\0');
+    DWORD length = redirectBufferUnits;
+    if (FAILED(::UrlCombineW(currentUrl.c_str(), location.c_str(), combined.data(), &length, 0)))
+        throw Error("下载重定向地址无效。");
+    combined.resize(length);
+    return combined;
+}
+
+void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
+              const ProgressCallback& progress) {
+    std::uint64_t announced = 0;
+    bool known = false;
+    const std::wstring lengthText = queryHeaderText(handle, WINHTTP_QUERY_CONTENT_LENGTH);
+    if (!lengthText.empty()) {
+        const auto parsed = parseContentLength(lengthText);
+        if (!parsed) throw Error("服务器返回的文件大小无效。");
+        announced = *parsed;
+        known = true;
+    }
+    if (announced > request.maxBytes) throw Error("下载内容超过允许大小。");
+
+    const ULONGLONG start = ::GetTickCount64();
+    ULONGLONG lastReport = 0;
+    std::uint64_t received = 0;
+    if (progress) progress(downloadingStatus, 0, announced);
+
+    const auto buffer = std::make_unique<std::uint8_t[]>(readBufferBytes);
+    for (;;) {
+        throwIfCanceled(token);
+        // Ask how much has arrived before reading: a plain read may wait for a full buffer on some
+        // stacks, which would hold back progress and the login time limit.
+        DWORD available = 0;
+        DWORD count = 0;
+        if (!::WinHttpQueryDataAvailable(handle, &available))
+            failUnlessCanceled(token, "网络读取中断，请重试。");
+        if (available > 0) {
+            const DWORD wanted = std::min<DWORD>(available, readBufferBytes);
+            if (!::WinHttpReadData(handle, buffer.get(), wanted, &count))
+                failUnlessCanceled(token, "网络读取中断，请重试。");
+        }
+        // A cancelled request can also look like a clean end of the body.
+        throwIfCanceled(token);
+
+        if (count == 0) {
+            if (known && received != announced) throw Error("下载内容不完整，请重试。");
+            if (progress) progress(verifyingStatus, received, announced != 0 ? announced : received);
+            return;
+        }
+        if (count > request.maxBytes - received) throw Error("下载内容超过允许大小。");
+        received += count;
+        sink(buffer.get(), count);
+
+        const ULONGLONG now = ::GetTickCount64();
+        if (!request.downloadMode && now - start > loginTimeLimitMs) throw Error("登录请求超时，请重试。");
+        if (progress && now - lastReport >= progressIntervalMs) {
+            progress(downloadingStatus, received, announced);
+            lastReport = now;
+        }
+    }
+}
+
+} // namespace
+
+std::optional<std::uint64_t> parseContentLength(std::wstring_view text) {
+    std::size_t position = 0;
+    while (position < text.size() && (text[position] == L' ' || text[position] == L'\t'))
+        ++position;
+    if (position == text.size() || text[position] < L'0' || text[position] > L'9') return std::nullopt;
+    std::uint64_t value = 0;
+    for (; position < text.size() && text[position] >= L'0' && text[position] <= L'9'; ++position) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(text[position] - L'0');
+        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+std::wstring queryHeaderText(HINTERNET request, DWORD headerId) {
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
+    std::wstring text(bytes / 2 + 1, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return {};
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
+void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
+                  const ProgressCallback& progress) {
+    const EndpointPurpose purpose = request.downloadMode ? EndpointPurpose::download : EndpointPurpose::login;
+    std::wstring currentUrl = request.url;
+    for (int attemptNumber = 1; attemptNumber <= maxAttempts; ++attemptNumber) {
+        throwIfCanceled(token);
+        if (!isAllowedEndpoint(currentUrl, purpose)) throw Error("网络请求或重定向地址不符合要求。");
+        const UrlParts parts = crackUrl(currentUrl);
+
+        Attempt attempt;
+        openAttempt(attempt, parts, request, token);
+        sendAndReceive(attempt, request, token);
+
+        const DWORD status = statusCode(attempt.request);
+        if (isRedirect(status)) {
+            if (!request.downloadMode) throw Error("登录服务地址发生跳转，请联系管理员。");
+            currentUrl = redirectTarget(attempt.request, currentUrl);
+            continue;
+        }
+        if (status == 429) throw Error("操作过于频繁，请稍后重试。");
+        if (status != 200)
+            throw Error(request.downloadMode ? "客户端下载服务暂不可用，请稍后重试。"
+                                             : "登录服务暂不可用，请稍后重试。");
+
+        readBody(attempt.request, request, token, sink, progress);
+        return;
+    }
+    throw Error("下载重定向次数过多。");
+}
+
+} // namespace launcher

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "foundation/cancel_token.h"
+#include "foundation/progress.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace launcher {
+
+// Receives each chunk of a response body in order, 1 to 131072 bytes at a time. May throw; its
+// exception ends the transfer and reaches the caller unchanged.
+using ChunkSink = std::function<void(const std::uint8_t* bytes, std::uint32_t count)>;
+
+struct HttpRequest {
+    std::wstring url;
+    std::string body;          // sent as is; empty means no body
+    bool usePost = false;      // POST with JSON headers, else GET
+    bool downloadMode = false; // package download: long receive time-out, redirects followed
+    std::uint64_t maxBytes = 0;
+};
+
+// One blocking HTTP(S) exchange on the calling worker thread. Every URL contacted, the first and
+// each redirect target, must pass the endpoint rules for the mode. The body streams through
+// `sink`; `progress` (may be empty) hears "正在下载客户端" at most every 100 ms and a final
+// "正在校验安装包". Throws Error with the player's sentence, Canceled once `token` is cancelled,
+// or what the sink or progress callback threw. Never retries.
+void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
+                  const ProgressCallback& progress);
+
+// Reads a Content-Length value: leading white space skipped, digits read up to the first
+// non-digit. Empty if no digit can be read or the number does not fit in 64 bits.
+std::optional<std::uint64_t> parseContentLength(std::wstring_view text);
+
+// One response header as text, or empty if it is absent or cannot be read. Never throws a
+// message of its own.
+std::wstring queryHeaderText(HINTERNET request, DWORD headerId);
+
+} // namespace launcher

@@ -1,0 +1,50 @@
+#include "net/sha256_hash.h"
+
+#include "foundation/error.h"
+
+#include <algorithm>
+
+namespace launcher {
+
+Sha256Hash::Sha256Hash() {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
+        throw Error("无法初始化文件校验。");
+    algorithm_.reset(algorithm);
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    if (!BCRYPT_SUCCESS(::BCryptCreateHash(algorithm_.get(), &hash, nullptr, 0, nullptr, 0, 0)))
+        throw Error("无法初始化文件校验。");
+    hash_.reset(hash);
+}
+
+void Sha256Hash::update(const void* bytes, std::size_t count) {
+    auto* next = static_cast<UCHAR*>(const_cast<void*>(bytes)); // BCryptHashData does not write
+    while (count > 0) {
+        const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 1u << 30));
+        if (!BCRYPT_SUCCESS(::BCryptHashData(hash_.get(), next, chunk, 0))) throw Error("文件校验失败。");
+        next += chunk;
+        count -= chunk;
+    }
+}
+
+std::string Sha256Hash::finishHex() {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    UCHAR digest[32] = {};
+    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash_.get(), digest, sizeof(digest), 0)))
+        throw Error("文件校验失败。");
+    std::string text;
+    text.reserve(64);
+    for (const UCHAR byte : digest) {
+        text.push_back(digits[byte >> 4]);
+        text.push_back(digits[byte & 0x0F]);
+    }
+    return text;
+}
+
+std::string sha256Hex(const void* bytes, std::size_t count) {
+    Sha256Hash hash;
+    hash.update(bytes, count);
+    return hash.finishHex();
+}
+
+} // namespace launcher

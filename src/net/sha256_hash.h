@@ -1,0 +1,33 @@
+#pragma once
+
+#include "foundation/unique_handle.h"
+
+#include <cstddef>
+#include <string>
+
+namespace launcher {
+
+// Incremental SHA-256 on the platform's cryptography provider. One object computes one digest;
+// use it from one thread at a time.
+class Sha256Hash {
+public:
+    // Throws Error("无法初始化文件校验。") if the provider or hash object cannot be created.
+    Sha256Hash();
+    Sha256Hash(Sha256Hash&&) noexcept = default;
+    Sha256Hash& operator=(Sha256Hash&&) noexcept = default;
+
+    // Feeds `count` bytes; 0 is allowed. Throws Error("文件校验失败。").
+    void update(const void* bytes, std::size_t count);
+
+    // The digest as 64 upper-case hexadecimal digits. Throws Error("文件校验失败。").
+    std::string finishHex();
+
+private:
+    UniqueBcryptAlgorithm algorithm_; // declared first: the hash object is destroyed before it
+    UniqueBcryptHash hash_;
+};
+
+// The digest text of `bytes` in one call.
+std::string sha256Hex(const void* bytes, std::size_t count);
+
+} // namespace launcher
