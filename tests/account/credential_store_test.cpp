@@ -1,0 +1,132 @@
+#include "account/credential_store.h"
+#include "foundation/unique_name.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace launcher {
+namespace {
+
+using testing::failureOf;
+using testing::readBytes;
+using testing::TempDir;
+using testing::writeBytes;
+namespace fs = std::filesystem;
+
+// Each test remembers accounts for its own login address, so the stores of different tests
+// (and of earlier runs) never meet in the shared application-data folder.
+class Credentials : public ::testing::Test {
+protected:
+    std::wstring url = L"https://login.example.com/" + testing::wide(newUniqueHexName());
+    CredentialStore store = openCredentialStore(url);
+
+    void TearDown() override { forgetCredentials(store); }
+
+    bool load(std::wstring& account, std::wstring& password) {
+        return loadCredentials(store, account, password);
+    }
+};
+
+TEST_F(Credentials, StoreLivesInTheUsersApplicationDataUnderTheAddressDigest) {
+    const std::wstring name = store.path.filename().native();
+    EXPECT_EQ(name.size(), 68u);
+    EXPECT_TRUE(name.ends_with(L".bin"));
+    EXPECT_EQ(store.path.parent_path().filename(), L"Credentials");
+    EXPECT_EQ(store.path.parent_path().parent_path().filename(), L"K3Gatehouse");
+    EXPECT_FALSE(fs::exists(store.path)) << "opening touches no file";
+}
+
+TEST_F(Credentials, SavedPairLoadsBackExactly) {
+    saveCredentials(store, L"  玩家 one ", L"   ");
+    std::wstring account, password;
+    ASSERT_TRUE(load(account, password));
+    EXPECT_EQ(account, L"  玩家 one ");
+    EXPECT_EQ(password, L"   ");
+
+    const std::string sealed = readBytes(store.path);
+    EXPECT_EQ(sealed.find("one"), std::string::npos) << "the file holds no plaintext";
+
+    CredentialStore sameAddress = openCredentialStore(url);
+    EXPECT_EQ(sameAddress.path, store.path);
+    std::wstring again, secret;
+    EXPECT_TRUE(loadCredentials(sameAddress, again, secret));
+    EXPECT_EQ(secret, L"   ");
+
+    saveCredentials(store, L"second", L"pw2");
+    ASSERT_TRUE(load(account, password));
+    EXPECT_EQ(account, L"second");
+}
+
+TEST_F(Credentials, AnotherAddressEvenInOtherCaseCannotReadTheFile) {
+    saveCredentials(store, L"player", L"secret");
+    std::wstring upper = url;
+    upper.replace(0, 5, L"HTTPS");
+    const CredentialStore other = openCredentialStore(upper);
+    EXPECT_NE(other.path, store.path);
+    EXPECT_NE(other.entropy, store.entropy);
+
+    // Even the very same bytes under the other store's name do not decrypt there.
+    fs::copy_file(store.path, other.path, fs::copy_options::overwrite_existing);
+    std::wstring account = L"untouched", password = L"untouched";
+    EXPECT_FALSE(loadCredentials(other, account, password));
+    EXPECT_EQ(account, L"untouched");
+    forgetCredentials(other);
+}
+
+TEST_F(Credentials, UnusableFilesLoadAsNothingAndStayInPlace) {
+    std::wstring account, password;
+    EXPECT_FALSE(load(account, password)) << "no file yet";
+
+    saveCredentials(store, L"player", L"secret");
+    std::string sealed = readBytes(store.path);
+    sealed[sealed.size() / 2] ^= 0x55;
+    writeBytes(store.path, sealed);
+    EXPECT_FALSE(load(account, password));
+    EXPECT_EQ(readBytes(store.path), sealed) << "a damaged file is left for the next save";
+
+    writeBytes(store.path, std::string(16385, 'x'));
+    EXPECT_FALSE(load(account, password));
+    EXPECT_TRUE(fs::exists(store.path));
+    EXPECT_TRUE(account.empty());
+}
+
+TEST_F(Credentials, BlankAccountIsNotSavedAndTheOldPairStays) {
+    saveCredentials(store, L"player", L"secret");
+    const std::string before = readBytes(store.path);
+    EXPECT_EQ(failureOf([&] { saveCredentials(store, L" \t", L"pw"); }),
+              "请输入账号和密码后再勾选记住账号密码。");
+    EXPECT_EQ(failureOf([&] { saveCredentials(store, L"player", L""); }),
+              "请输入账号和密码后再勾选记住账号密码。");
+    EXPECT_EQ(readBytes(store.path), before);
+}
+
+TEST_F(Credentials, ForgetRemovesTheFileAndSucceedsWithoutOne) {
+    EXPECT_NO_THROW(forgetCredentials(store));
+    saveCredentials(store, L"player", L"secret");
+    forgetCredentials(store);
+    EXPECT_FALSE(fs::exists(store.path));
+    std::wstring account, password;
+    EXPECT_FALSE(load(account, password));
+}
+
+TEST(CredentialFolder, FolderUnderADirectoryLinkIsRefused) {
+    const char* fixture = std::getenv("LAUNCHER_TEST_LINK_FIXTURE");
+    if (fixture == nullptr) GTEST_SKIP() << "LAUNCHER_TEST_LINK_FIXTURE is not set: run through CTest";
+    const CredentialStore store =
+        openCredentialStoreIn(fs::path(fixture) / L"linked-parent", L"https://a.example");
+    EXPECT_EQ(failureOf([&] { saveCredentials(store, L"player", L"secret"); }), "安装路径不能包含目录链接。");
+    EXPECT_FALSE(fs::exists(fs::path(fixture) / L"outside" / L"K3Gatehouse"));
+}
+
+TEST(CredentialFolder, FolderIsCreatedOnFirstSave) {
+    TempDir dir;
+    const CredentialStore store = openCredentialStoreIn(dir.path(), L"https://a.example");
+    saveCredentials(store, L"player", L"secret");
+    EXPECT_EQ(testing::listNames(dir / L"K3Gatehouse" / L"Credentials"),
+              std::vector<std::wstring>{store.path.filename().native()});
+}
+
+} // namespace
+} // namespace launcher
