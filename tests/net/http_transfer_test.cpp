@@ -206,10 +206,11 @@ TEST(HttpRedirect, FiveRedirectsAreFollowedAndASixthIsTooMany) {
     for (const int redirects : {5, 6}) {
         LoopbackHttpServer server(packagePort, [&](Exchange& exchange) {
             const int hop = std::stoi(exchange.request.target.substr(exchange.request.target.rfind('=') + 1));
+            // Alternate absolute URLs and absolute paths as the Location.
+            const std::string next = "/K3ClientRes/exe/TalvoPC/c.zip?hop=" + std::to_string(hop + 1);
+            const std::string origin = hop % 2 ? "http://" + std::string(packageHostUtf8) : "";
             if (hop < redirects)
-                exchange.send(httpResponse(
-                    hop % 2 ? 307 : 301, "",
-                    "Location: /K3ClientRes/exe/TalvoPC/c.zip?hop=" + std::to_string(hop + 1) + "\r\n"));
+                exchange.send(httpResponse(hop % 2 ? 307 : 301, "", "Location: " + origin + next + "\r\n"));
             else
                 exchange.send(httpResponse(200, "done"));
         });
@@ -323,6 +324,20 @@ TEST(HttpCancel, CancelWhileTheServerStallsEndsWithCanceled) {
     Transfer transfer(packageUrl);
     auto outcome = std::async(std::launch::async, [&] { return transfer.run(); });
     bodyStarted.get_future().wait();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    cancel(transfer.token);
+    EXPECT_EQ(outcome.get(), "操作已取消");
+}
+
+TEST(HttpCancel, CancelWhileWaitingForTheResponseEndsWithCanceled) {
+    std::promise<void> requestArrived;
+    LoopbackHttpServer server(lanLoginPort, [&](Exchange& exchange) {
+        requestArrived.set_value();
+        exchange.waitForStop(3000); // no answer at all; see above for why the wait is bounded
+    });
+    Transfer transfer(loginUrl, false, 65536);
+    auto outcome = std::async(std::launch::async, [&] { return transfer.run(); });
+    requestArrived.get_future().wait();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     cancel(transfer.token);
     EXPECT_EQ(outcome.get(), "操作已取消");
