@@ -1,0 +1,143 @@
+#include "install/client_install.h"
+
+#include "config/config_validation.h"
+#include "foundation/error.h"
+#include "foundation/file_io.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "foundation/unique_name.h"
+#include "install/directory_links.h"
+#include "install/installed_marker.h"
+#include "install/package_extraction.h"
+#include "install/path_rules.h"
+#include "install/unity_layout.h"
+#include "net/http_transfer.h"
+#include "net/sha256_hash.h"
+
+#include <windows.h>
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+fs::path sibling(const fs::path& directory, std::wstring_view suffix) {
+    return directory.native() + std::wstring(suffix);
+}
+
+std::wstring uniqueSuffix(std::wstring_view prefix) {
+    return std::wstring(prefix) + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
+}
+
+void report(const ProgressCallback& progress, const wchar_t* status, std::uint64_t done,
+            std::uint64_t total) {
+    if (progress) progress(status, done, total);
+}
+
+// Refuses an install directory that holds something other than an earlier installation.
+void rejectOccupiedDirectory(const fs::path& directory) {
+    const fs::file_status status = fs::symlink_status(directory);
+    if (!fs::exists(status)) return;
+    // A file where the directory should be would otherwise be moved aside and deleted.
+    const bool occupied =
+        !fs::is_directory(status) ||
+        (!fs::is_empty(directory) && !fs::exists(fs::symlink_status(directory / installedMarkerName)));
+    if (occupied) throw Error("游戏安装目录已有其他文件，请使用新的空目录。");
+}
+
+// Streams the package into `file` and returns its digest, computed on the way.
+std::string downloadPackage(const json& package, const fs::path& file, CancelToken& token,
+                            const ProgressCallback& progress) {
+    Sha256Hash hash;
+    UniqueFile output{
+        ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!output) throw Error("无法创建游戏下载文件。");
+    httpTransfer(
+        {.url = multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8),
+         .body = {},
+         .usePost = false,
+         .downloadMode = true,
+         .maxBytes = package.at("maxDownloadBytes").get<std::uint64_t>()},
+        token,
+        [&](const std::uint8_t* bytes, std::uint32_t count) {
+            DWORD written = 0;
+            if (!::WriteFile(output.get(), bytes, count, &written, nullptr) || written != count)
+                throw Error("无法保存安装包，请检查磁盘空间。");
+            hash.update(bytes, count);
+        },
+        progress);
+    output.reset();
+    return hash.finishHex();
+}
+
+void checkDigest(const json& package, const std::string& digest) {
+    const std::string configured = package.value("sha256", std::string());
+    if (configured.empty()) return;
+    if (toLowerCase(multiByteToUtf16(configured, codePageUtf8)) !=
+        toLowerCase(multiByteToUtf16(digest, codePageUtf8)))
+        throw Error("安装包 SHA256 校验失败，请重试或联系管理员。");
+}
+
+// Moves the staged client into place; the old installation is kept aside until that worked.
+void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs::path& parent) {
+    const fs::path previous = sibling(directory, uniqueSuffix(L".previous-"));
+    bool moved = false;
+    if (fs::exists(directory)) {
+        fs::rename(directory, previous);
+        moved = true;
+    }
+    try {
+        fs::rename(content, directory);
+    } catch (...) {
+        if (moved) fs::rename(previous, directory);
+        throw;
+    }
+    if (moved) removeTreeSafely(previous, parent);
+}
+
+} // namespace
+
+void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress) {
+    validateLauncherConfig(config);
+    const json& package = config.document.at("clientPackage");
+    const fs::path directory = installDirectory(config);
+    const fs::path parent = directory.parent_path();
+    rejectDirectoryLinks(directory);
+    rejectOccupiedDirectory(directory);
+    fs::create_directories(parent);
+
+    // Only an open handle locks, so a lock file left by a crashed launcher never blocks.
+    const fs::path lockPath = sibling(directory, L".install.lock");
+    const UniqueFile lock{::CreateFileW(lockPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!lock) throw Error("另一个启动器正在安装游戏，请稍后重试。");
+
+    const fs::path staging = sibling(directory, uniqueSuffix(L".install-"));
+    fs::create_directories(staging);
+    // On every way out the staging directory goes, before the lock is released.
+    const ScopeExit removeStaging([&] { removeTreeSafely(staging, parent); });
+
+    const fs::path packageFile = staging / L"client.zip.part";
+    const std::string digest = downloadPackage(package, packageFile, token, progress);
+    checkDigest(package, digest);
+
+    const fs::path content = staging / L"content";
+    fs::create_directory(content);
+    const json files = extractClientPackage(
+        packageFile, content, package.at("maxExtractBytes").get<std::uint64_t>(), token, progress);
+
+    const fs::path executable = resolvePackagePath(
+        content, multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
+    if (!isUnityClientLayout(executable))
+        throw Error("ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。");
+    writeFileAtomically(content / installedMarkerName,
+                        serializeInstalledMarker(package.value("version", std::string()), digest, files));
+
+    throwIfCanceled(token); // the last point at which the player can still keep the old client
+    report(progress, L"正在安装客户端", 0, 0);
+    swapIntoPlace(content, directory, parent);
+    report(progress, L"客户端已就绪", 1, 1);
+}
+
+} // namespace launcher

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "config/launcher_config.h"
+#include "foundation/cancel_token.h"
+#include "foundation/progress.h"
+
+namespace launcher {
+
+// Downloads, verifies and extracts the configured client package beside the install directory
+// and swaps it into place under a cross-process lock, keeping the previous installation until the
+// swap succeeded. Staging leftovers are removed on every exit. Throws Error with the player's
+// sentence, Canceled, or the platform's filesystem_error for a failed directory operation.
+// Blocking; runs on the install worker.
+void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress);
+
+} // namespace launcher

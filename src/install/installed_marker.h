@@ -1,0 +1,22 @@
+#pragma once
+
+#include "config/launcher_config.h"
+#include "foundation/cancel_token.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace launcher {
+
+inline constexpr std::uint64_t maxMarkerFileBytes = 33554432;
+
+// The marker's bytes: compact JSON {"files", "sha256", "version"} in key order, raw UTF-8.
+std::string serializeInstalledMarker(const std::string& version, const std::string& sha256,
+                                     const nlohmann::json& files);
+
+// Whether the installed client matches the configuration and is complete, judged by the marker
+// and file sizes (nothing is hashed). Every failure means false; only Canceled is thrown.
+bool isInstalledClientReady(const LauncherConfig& config, CancelToken& token);
+
+} // namespace launcher

@@ -1,0 +1,158 @@
+#include "install/package_extraction.h"
+
+#include "foundation/error.h"
+#include "foundation/path_normal.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "install/path_rules.h"
+#include "install/zip_reader.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <unordered_set>
+
+namespace launcher {
+namespace {
+
+using nlohmann::json;
+
+constexpr std::uint16_t flagUtf8Name = 0x0800;
+constexpr std::uint32_t unixFileTypeMask = 0xF0000000;
+constexpr std::uint32_t unixSymbolicLink = 0xA0000000;
+constexpr std::uint32_t dosReparsePoint = 0x400;
+constexpr ULONGLONG progressIntervalMs = 100;
+
+const std::wstring extractingStatus = L"正在解压客户端";
+const std::wstring checkingStatus = L"正在检查客户端";
+
+[[noreturn]] void refuseEntry() {
+    throw Error("安装包包含链接、加密文件或不支持的格式。");
+}
+
+std::uint64_t declaredTotal(ZipReader& reader, std::uint64_t maxTotalBytes, const CancelToken& token) {
+    std::uint64_t total = 0;
+    for (std::uint64_t index = 0; index < reader.entryCount(); ++index) {
+        throwIfCanceled(token);
+        ZipEntryStat stat;
+        if (!reader.stat(index, stat) || stat.m_uncomp_size > maxTotalBytes - total)
+            throw Error("解压内容超过大小限制或 ZIP 无效。");
+        total += stat.m_uncomp_size;
+    }
+    return total;
+}
+
+// Streams one entry into its new file, one write per chunk.
+class EntryWriter {
+public:
+    EntryWriter(HANDLE file, const ZipEntryStat& stat, CancelToken& token, const ProgressCallback& progress,
+                std::uint64_t& runningTotal, std::uint64_t grandTotal, ULONGLONG& lastReport)
+        : file_(file), stat_(stat), token_(token), progress_(progress), runningTotal_(runningTotal),
+          grandTotal_(grandTotal), lastReport_(lastReport) {}
+
+    // The reader's callback: no exception may cross into it, so a failure is kept for later and
+    // the reader is told to stop by accepting nothing.
+    std::size_t write(std::uint64_t offset, const void* bytes, std::size_t count) noexcept {
+        try {
+            throwIfCanceled(token_);
+            if (offset != written_ || count > stat_.m_uncomp_size - written_ || count > 0xFFFFFFFFu)
+                throw Error("解压文件大小异常。");
+            DWORD done = 0;
+            if (!::WriteFile(file_, bytes, static_cast<DWORD>(count), &done, nullptr) || done != count)
+                throw Error("写入客户端失败，请检查磁盘空间。");
+            written_ += count;
+            runningTotal_ += count;
+            const ULONGLONG now = ::GetTickCount64();
+            if (progress_ && now - lastReport_ >= progressIntervalMs) {
+                lastReport_ = now;
+                progress_(extractingStatus, runningTotal_, grandTotal_);
+            }
+            return count;
+        } catch (...) {
+            failure_ = std::current_exception();
+            return 0;
+        }
+    }
+
+    std::uint64_t written() const { return written_; }
+    void rethrowFailure() const {
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    HANDLE file_;
+    const ZipEntryStat& stat_;
+    CancelToken& token_;
+    const ProgressCallback& progress_;
+    std::uint64_t& runningTotal_;
+    std::uint64_t grandTotal_;
+    ULONGLONG& lastReport_;
+    std::uint64_t written_ = 0;
+    std::exception_ptr failure_;
+};
+
+} // namespace
+
+json extractClientPackage(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
+                          std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress) {
+    UniqueFile archive{::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (!archive) throw Error("无法打开客户端安装包。");
+    ZipReader reader(std::move(archive));
+    if (!reader.open()) throw Error("无法读取 ZIP 安装包。");
+    if (reader.entryCount() > maxPackageEntries) throw Error("安装包文件数量过多。");
+    const std::uint64_t grandTotal = declaredTotal(reader, maxTotalBytes, token);
+
+    const std::wstring base = normalizedAbsolutePath(contentDirectory).native();
+    json files = json::array();
+    std::unordered_set<std::wstring> seenPaths;
+    std::uint64_t runningTotal = 0;
+    ULONGLONG lastReport = 0;
+    std::filesystem::path lastParent; // most entries share the directory of the one before
+    if (progress) progress(extractingStatus, 0, grandTotal);
+
+    for (std::uint64_t index = 0; index < reader.entryCount(); ++index) {
+        throwIfCanceled(token);
+        ZipEntryStat stat;
+        if (!reader.stat(index, stat)) throw Error("安装包目录损坏。");
+        std::string rawName;
+        if (!reader.name(index, rawName) || rawName.size() > maxEntryNameBytes)
+            throw Error("安装包文件名无效。");
+        if (rawName.find('\0') != std::string::npos) refuseEntry();
+        if ((stat.m_external_attr & unixFileTypeMask) == unixSymbolicLink ||
+            (stat.m_external_attr & dosReparsePoint) || stat.m_is_encrypted || !stat.m_is_supported)
+            refuseEntry();
+
+        const std::wstring name =
+            multiByteToUtf16(rawName, (stat.m_bit_flag & flagUtf8Name) ? codePageUtf8 : codePageGbk);
+        const std::filesystem::path target = resolvePackagePath(base, name);
+        if (!seenPaths.insert(toLowerCase(target.native())).second) throw Error("安装包包含重复路径。");
+        if (stat.m_is_directory) {
+            std::filesystem::create_directories(target);
+            continue;
+        }
+        if (target.parent_path() != lastParent) {
+            std::filesystem::create_directories(target.parent_path());
+            lastParent = target.parent_path();
+        }
+
+        UniqueFile output{::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
+        if (!output) throw Error("无法写入客户端文件，请检查磁盘空间和目录权限。");
+        EntryWriter writer(output.get(), stat, token, progress, runningTotal, grandTotal, lastReport);
+        const bool extracted =
+            reader.extract(index, [&writer](std::uint64_t offset, const void* bytes, std::size_t count) {
+                return writer.write(offset, bytes, count);
+            });
+        writer.rethrowFailure();
+        if (!extracted || writer.written() != stat.m_uncomp_size)
+            throw Error("安装包文件损坏或解压不完整，请重新下载。");
+        files.push_back(
+            {{"length", writer.written()}, {"path", utf16ToUtf8(target.native().substr(base.size() + 1))}});
+    }
+
+    if (progress) progress(checkingStatus, runningTotal, grandTotal);
+    return files;
+}
+
+} // namespace launcher
