@@ -8,6 +8,7 @@
 #include "net/http_transfer.h"
 #include "net/sha256_hash.h"
 #include "support/loopback_http_server.h"
+#include "support/test_support.h"
 
 #include <windows.h>
 #include <winhttp.h>

@@ -1,5 +1,5 @@
 #include "net/sha256_hash.h"
-#include "support/loopback_http_server.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -183,16 +183,4 @@ std::string httpResponse(int status, std::string_view body, std::string_view ext
     return httpHead(status, static_cast<long long>(body.size()), extraHeaders) + std::string(body);
 }
 
-std::string patternBytes(std::size_t size) {
-    std::string bytes(size, '\0');
-    std::uint32_t state = 2463534242u;
-    for (char& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state);
-    }
-    return bytes;
-}
-
 } // namespace launcher::testing

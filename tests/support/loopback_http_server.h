@@ -76,7 +76,4 @@ std::string httpResponse(int status, std::string_view body, std::string_view ext
 // The status line and headers only; `contentLength` < 0 sends no Content-Length header.
 std::string httpHead(int status, long long contentLength, std::string_view extraHeaders = "");
 
-// `size` deterministic bytes for bodies whose content matters.
-std::string patternBytes(std::size_t size);
-
 } // namespace launcher::testing

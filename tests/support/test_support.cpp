@@ -58,6 +58,18 @@ std::string failureOf(const std::function<void()>& call) {
     return "<no error>";
 }
 
+std::string patternBytes(std::size_t size) {
+    std::string bytes(size, '\0');
+    std::uint32_t state = 2463534242u;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}
+
 bool runningUnderWine() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;

@@ -38,6 +38,9 @@ std::vector<std::wstring> listNames(const std::filesystem::path& directory);
 // "<no error>" if it returned normally.
 std::string failureOf(const std::function<void()>& call);
 
+// `size` deterministic, incompressible bytes for bodies whose content matters.
+std::string patternBytes(std::size_t size);
+
 // True under Wine, for the few checks where Wine's file system differs from Windows.
 bool runningUnderWine();
 
