@@ -1,0 +1,205 @@
+#include "config/deployment.h"
+#include "foundation/resources.h"
+#include "foundation/text.h"
+#include "install/client_install.h"
+#include "install/installed_marker.h"
+#include "net/sha256_hash.h"
+#include "support/loopback_http_server.h"
+#include "support/test_support.h"
+#include "support/zip_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace launcher {
+namespace {
+
+using nlohmann::json;
+using testing::Exchange;
+using testing::failureOf;
+using testing::listNames;
+using testing::LoopbackHttpServer;
+using testing::TempDir;
+using testing::ZipEntrySpec;
+namespace fs = std::filesystem;
+
+std::vector<ZipEntrySpec> clientPackage(const std::string& level = "level one") {
+    return {{.name = "TalvoPC/talvo-曜石纪元.exe", .data = "MZ game"},
+            {.name = "TalvoPC/talvo-曜石纪元_Data/level0", .data = level},
+            {.name = "TalvoPC/talvo-曜石纪元_Data/big.assets", .data = testing::patternBytes(2 << 20)},
+            {.name = "TalvoPC/UnityPlayer.dll", .data = "MZ player"}};
+}
+
+// A launcher directory with a configuration that installs into its GameClient folder from the
+// loopback package server.
+class ClientInstall : public ::testing::Test {
+protected:
+    TempDir dir;
+    fs::path launcherDir = dir / L"Launcher";
+    fs::path client = launcherDir / L"GameClient";
+    LauncherConfig config{json::parse(loadResourceBytes(builtinConfigResourceId)), launcherDir};
+    std::string package;
+    std::vector<std::wstring> statuses;
+    std::function<void(Exchange&)> serve = [this](Exchange& exchange) {
+        exchange.send(testing::httpResponse(200, package));
+    };
+    LoopbackHttpServer server{packagePort, [this](Exchange& exchange) { serve(exchange); }};
+
+    void SetUp() override {
+        fs::create_directory(launcherDir);
+        usePackage(clientPackage());
+        auto& settings = config.document["clientPackage"];
+        settings["downloadUrl"] =
+            "http://" + std::string(packageHostUtf8) + "/K3ClientRes/exe/TalvoPC/t/TalvoPC.zip";
+        settings["version"] = "v1";
+    }
+
+    void usePackage(const std::vector<ZipEntrySpec>& entries) {
+        package = testing::buildZip(entries);
+        config.document["clientPackage"]["sha256"] = sha256Hex(package.data(), package.size());
+    }
+
+    std::string install(CancelToken& token, const ProgressCallback& extra = {}) {
+        return failureOf([&] {
+            installClient(config, token,
+                          [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
+                              if (statuses.empty() || statuses.back() != status) statuses.push_back(status);
+                              if (extra) extra(status, done, total);
+                          });
+        });
+    }
+    std::string install() {
+        CancelToken token;
+        return install(token);
+    }
+
+    // Only the install directory and the lock file may remain beside it.
+    void expectNoLeftovers() {
+        for (const std::wstring& name : listNames(launcherDir))
+            EXPECT_TRUE(name == L"GameClient" || name == L"GameClient.install.lock") << testing::narrow(name);
+    }
+
+    bool ready() {
+        CancelToken token;
+        return isInstalledClientReady(config, token);
+    }
+};
+
+TEST_F(ClientInstall, FreshInstallLeavesAReadyClientAndNothingElse) {
+    ASSERT_EQ(install(), "<no error>");
+    EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level one");
+    EXPECT_TRUE(ready());
+    expectNoLeftovers();
+    EXPECT_TRUE(fs::exists(launcherDir / L"GameClient.install.lock"));
+    EXPECT_EQ(statuses, (std::vector<std::wstring>{L"正在下载客户端", L"正在校验安装包", L"正在解压客户端",
+                                                   L"正在检查客户端", L"正在安装客户端", L"客户端已就绪"}));
+    const json marker = json::parse(testing::readBytes(client / L".launcher-installed.json"));
+    EXPECT_EQ(marker["sha256"], sha256Hex(package.data(), package.size()));
+    EXPECT_EQ(marker["version"], "v1");
+    EXPECT_EQ(marker["files"].size(), 4u);
+}
+
+TEST_F(ClientInstall, ReinstallReplacesTheWholeOldTree) {
+    ASSERT_EQ(install(), "<no error>");
+    testing::writeBytes(client / L"TalvoPC" / L"old-only.txt", "from the old client");
+    usePackage(clientPackage("level two"));
+    config.document["clientPackage"]["sha256"] = testing::narrow(
+        toLowerCase(testing::wide(config.document["clientPackage"]["sha256"].get<std::string>())));
+    ASSERT_EQ(install(), "<no error>");
+    EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level two");
+    EXPECT_FALSE(fs::exists(client / L"TalvoPC" / L"old-only.txt"));
+    EXPECT_TRUE(ready());
+    expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, OccupiedDirectoryIsRefusedBeforeAnythingIsCreated) {
+    fs::create_directory(client);
+    testing::writeBytes(client / L"save.dat", "player's own file");
+    EXPECT_EQ(install(), "游戏安装目录已有其他文件，请使用新的空目录。");
+    EXPECT_EQ(listNames(launcherDir), std::vector<std::wstring>{L"GameClient"});
+    EXPECT_EQ(server.requests().size(), 0u);
+
+    fs::remove_all(client);
+    testing::writeBytes(client, "a file where the directory belongs");
+    EXPECT_EQ(install(), "游戏安装目录已有其他文件，请使用新的空目录。");
+    EXPECT_EQ(testing::readBytes(client), "a file where the directory belongs");
+}
+
+TEST_F(ClientInstall, SecondInstallFailsAtTheLockWhileTheFirstProceeds) {
+    std::promise<void> downloading;
+    auto release = std::make_shared<std::promise<void>>();
+    serve = [&, released = release->get_future().share()](Exchange& exchange) {
+        downloading.set_value();
+        released.wait();
+        exchange.send(testing::httpResponse(200, package));
+    };
+    CancelToken firstToken;
+    auto first = std::async(std::launch::async, [&] { return install(firstToken); });
+    downloading.get_future().wait();
+    CancelToken secondToken;
+    EXPECT_EQ(failureOf([&] { installClient(config, secondToken, {}); }),
+              "另一个启动器正在安装游戏，请稍后重试。");
+    release->set_value();
+    EXPECT_EQ(first.get(), "<no error>");
+    EXPECT_TRUE(ready());
+    expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, DigestMismatchKeepsTheOldClient) {
+    ASSERT_EQ(install(), "<no error>");
+    const std::string marker = testing::readBytes(client / L".launcher-installed.json");
+    package = testing::buildZip(clientPackage("tampered"));
+    EXPECT_EQ(install(), "安装包 SHA256 校验失败，请重试或联系管理员。");
+    EXPECT_EQ(testing::readBytes(client / L".launcher-installed.json"), marker);
+    EXPECT_TRUE(ready());
+    expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, PackageWithoutACompleteClientIsRefused) {
+    usePackage({{.name = "TalvoPC/talvo-曜石纪元.exe", .data = "MZ game"},
+                {.name = "TalvoPC/readme.txt", .data = "x"}});
+    EXPECT_EQ(install(), "ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。");
+    EXPECT_FALSE(fs::exists(client));
+    expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, CancelDuringDownloadKeepsTheOldClient) {
+    ASSERT_EQ(install(), "<no error>");
+    std::promise<void> started;
+    serve = [&](Exchange& exchange) {
+        exchange.send(testing::httpHead(200, static_cast<long long>(package.size())) +
+                      package.substr(0, 1000));
+        started.set_value();
+        exchange.waitForStop(3000); // Wine does not wake the blocked read when the request is closed
+    };
+    CancelToken token;
+    auto outcome = std::async(std::launch::async, [&] { return install(token); });
+    started.get_future().wait();
+    cancel(token);
+    EXPECT_EQ(outcome.get(), "操作已取消");
+    EXPECT_TRUE(ready());
+    expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, CancelDuringExtractionKeepsTheOldClient) {
+    ASSERT_EQ(install(), "<no error>");
+    usePackage(clientPackage("level two"));
+    CancelToken token;
+    EXPECT_EQ(install(token,
+                      [&](const std::wstring& status, std::uint64_t done, std::uint64_t) {
+                          if (status == L"正在解压客户端" && done > 0) cancel(token);
+                      }),
+              "操作已取消");
+    EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level one");
+    expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, InvalidConfigurationTouchesNothing) {
+    config.document["clientPackage"]["installDirectory"] = ".";
+    EXPECT_EQ(install(), "请使用独立的游戏安装子目录。");
+    EXPECT_EQ(listNames(launcherDir), std::vector<std::wstring>{});
+}
+
+} // namespace
+} // namespace launcher
