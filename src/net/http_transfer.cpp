@@ -63,12 +63,14 @@ struct Attempt {
     throw Error(message);
 }
 
-DWORD statusCode(HINTERNET request) {
+// A cancel() that lands right after the response arrived closes the handle under these queries
+// too; the player must then hear that the work was cancelled, not that the server failed.
+DWORD statusCode(HINTERNET request, const CancelToken& token) {
     DWORD status = 0;
     DWORD size = sizeof(status);
     if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        throw Error("无法读取服务器响应。");
+        failUnlessCanceled(token, "无法读取服务器响应。");
     return status;
 }
 
@@ -102,9 +104,9 @@ void sendAndReceive(const Attempt& attempt, const HttpRequest& request, CancelTo
         failUnlessCanceled(token, "网络连接失败，请检查网络后重试。");
 }
 
-std::wstring redirectTarget(HINTERNET request, const std::wstring& currentUrl) {
+std::wstring redirectTarget(HINTERNET request, const std::wstring& currentUrl, const CancelToken& token) {
     const std::wstring location = queryHeaderText(request, WINHTTP_QUERY_LOCATION);
-    if (location.empty()) throw Error("下载重定向地址无效。");
+    if (location.empty()) failUnlessCanceled(token, "下载重定向地址无效。");
     std::wstring combined(redirectBufferUnits, L'\0');
     DWORD length = redirectBufferUnits;
     if (FAILED(::UrlCombineW(currentUrl.c_str(), location.c_str(), combined.data(), &length, 0)))
@@ -209,10 +211,10 @@ void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSin
         openAttempt(attempt, parts, request, token);
         sendAndReceive(attempt, request, token);
 
-        const DWORD status = statusCode(attempt.request);
+        const DWORD status = statusCode(attempt.request, token);
         if (isRedirect(status)) {
             if (!request.downloadMode) throw Error("登录服务地址发生跳转，请联系管理员。");
-            currentUrl = redirectTarget(attempt.request, currentUrl);
+            currentUrl = redirectTarget(attempt.request, currentUrl, token);
             continue;
         }
         if (status == 429) throw Error("操作过于频繁，请稍后重试。");
