@@ -1,9 +1,9 @@
-// Extraction speed and memory of extractClientPackage against the floor of this platform: a
-// minimal loop of our own (zlib inflate and CRC-32, CreateFileW and WriteFile, no checks beyond
-// CRC and size) on the same package and disk. Also reports the peak working set after a small
-// and after a large package, to show that memory does not grow with the package.
+// One extraction, timed, with the process's peak working set: either extractClientPackage
+// ("ours") or the floor of this platform, a minimal loop of our own (zlib inflate and CRC-32,
+// CreateFileW and WriteFile, no checks beyond CRC and size). scripts/benchmark alternates the
+// two on the same package and disk and compares them.
 //
-//   extraction_benchmark SMALL.zip LARGE.zip [ROUNDS]
+//   extraction_benchmark ours|floor PACKAGE.zip TARGET_DIR
 #include "foundation/unique_handle.h"
 #include "install/package_extraction.h"
 
@@ -143,39 +143,17 @@ double floorLoop(const fs::path& package, const fs::path& target) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::fputs("usage: extraction_benchmark SMALL.zip LARGE.zip [ROUNDS]\n", stderr);
+    if (argc != 4 || (std::wstring(argv[1]) != L"ours" && std::wstring(argv[1]) != L"floor")) {
+        std::fputs("usage: extraction_benchmark ours|floor PACKAGE.zip TARGET_DIR\n", stderr);
         return 2;
     }
-    const fs::path small = argv[1], large = argv[2];
-    const int rounds = argc > 3 ? _wtoi(argv[3]) : 3;
-    const fs::path work = fs::temp_directory_path() / L"gatehouse-extraction-benchmark";
-    fs::remove_all(work);
-
+    const fs::path package = argv[2], target = argv[3];
+    fs::remove_all(target);
     const double before = peakMiB();
-    ours(small, work / L"small");
-    const double afterSmall = peakMiB();
-    fs::remove_all(work / L"small");
-    std::vector<double> oursTimes, floorTimes;
-    for (int round = 0; round < rounds; ++round) {
-        floorTimes.push_back(floorLoop(large, work / L"floor"));
-        fs::remove_all(work / L"floor");
-        oursTimes.push_back(ours(large, work / L"ours"));
-        fs::remove_all(work / L"ours");
-        std::printf("round %d: extractClientPackage %.2f s, minimal loop %.2f s\n", round + 1,
-                    oursTimes.back(), floorTimes.back());
-        std::fflush(stdout);
-    }
-    const double afterLarge = peakMiB();
-    std::sort(oursTimes.begin(), oursTimes.end());
-    std::sort(floorTimes.begin(), floorTimes.end());
-    const double oursMedian = oursTimes[oursTimes.size() / 2],
-                 floorMedian = floorTimes[floorTimes.size() / 2];
-    std::printf("median: extractClientPackage %.2f s, minimal loop %.2f s, ratio %.3f\n", oursMedian,
-                floorMedian, oursMedian / floorMedian);
-    std::printf(
-        "peak working set: %.1f MiB at start, %.1f MiB after the small package, %.1f MiB after the large\n",
-        before, afterSmall, afterLarge);
-    std::printf("ours_seconds=%.3f\n", oursMedian);
+    const double elapsed =
+        std::wstring(argv[1]) == L"ours" ? ours(package, target) : floorLoop(package, target);
+    std::printf("%ls: %.2f s, peak working set %.1f MiB (%.1f MiB before extracting)\n", argv[1], elapsed,
+                peakMiB(), before);
+    std::printf("seconds=%.3f\n", elapsed);
     return 0;
 }

@@ -235,19 +235,19 @@ bool ZipReader::name(std::uint64_t index, std::string& name) {
 
 bool ZipReader::locateData(const Entry& entry, std::uint64_t& dataOffset) {
     const std::uint64_t start = entry.stat.m_local_header_ofs;
-    char header[localHeaderSize];
-    if (entry.dataLimit - start < localHeaderSize || !readAt(start, header, sizeof(header)) ||
-        read32(header) != localSignature)
+    const char* central = centralDirectory_.data() + entry.headerOffset;
+    const std::string_view centralName(central + centralHeaderSize, read16(central + 28));
+    // The header and the name in one read; a local name of another length fails the comparison.
+    std::string header(localHeaderSize + centralName.size(), '\0');
+    if (entry.dataLimit - start < header.size() || !readAt(start, header.data(), header.size()) ||
+        read32(header.data()) != localSignature)
         return false;
-    const std::uint64_t variable = std::uint64_t{read16(header + 26)} + read16(header + 28);
+    const std::uint64_t variable = std::uint64_t{read16(header.data() + 26)} + read16(header.data() + 28);
     const std::uint64_t room = entry.dataLimit - start - localHeaderSize;
     if (variable > room || entry.stat.m_comp_size > room - variable) return false;
-
     // The local name must be the one the directory promised.
-    std::string localName(read16(header + 26), '\0');
-    std::string centralName;
-    name(static_cast<std::uint64_t>(&entry - entries_.data()), centralName);
-    if (!readAt(start + localHeaderSize, localName.data(), localName.size()) || localName != centralName)
+    if (read16(header.data() + 26) != centralName.size() ||
+        std::string_view(header).substr(localHeaderSize) != centralName)
         return false;
     dataOffset = start + localHeaderSize + variable;
     return true;
@@ -256,15 +256,15 @@ bool ZipReader::locateData(const Entry& entry, std::uint64_t& dataOffset) {
 bool ZipReader::extractStored(const Entry& entry, std::uint64_t dataOffset, const ZipWriteCallback& write) {
     const ZipEntryStat& stat = entry.stat;
     if (stat.m_comp_size != stat.m_uncomp_size) return false;
-    const auto buffer = std::make_unique<char[]>(bufferBytes);
+    char* buffer = input_.get();
     std::uint64_t done = 0;
     uLong crc = crc32_z(0, nullptr, 0);
     while (done < stat.m_comp_size) {
         const std::size_t chunk =
             static_cast<std::size_t>(std::min<std::uint64_t>(bufferBytes, stat.m_comp_size - done));
-        if (!readAt(dataOffset + done, buffer.get(), chunk)) return false;
-        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buffer.get()), chunk);
-        if (write(done, buffer.get(), chunk) != chunk) return false;
+        if (!readAt(dataOffset + done, buffer, chunk)) return false;
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buffer), chunk);
+        if (write(done, buffer, chunk) != chunk) return false;
         done += chunk;
     }
     return crc == stat.m_crc32;
@@ -275,8 +275,8 @@ bool ZipReader::extractDeflated(const Entry& entry, std::uint64_t dataOffset, co
     InflateStream inflater;
     if (!inflater.ready) return false;
     z_stream& stream = inflater.stream;
-    const auto input = std::make_unique<char[]>(bufferBytes);
-    const auto output = std::make_unique<char[]>(bufferBytes);
+    char* input = input_.get();
+    char* output = output_.get();
     std::uint64_t consumed = 0;
     std::uint64_t produced = 0;
     uLong crc = crc32_z(0, nullptr, 0);
@@ -284,18 +284,18 @@ bool ZipReader::extractDeflated(const Entry& entry, std::uint64_t dataOffset, co
         if (stream.avail_in == 0 && consumed < stat.m_comp_size) {
             const std::size_t chunk =
                 static_cast<std::size_t>(std::min<std::uint64_t>(bufferBytes, stat.m_comp_size - consumed));
-            if (!readAt(dataOffset + consumed, input.get(), chunk)) return false;
-            stream.next_in = reinterpret_cast<Bytef*>(input.get());
+            if (!readAt(dataOffset + consumed, input, chunk)) return false;
+            stream.next_in = reinterpret_cast<Bytef*>(input);
             stream.avail_in = static_cast<uInt>(chunk);
             consumed += chunk;
         }
-        stream.next_out = reinterpret_cast<Bytef*>(output.get());
+        stream.next_out = reinterpret_cast<Bytef*>(output);
         stream.avail_out = static_cast<uInt>(bufferBytes);
         const int result = inflate(&stream, Z_NO_FLUSH);
         const std::size_t count = bufferBytes - stream.avail_out;
         if (count > 0) {
-            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(output.get()), count);
-            if (write(produced, output.get(), count) != count) return false;
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(output), count);
+            if (write(produced, output, count) != count) return false;
             produced += count;
         }
         if (result == Z_STREAM_END) break;
@@ -312,6 +312,10 @@ bool ZipReader::extract(std::uint64_t index, const ZipWriteCallback& write) {
     if (!entry.stat.m_is_supported) return false;
     std::uint64_t dataOffset = 0;
     if (!locateData(entry, dataOffset)) return false;
+    if (!input_) {
+        input_ = std::make_unique<char[]>(bufferBytes);
+        output_ = std::make_unique<char[]>(bufferBytes);
+    }
     if (entry.stat.m_method == 0) return extractStored(entry, dataOffset, write);
     return extractDeflated(entry, dataOffset, write);
 }

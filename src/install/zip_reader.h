@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ private:
     bool damaged_ = false;
     std::string centralDirectory_;
     std::vector<Entry> entries_;
+    // Allocated once and reused by every entry: clients hold thousands of small files.
+    std::unique_ptr<char[]> input_;
+    std::unique_ptr<char[]> output_;
 };
 
 } // namespace launcher
