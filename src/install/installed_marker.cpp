@@ -36,20 +36,20 @@ bool hasLength(const std::filesystem::path& path, std::uint64_t length) {
     return (std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow) == length;
 }
 
-// Whether `folder` and its ancestors up to an already checked one are plain directories.
-bool hasNoLinkBelow(const std::filesystem::path& folder, std::unordered_set<std::wstring>& checked) {
-    std::vector<std::filesystem::path> unchecked;
-    for (std::filesystem::path current = folder; !checked.contains(current.native());
-         current = current.parent_path()) {
-        if (!current.has_relative_path()) return false; // walked past D: cannot happen for resolved paths
-        unchecked.push_back(current);
+// Whether the directories between an already checked one and `file` are plain directories.
+bool hasNoLinkAbove(const std::wstring& file, std::unordered_set<std::wstring>& checked) {
+    std::vector<std::wstring> unchecked;
+    for (std::wstring folder = file.substr(0, file.rfind(L'\\')); !checked.contains(folder);
+         folder.resize(folder.rfind(L'\\'))) {
+        if (folder.find(L'\\') == std::wstring::npos) return false; // walked past D: cannot happen
+        unchecked.push_back(folder);
     }
-    for (const std::filesystem::path& current : unchecked) {
-        const DWORD attributes = ::GetFileAttributesW(current.c_str());
+    for (std::wstring& folder : unchecked) {
+        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
             !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             return false;
-        checked.insert(current.native());
+        checked.insert(std::move(folder));
     }
     return true;
 }
@@ -72,9 +72,9 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     std::unordered_set<std::wstring> checkedDirectories{directory.native()};
     for (const json& file : files) {
         throwIfCanceled(token);
-        const std::filesystem::path path =
-            resolvePackagePath(directory, multiByteToUtf16(file.at("path").get<std::string>(), codePageUtf8));
-        if (!hasNoLinkBelow(path.parent_path(), checkedDirectories)) return false;
+        const std::filesystem::path path = resolvePackagePathUnder(
+            directory, multiByteToUtf16(file.at("path").get_ref<const std::string&>(), codePageUtf8));
+        if (!hasNoLinkAbove(path.native(), checkedDirectories)) return false;
         if (!hasLength(path, file.at("length").get<std::uint64_t>())) return false;
     }
     return true;

@@ -103,7 +103,8 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
     if (reader.entryCount() > maxPackageEntries) throw Error("安装包文件数量过多。");
     const std::uint64_t grandTotal = declaredTotal(reader, maxTotalBytes, token);
 
-    const std::wstring base = normalizedAbsolutePath(contentDirectory).native();
+    const std::filesystem::path absoluteContent = normalizedAbsolutePath(contentDirectory);
+    const std::wstring& base = absoluteContent.native();
     json files = json::array();
     std::unordered_set<std::wstring> seenPaths;
     std::uint64_t runningTotal = 0;
@@ -125,7 +126,7 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
 
         const std::wstring name =
             multiByteToUtf16(rawName, (stat.m_bit_flag & flagUtf8Name) ? codePageUtf8 : codePageGbk);
-        const std::filesystem::path target = resolvePackagePath(base, name);
+        const std::filesystem::path target = resolvePackagePathUnder(absoluteContent, name);
         if (!seenPaths.insert(toLowerCase(target.native())).second) throw Error("安装包包含重复路径。");
         if (stat.m_is_directory) {
             std::filesystem::create_directories(target);

@@ -21,23 +21,36 @@ bool isUnsafeSegment(std::wstring_view segment) {
 
 bool isReservedDeviceName(std::wstring_view segment) {
     // "CON", "con.txt" and "Aux.tar.gz" all open the device, whatever follows the first dot.
-    const std::wstring stem = toLowerCase(segment.substr(0, segment.find(L'.')));
+    const std::wstring_view rawStem = segment.substr(0, segment.find(L'.'));
+    if (rawStem.size() != 3 && rawStem.size() != 4) return false; // spares the lower-casing on hot paths
+    const std::wstring stem = toLowerCase(rawStem);
     if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul") return true;
     return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) && stem[3] >= L'0' &&
            stem[3] <= L'9';
 }
 
+void checkWholePath(std::wstring_view relative) {
+    if (relative.empty() || relative.front() == L'/' || relative.front() == L'\\' ||
+        relative.find(L':') != std::wstring_view::npos || relative.find(L'\0') != std::wstring_view::npos)
+        throw Error("安装包文件路径无效。");
+}
+
 } // namespace
 
 std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath) {
+    // The whole-path rules come before the base is even looked at.
+    checkWholePath(relativePath);
+    return resolvePackagePathUnder(normalizedAbsolutePath(base), relativePath);
+}
+
+std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
+                                              std::wstring_view relativePath) {
+    checkWholePath(relativePath);
     std::wstring relative(relativePath);
     std::ranges::replace(relative, L'\\', L'/');
-    if (relative.empty() || relative.front() == L'/' || relative.find(L':') != std::wstring::npos ||
-        relative.find(L'\0') != std::wstring::npos)
-        throw Error("安装包文件路径无效。");
-
-    const std::filesystem::path absoluteBase = normalizedAbsolutePath(base);
-    std::filesystem::path result = absoluteBase;
+    // Built as text: appending to a path re-parses it for every segment.
+    std::wstring result = absoluteBase.native();
+    const bool baseEndsInSeparator = !result.empty() && result.back() == L'\\';
     std::size_t start = 0;
     while (start <= relative.size()) {
         const std::size_t end = std::min(relative.find(L'/', start), relative.size());
@@ -46,13 +59,15 @@ std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std:
         if (segment.empty()) continue;
         if (isUnsafeSegment(segment)) throw Error("安装包包含不安全的文件路径。");
         if (isReservedDeviceName(segment)) throw Error("安装包包含保留文件名。");
-        if (toLowerCase(segment) == installedMarkerName) throw Error("安装包包含保留的安装标记。");
-        result /= segment;
+        if (segment.size() == installedMarkerName.size() && toLowerCase(segment) == installedMarkerName)
+            throw Error("安装包包含保留的安装标记。");
+        if (result.size() != absoluteBase.native().size() || !baseEndsInSeparator) result += L'\\';
+        result += segment;
     }
 
-    if (result.native().size() > maxInstalledPathLength || result == absoluteBase)
+    if (result.size() > maxInstalledPathLength || result == absoluteBase.native())
         throw Error("安装路径过长或无效，请选择较短的安装目录。");
-    return result;
+    return std::filesystem::path(std::move(result));
 }
 
 } // namespace launcher

@@ -13,4 +13,8 @@ inline constexpr std::wstring_view installedMarkerName = L".launcher-installed.j
 // count as slashes; empty segments are skipped. Pure apart from making `base` absolute.
 std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath);
 
+// The same for a base that is already absolute and normalised, for loops over many entries.
+std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
+                                              std::wstring_view relativePath);
+
 } // namespace launcher
