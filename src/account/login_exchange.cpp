@@ -4,8 +4,6 @@
 #include "foundation/text.h"
 #include "net/http_transfer.h"
 
-#include <algorithm>
-
 namespace launcher {
 namespace {
 
@@ -35,10 +33,6 @@ bool isBlank(std::wstring_view text) {
 bool isValidCredentialInput(std::wstring_view account, std::wstring_view password) {
     return !isBlank(account) && account.size() <= maxAccountLength && !password.empty() &&
            password.size() <= maxPasswordLength;
-}
-
-bool hasControlCharacter(std::wstring_view text) {
-    return std::ranges::any_of(text, [](wchar_t c) { return c < 0x20 || c == 0x7F; });
 }
 
 std::wstring memberText(const json& value, const char* key) {

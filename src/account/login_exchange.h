@@ -2,6 +2,7 @@
 
 #include "config/launcher_config.h"
 #include "foundation/cancel_token.h"
+#include "foundation/text.h" // hasControlCharacter, part of the reply rules
 
 #include <nlohmann/json.hpp>
 
@@ -49,7 +50,5 @@ LoginResult parseLoginReply(const nlohmann::json& value, std::wstring_view expec
 // A member as text: strings converted from UTF-8, numbers as their JSON text, anything else or an
 // absent member empty.
 std::wstring memberText(const nlohmann::json& value, const char* key);
-
-bool hasControlCharacter(std::wstring_view text);
 
 } // namespace launcher

@@ -4,14 +4,8 @@
 #include "config/url_parts.h"
 #include "foundation/text.h"
 
-#include <algorithm>
-
 namespace launcher {
 namespace {
-
-bool hasControlCharacter(std::wstring_view text) {
-    return std::ranges::any_of(text, [](wchar_t c) { return c < 0x20 || c == 0x7F; });
-}
 
 bool isAllowedPlainHttp(const UrlParts& parts, EndpointPurpose purpose) {
     const std::wstring_view pathAndQuery = parts.pathAndQuery;

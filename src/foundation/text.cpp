@@ -61,6 +61,12 @@ std::wstring trimWhitespace(std::wstring_view text) {
     return std::wstring(text.substr(first, last - first + 1));
 }
 
+bool hasControlCharacter(std::wstring_view text) {
+    for (const wchar_t c : text)
+        if (c < 0x20 || c == 0x7F) return true;
+    return false;
+}
+
 std::string percentEncode(std::wstring_view text) {
     static constexpr char digits[] = "0123456789ABCDEF";
     const std::string utf8 = utf16ToUtf8(text);

@@ -18,6 +18,9 @@ std::wstring toLowerCase(std::wstring_view text);
 // Removes leading and trailing spaces, tabs, CRs and LFs, and no other white space.
 std::wstring trimWhitespace(std::wstring_view text);
 
+// Whether any unit is a control character (below 0x20, or 0x7F).
+bool hasControlCharacter(std::wstring_view text);
+
 // UTF-8 percent-encoding for query values: unreserved characters stay, every other byte is
 // %XX in upper case (a space is %20, never "+").
 std::string percentEncode(std::wstring_view text);
