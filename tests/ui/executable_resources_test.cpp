@@ -75,6 +75,16 @@ TEST_F(GatehouseExecutable, CarriesItsManifestIconAndConfiguration) {
 
     EXPECT_EQ(resourceBytes(MAKEINTRESOURCEW(10) /* RT_RCDATA */, builtinConfigResourceId),
               loadResourceBytes(builtinConfigResourceId));
+
+    // The skin: a 1105 x 632 PNG, 8 bits per channel with alpha (its alpha is the window's shape).
+    const std::string skin = resourceBytes(MAKEINTRESOURCEW(10) /* RT_RCDATA */, skinResourceId);
+    ASSERT_GE(skin.size(), 33u);
+    EXPECT_EQ(skin.substr(0, 8), "\x89PNG\r\n\x1A\n");
+    const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(skin[i]); };
+    EXPECT_EQ(byteAt(16) << 24 | byteAt(17) << 16 | byteAt(18) << 8 | byteAt(19), 1105);
+    EXPECT_EQ(byteAt(20) << 24 | byteAt(21) << 16 | byteAt(22) << 8 | byteAt(23), 632);
+    EXPECT_EQ(byteAt(24), 8) << "bit depth";
+    EXPECT_EQ(byteAt(25), 6) << "colour type: RGB with alpha";
 }
 
 } // namespace
