@@ -30,6 +30,14 @@ bool isBlank(std::wstring_view text) {
 
 } // namespace
 
+bool hasUsableIdentity(const LoginResult& result) {
+    const auto usable = [](const std::wstring& text, std::size_t maxLength) {
+        return !isBlank(text) && text.size() <= maxLength && !hasControlCharacter(text);
+    };
+    return usable(result.userId, maxUserIdLength) && result.userId != L"0" &&
+           usable(result.token, maxTokenLength);
+}
+
 bool isValidCredentialInput(std::wstring_view account, std::wstring_view password) {
     return !isBlank(account) && account.size() <= maxAccountLength && !password.empty() &&
            password.size() <= maxPasswordLength;
@@ -72,11 +80,7 @@ LoginResult parseLoginReply(const json& value, std::wstring_view expected, int d
 
     LoginResult result{memberText(*data, "userid"), memberText(*data, "token"), memberText(*data, "game_id"),
                        memberText(*data, "username")};
-    const bool userIdValid = !isBlank(result.userId) && result.userId != L"0" &&
-                             result.userId.size() <= maxUserIdLength && !hasControlCharacter(result.userId);
-    const bool tokenValid =
-        !isBlank(result.token) && result.token.size() <= maxTokenLength && !hasControlCharacter(result.token);
-    if (!userIdValid || !tokenValid || isBlank(result.gameId))
+    if (!hasUsableIdentity(result) || isBlank(result.gameId))
         throw Error("登录接口缺少有效身份、令牌或游戏编号。");
     return result;
 }

@@ -30,6 +30,10 @@ struct LoginRequest {
 inline constexpr std::size_t maxAccountLength = 128;
 inline constexpr std::size_t maxPasswordLength = 256;
 
+// The identity and token a game may be started with: userId not blank, not "0", at most 128
+// units; token not blank, at most 8192 units; neither with a control character.
+bool hasUsableIdentity(const LoginResult& result);
+
 // Account not blank after trimming and at most 128 units; password not empty and at most 256.
 bool isValidCredentialInput(std::wstring_view account, std::wstring_view password);
 

@@ -14,17 +14,6 @@ namespace {
 using nlohmann::json;
 
 constexpr DWORD pollIntervalMs = 100;
-constexpr std::size_t maxUserIdLength = 128;
-constexpr std::size_t maxTokenLength = 8192;
-
-bool isUsableLogin(const LoginResult& result) {
-    const auto usable = [](const std::wstring& text, std::size_t maxLength) {
-        return !trimWhitespace(text).empty() && text.size() <= maxLength && !hasControlCharacter(text);
-    };
-    return usable(result.userId, maxUserIdLength) && result.userId != L"0" &&
-           usable(result.token, maxTokenLength);
-}
-
 // An extra argument must never be taken by the game for a login item of its own.
 bool looksLikeLoginItem(std::wstring_view argument) {
     return argument.starts_with(L"uid:") || argument.starts_with(L"token:") ||
@@ -75,7 +64,7 @@ std::wstring quoteArgument(std::wstring_view text) {
 }
 
 std::wstring buildGameCommandLine(const LauncherConfig& config, const LoginResult& result) {
-    if (!isUsableLogin(result)) throw Error("游戏登录参数不完整。");
+    if (!hasUsableIdentity(result)) throw Error("游戏登录参数不完整。");
     std::wstring commandLine = quoteArgument(gameExecutablePath(config).native());
     for (const json& entry : config.document.at("gameArguments")) {
         const std::wstring argument = multiByteToUtf16(entry.get<std::string>(), codePageUtf8);
