@@ -1,0 +1,89 @@
+#pragma once
+
+// The whole state of the launcher's one window. The window thread owns every field except the
+// few shared with workers, which are atomic or guarded by progressLock.
+#include "account/credential_store.h"
+#include "config/launcher_config.h"
+#include "foundation/cancel_token.h"
+#include "foundation/unique_handle.h"
+
+#include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace launcher {
+
+inline constexpr int windowWidth = 1105;
+inline constexpr int windowHeight = 632;
+
+// Control ids.
+inline constexpr int accountEditId = 1001;
+inline constexpr int passwordEditId = 1002;
+inline constexpr int rememberCheckId = 1003;
+inline constexpr int enterGameButtonId = 1004;
+inline constexpr int registerButtonId = 1005;
+inline constexpr int cancelDownloadButtonId = 1006;
+inline constexpr int minimiseButtonId = 1007;
+inline constexpr int closeButtonId = 1008;
+inline constexpr int statusLabelId = 1009;
+inline constexpr int progressBarId = 1010;
+inline constexpr int showPasswordButtonId = 1011;
+
+struct LauncherWindow {
+    // Opens the remembered-credentials store for the configured login address.
+    explicit LauncherWindow(LauncherConfig configuration);
+    LauncherWindow(const LauncherWindow&) = delete;
+    LauncherWindow& operator=(const LauncherWindow&) = delete;
+    // Cancels both tokens and joins every worker before anything else goes.
+    ~LauncherWindow();
+
+    HWND window = nullptr;
+    HWND accountEdit = nullptr;
+    HWND passwordEdit = nullptr;
+    HWND showPasswordButton = nullptr;
+    HWND rememberCheck = nullptr;
+    HWND enterGameButton = nullptr;
+    HWND cancelDownloadButton = nullptr;
+    HWND progressBar = nullptr;
+    HWND statusLabel = nullptr;
+
+    LauncherConfig config;
+    CredentialStore credentials;
+    std::unique_ptr<Gdiplus::Bitmap> skin;
+    std::vector<UniqueFont> fonts; // the 12, 11 and 10 pixel control fonts, in that order
+    UniqueBrush editBrush;
+    UniqueBrush backgroundBrush;
+
+    std::map<int, std::thread> workers; // slot 1: check or download; slot 2: login and launch
+    std::unique_ptr<CancelToken> clientToken;
+    std::unique_ptr<CancelToken> loginToken;
+    std::atomic<std::uint32_t> gameProcessId{0};
+
+    std::atomic<bool> progressPosted{false};
+    std::mutex progressLock;
+    std::wstring progressLabel;      // guarded by progressLock
+    std::uint64_t progressDone = 0;  // guarded by progressLock
+    std::uint64_t progressTotal = 0; // guarded by progressLock
+
+    std::wstring statusText = L"请输入账号和密码";
+    std::wstring progressCaption = L"正在检查客户端…";
+    bool downloading = false;
+    bool clientReady = false;
+    bool loginBusy = false;
+    bool checking = true;
+    bool closing = false;
+    bool suppressEditNotifications = false;
+    bool passwordVisible = false;
+    int statusKind = 0; // 0 normal, 1 error (error colour), 2 success (drawn like normal)
+};
+
+} // namespace launcher

@@ -1,0 +1,318 @@
+#include "ui/window_face.h"
+
+#include "foundation/error.h"
+#include "foundation/resources.h"
+#include "ui/window_region.h"
+
+#include <commctrl.h>
+#include <uxtheme.h>
+
+#include <cstring>
+
+namespace launcher {
+namespace {
+
+constexpr const wchar_t* uiFace = L"Microsoft YaHei UI";
+constexpr UINT formatLeft = DT_SINGLELINE | DT_VCENTER;
+constexpr UINT formatCentred = DT_SINGLELINE | DT_VCENTER | DT_CENTER;
+constexpr UINT formatWrappedCentred = DT_WORDBREAK | DT_CENTER;
+constexpr UINT formatEllipsis = DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS;
+
+UniqueFont makeFont(int size, int weight = FW_NORMAL, const wchar_t* face = uiFace) {
+    return UniqueFont{::CreateFontW(-size, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                    OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                                    DEFAULT_PITCH | FF_DONTCARE, face)};
+}
+
+HFONT addControlFont(LauncherWindow& state, int size) {
+    state.fonts.push_back(makeFont(size));
+    return state.fonts.back().get();
+}
+
+// Selects a GDI object for the life of the scope.
+class Selection {
+public:
+    Selection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+    ~Selection() { ::SelectObject(dc_, previous_); }
+    Selection(const Selection&) = delete;
+    Selection& operator=(const Selection&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+void fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+    const UniqueBrush brush{::CreateSolidBrush(colour)};
+    const RECT area{left, top, right, bottom};
+    ::FillRect(dc, &area, brush.get());
+}
+
+void drawFixedText(HDC dc, const wchar_t* text, int x, int y, int width, int height, int size,
+                   COLORREF colour, UINT format, int weight = FW_NORMAL, const wchar_t* face = uiFace) {
+    const UniqueFont font = makeFont(size, weight, face);
+    const Selection selected(dc, font.get());
+    ::SetBkMode(dc, TRANSPARENT);
+    ::SetTextColor(dc, colour);
+    RECT area{x, y, x + width, y + height};
+    ::DrawTextW(dc, text, -1, &area, format);
+}
+
+std::unique_ptr<Gdiplus::Bitmap> decodeSkin() {
+    const std::string png = loadResourceBytes(skinResourceId);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, png.size());
+    if (memory == nullptr) throw Error("无法加载界面资源。");
+    if (void* bytes = ::GlobalLock(memory)) {
+        std::memcpy(bytes, png.data(), png.size());
+        ::GlobalUnlock(memory);
+    }
+    IStream* stream = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+        ::GlobalFree(memory);
+        throw Error("无法加载界面资源。");
+    }
+    std::unique_ptr<Gdiplus::Bitmap> skin;
+    {
+        Gdiplus::Bitmap decoded(stream);
+        if (decoded.GetLastStatus() == Gdiplus::Ok)
+            skin.reset(decoded.Clone(0, 0, static_cast<INT>(decoded.GetWidth()),
+                                     static_cast<INT>(decoded.GetHeight()), PixelFormat32bppARGB));
+    }
+    stream->Release(); // frees the memory block too
+    if (!skin || skin->GetLastStatus() != Gdiplus::Ok) throw Error("界面图片损坏。");
+    return skin;
+}
+
+// Cuts the window to the skin's opaque pixels; a skin that cannot be read leaves it rectangular.
+void shapeWindow(HWND window, Gdiplus::Bitmap& skin) {
+    Gdiplus::BitmapData bits{};
+    Gdiplus::Rect all(0, 0, skinWidth, skinHeight);
+    if (skin.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &bits) != Gdiplus::Ok) return;
+    const std::vector<PixelRun> runs =
+        opaqueRuns(static_cast<const std::uint8_t*>(bits.Scan0), bits.Stride, skinWidth, skinHeight);
+    skin.UnlockBits(&bits);
+    UniqueRegion region{::CreateRectRgn(0, 0, 0, 0)};
+    for (const PixelRun& run : runs) {
+        const UniqueRegion piece{::CreateRectRgn(run.left, run.y, run.right, run.y + 1)};
+        ::CombineRgn(region.get(), region.get(), piece.get(), RGN_OR);
+    }
+    if (::SetWindowRgn(window, region.get(), TRUE)) (void)region.release(); // the system owns it now
+}
+
+HWND makeControl(LauncherWindow& state, const wchar_t* type, const wchar_t* text, DWORD style, int x, int y,
+                 int width, int height, int id) {
+    return ::CreateWindowExW(0, type, text, style, x, y, width, height, state.window,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(state.window, GWLP_HINSTANCE)),
+                             nullptr);
+}
+
+void setFont(HWND control, HFONT font) {
+    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+void fillRemembered(LauncherWindow& state) {
+    state.suppressEditNotifications = true;
+    std::wstring account, password;
+    if (loadCredentials(state.credentials, account, password)) {
+        ::SetWindowTextW(state.accountEdit, account.c_str());
+        ::SetWindowTextW(state.passwordEdit, password.c_str());
+        ::SendMessageW(state.rememberCheck, BM_SETCHECK, BST_CHECKED, 0);
+    }
+    state.suppressEditNotifications = false;
+}
+
+} // namespace
+
+void createControls(LauncherWindow& state) {
+    state.skin = decodeSkin();
+    shapeWindow(state.window, *state.skin);
+
+    constexpr DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
+    constexpr DWORD ownerDrawn = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW;
+    const HFONT editFont = addControlFont(state, 12);
+    state.accountEdit = makeControl(state, L"EDIT", L"", editStyle, 353, 306, 256, 22, accountEditId);
+    state.passwordEdit =
+        makeControl(state, L"EDIT", L"", editStyle | ES_PASSWORD, 353, 378, 221, 22, passwordEditId);
+    ::SendMessageW(state.accountEdit, EM_LIMITTEXT, 128, 0);
+    ::SendMessageW(state.passwordEdit, EM_LIMITTEXT, 256, 0);
+    ::SendMessageW(state.accountEdit, EM_SETCUEBANNER, TRUE,
+                   reinterpret_cast<LPARAM>(L"请输入平台账号或手机号"));
+    ::SendMessageW(state.passwordEdit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(L"请输入密码"));
+    setFont(state.accountEdit, editFont);
+    setFont(state.passwordEdit, editFont);
+
+    state.showPasswordButton =
+        makeControl(state, L"BUTTON", L"显示密码", ownerDrawn, 584, 374, 32, 28, showPasswordButtonId);
+    state.rememberCheck =
+        makeControl(state, L"BUTTON", L"记住账号密码", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                    342, 416, 155, 19, rememberCheckId);
+    ::SetWindowTheme(state.rememberCheck, L"", L""); // so the colour messages apply
+    setFont(state.rememberCheck, addControlFont(state, 11));
+    state.enterGameButton =
+        makeControl(state, L"BUTTON", L"进 入 游 戏", ownerDrawn, 342, 462, 278, 36, enterGameButtonId);
+    makeControl(state, L"BUTTON", L"注册账号 ↗", ownerDrawn, 401, 145, 91, 34, registerButtonId);
+    makeControl(state, L"BUTTON", L"—", ownerDrawn, 837, 90, 34, 31, minimiseButtonId);
+    makeControl(state, L"BUTTON", L"×", ownerDrawn, 880, 90, 34, 31, closeButtonId);
+    state.cancelDownloadButton =
+        makeControl(state, L"BUTTON", L"取消下载", ownerDrawn, 811, 550, 74, 29, cancelDownloadButtonId);
+    ::ShowWindow(state.cancelDownloadButton, SW_HIDE);
+    state.progressBar =
+        makeControl(state, PROGRESS_CLASSW, L"", WS_CHILD | PBS_SMOOTH, 323, 584, 562, 6, progressBarId);
+    ::SendMessageW(state.progressBar, PBM_SETRANGE32, 0, 100);
+    ::SendMessageW(state.progressBar, PBM_SETBARCOLOR, 0, RGB(177, 141, 75));
+    state.statusLabel = makeControl(state, L"STATIC", state.statusText.c_str(),
+                                    WS_CHILD | WS_VISIBLE | SS_ENDELLIPSIS, 342, 438, 278, 18, statusLabelId);
+    setFont(state.statusLabel, addControlFont(state, 10));
+
+    fillRemembered(state);
+    ::SetFocus(::GetWindowTextLengthW(state.accountEdit) > 0 ? state.passwordEdit : state.accountEdit);
+}
+
+void paintWindow(LauncherWindow& state, HDC target) {
+    const UniqueMemoryDc dc{::CreateCompatibleDC(target)};
+    const UniqueBitmap canvas{::CreateCompatibleBitmap(target, windowWidth, windowHeight)};
+    const Selection selected(dc.get(), canvas.get());
+    const RECT all{0, 0, windowWidth, windowHeight};
+    ::FillRect(dc.get(), &all, state.backgroundBrush.get());
+    if (state.skin) {
+        Gdiplus::Graphics graphics(dc.get());
+        graphics.DrawImage(state.skin.get(), 0, 0, windowWidth, windowHeight);
+    }
+
+    HDC d = dc.get();
+    fill(d, 312, 139, 895, 546, RGB(18, 19, 14));
+    fill(d, 312, 139, 895, 182, RGB(29, 30, 21));
+    fill(d, 312, 181, 895, 182, RGB(58, 52, 37));
+    drawFixedText(d, L"账号登录", 334, 145, 65, 32, 13, RGB(223, 192, 138), formatLeft);
+    fill(d, 334, 180, 386, 182, RGB(178, 138, 67));
+    drawFixedText(d, L"账号登录", 824, 152, 49, 16, 9, RGB(158, 138, 92), formatCentred);
+    drawFixedText(d, L"登录游戏", 342, 206, 278, 28, 20, RGB(229, 213, 177), formatLeft);
+    drawFixedText(d, L"重返热血世界，再续征战之路", 342, 238, 278, 17, 10, RGB(116, 116, 97), formatLeft);
+    drawFixedText(d, L"账号", 342, 274, 278, 18, 11, RGB(173, 165, 139), formatLeft);
+    drawFixedText(d, L"密码", 342, 346, 278, 18, 11, RGB(173, 165, 139), formatLeft);
+    for (const int top : {298, 370}) {
+        fill(d, 342, top, 620, top + 36, RGB(72, 64, 44));
+        fill(d, 343, top + 1, 619, top + 35, RGB(14, 16, 12));
+    }
+    fill(d, 645, 199, 646, 494, RGB(52, 48, 36));
+    drawFixedText(d, L"勇者集结 · 再战巅峰", 666, 198, 209, 18, 9, RGB(128, 116, 84), formatCentred);
+    drawFixedText(d, L"曜 石 纪 元", 666, 217, 209, 35, 24, RGB(200, 163, 96), formatCentred, FW_BOLD,
+                  L"SimSun");
+    drawFixedText(d, L"热 血 不 息", 666, 257, 209, 29, 18, RGB(181, 161, 123), formatCentred, FW_NORMAL,
+                  L"KaiTi");
+    drawFixedText(d, L"征 途 不 止", 666, 287, 209, 29, 18, RGB(181, 161, 123), formatCentred, FW_NORMAL,
+                  L"KaiTi");
+    fill(d, 666, 330, 875, 331, RGB(59, 52, 35));
+    drawFixedText(d, L"冒 险 即 刻 启 程", 666, 342, 209, 23, 11, RGB(182, 162, 115), formatCentred);
+    drawFixedText(d, L"使用平台账号登录，首次运行将下载完整客户端。", 670, 370, 199, 38, 10,
+                  RGB(116, 116, 97), formatWrappedCentred);
+    drawFixedText(d, L"注册将在系统浏览器中打开。", 666, 411, 209, 23, 10, RGB(116, 116, 97), formatCentred);
+    fill(d, 312, 511, 895, 512, RGB(48, 44, 32));
+    drawFixedText(d, L"账号登录 · 注册前往平台官网", 334, 518, 280, 21, 9, RGB(110, 109, 88), formatLeft);
+    fill(d, 323, 550, 885, 582, RGB(18, 19, 14));
+    // Narrower while downloading, so the caption never runs under the cancel button.
+    drawFixedText(d, state.progressCaption.c_str(), 325, 550, state.downloading ? 480 : 558, 32, 11,
+                  RGB(160, 154, 132), formatEllipsis);
+
+    ::BitBlt(target, 0, 0, windowWidth, windowHeight, d, 0, 0, SRCCOPY);
+}
+
+void drawOwnerButton(const LauncherWindow& state, const DRAWITEMSTRUCT& item) {
+    const bool pressed = item.itemState & ODS_SELECTED;
+    const bool disabled = item.itemState & ODS_DISABLED;
+    const bool focused = item.itemState & ODS_FOCUS;
+    RECT area = item.rcItem;
+    HDC dc = item.hDC;
+
+    if (item.CtlID == showPasswordButtonId) {
+        fill(dc, area.left, area.top, area.right, area.bottom, pressed ? RGB(27, 29, 21) : RGB(14, 16, 12));
+        Gdiplus::Graphics graphics(dc);
+        graphics.SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+        const Gdiplus::Color colour =
+            disabled ? Gdiplus::Color(255, 105, 100, 80) : Gdiplus::Color(255, 190, 172, 130);
+        Gdiplus::Pen pen(colour, 1.5f);
+        Gdiplus::GraphicsPath eye;
+        eye.AddBezier(6, 14, 11, 6, 21, 6, 26, 14);
+        eye.AddBezier(26, 14, 21, 22, 11, 22, 6, 14);
+        graphics.DrawPath(&pen, &eye);
+        graphics.DrawEllipse(&pen, 13, 11, 6, 6);
+        if (state.passwordVisible) graphics.DrawLine(&pen, 7, 23, 25, 5); // struck through: a click hides it
+        if (focused) {
+            ::InflateRect(&area, -2, -2);
+            ::DrawFocusRect(dc, &area);
+        }
+        return;
+    }
+
+    COLORREF fillColour = RGB(29, 30, 21);
+    COLORREF textColour = RGB(143, 137, 116);
+    UniqueFont ownFont;
+    HFONT font = state.fonts.empty() ? nullptr : state.fonts.front().get();
+    switch (item.CtlID) {
+    case enterGameButtonId:
+        fillColour = disabled ? RGB(61, 45, 24) : pressed ? RGB(112, 57, 24) : RGB(139, 74, 33);
+        textColour = disabled ? RGB(158, 139, 100) : RGB(255, 229, 172);
+        ownFont = makeFont(15);
+        font = ownFont.get();
+        break;
+    case minimiseButtonId:
+    case closeButtonId:
+        fillColour = RGB(22, 25, 20);
+        textColour = RGB(189, 222, 244);
+        ownFont = makeFont(22);
+        font = ownFont.get();
+        break;
+    case cancelDownloadButtonId:
+        fillColour = RGB(18, 19, 14);
+        textColour = RGB(245, 222, 179);
+        break;
+    default:
+        break;
+    }
+    fill(dc, area.left, area.top, area.right, area.bottom, fillColour);
+    if (item.CtlID == enterGameButtonId) {
+        const UniqueBrush frame{::CreateSolidBrush(RGB(177, 141, 75))};
+        ::FrameRect(dc, &area, frame.get());
+    }
+    wchar_t text[64] = {};
+    ::GetWindowTextW(item.hwndItem, text, static_cast<int>(std::size(text)));
+    {
+        const Selection selected(dc, font);
+        ::SetBkMode(dc, TRANSPARENT);
+        ::SetTextColor(dc, textColour);
+        RECT textArea = area;
+        ::DrawTextW(dc, text, -1, &textArea, formatCentred);
+    }
+    if (focused) {
+        ::InflateRect(&area, -4, -4);
+        ::DrawFocusRect(dc, &area);
+    }
+}
+
+HBRUSH controlColour(const LauncherWindow& state, UINT message, HDC dc, HWND control) {
+    if (message == WM_CTLCOLOREDIT) {
+        ::SetTextColor(dc, RGB(198, 188, 161));
+        ::SetBkColor(dc, RGB(14, 16, 12));
+        return state.editBrush.get();
+    }
+    const bool error = control == state.statusLabel && state.statusKind == 1;
+    ::SetTextColor(dc, error ? RGB(231, 160, 138) : RGB(173, 165, 139));
+    ::SetBkColor(dc, RGB(18, 19, 14));
+    return state.backgroundBrush.get();
+}
+
+void setPasswordVisible(LauncherWindow& state, bool visible, bool giveFocus) {
+    DWORD start = 0, end = 0;
+    ::SendMessageW(state.passwordEdit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+    state.passwordVisible = visible;
+    ::SendMessageW(state.passwordEdit, EM_SETPASSWORDCHAR, visible ? 0 : 0x25CF, 0);
+    ::SetWindowTextW(state.showPasswordButton, visible ? L"隐藏密码" : L"显示密码");
+    ::InvalidateRect(state.passwordEdit, nullptr, TRUE);
+    ::InvalidateRect(state.showPasswordButton, nullptr, TRUE);
+    ::SendMessageW(state.passwordEdit, EM_SETSEL, start, end);
+    if (giveFocus) ::SetFocus(state.passwordEdit);
+}
+
+} // namespace launcher
