@@ -1,0 +1,237 @@
+#include "ui/launcher_app.h"
+
+#include "config/config_validation.h"
+#include "foundation/error.h"
+#include "foundation/text.h"
+#include "ui/launcher_flow.h"
+#include "ui/window_face.h"
+#include "ui/window_placement.h"
+
+#include <commctrl.h>
+
+#include <filesystem>
+
+namespace launcher {
+namespace {
+
+constexpr const wchar_t* className = L"PCtalvoNativeLauncher";
+constexpr const wchar_t* windowTitle = L"曜石纪元 · 启动器";
+
+LauncherWindow* stateOf(HWND window) {
+    return reinterpret_cast<LauncherWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void onCommand(LauncherWindow& state, int id, int code) {
+    if (id == accountEditId || id == passwordEditId) {
+        // Remembered credentials follow the typing 400 ms after the last keystroke.
+        if (code == EN_CHANGE && !state.suppressEditNotifications && !state.loginBusy) {
+            ::KillTimer(state.window, rememberTimerId);
+            ::SetTimer(state.window, rememberTimerId, 400, nullptr);
+        }
+        return;
+    }
+    if (code != 0) return;
+    switch (id) {
+    case rememberCheckId:
+        syncRememberedCredentials(state, true);
+        break;
+    case enterGameButtonId:
+        startLoginAndLaunch(state);
+        break;
+    case registerButtonId:
+        openRegistrationPage(state);
+        break;
+    case cancelDownloadButtonId:
+        cancelDownload(state);
+        break;
+    case minimiseButtonId:
+        ::ShowWindow(state.window, SW_MINIMIZE);
+        break;
+    case closeButtonId:
+        closeLauncher(state);
+        break;
+    case showPasswordButtonId:
+        if (!state.loginBusy) setPasswordVisible(state, !state.passwordVisible, true);
+        break;
+    default:
+        break;
+    }
+}
+
+LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        createControls(state);
+        startClientCheck(state);
+        return 0;
+    case WM_DESTROY:
+        ::PostQuitMessage(0);
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = ::BeginPaint(window, &paint);
+        paintWindow(state, dc);
+        ::EndPaint(window, &paint);
+        return 0;
+    }
+    case WM_CLOSE:
+        closeLauncher(state);
+        return 0;
+    case WM_ERASEBKGND:
+        return 1; // painting covers the whole client area
+    case WM_DRAWITEM:
+        drawOwnerButton(state, *reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+        return 1;
+    case WM_COMMAND:
+        onCommand(state, LOWORD(wParam), HIWORD(wParam));
+        return 0;
+    case WM_TIMER:
+        if (wParam == rememberTimerId) {
+            ::KillTimer(window, rememberTimerId);
+            syncRememberedCredentials(state, false);
+        }
+        return 0;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<LRESULT>(
+            controlColour(state, message, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+    case WM_LBUTTONDOWN:
+        // A press anywhere on the window's own surface drags the window.
+        ::ReleaseCapture();
+        ::SendMessageW(window, WM_NCLBUTTONDOWN, HTCAPTION, 0);
+        return 0;
+    case workerResultMessage: {
+        const std::unique_ptr<WorkerResult> record(reinterpret_cast<WorkerResult*>(lParam));
+        if (!state.closing) handleWorkerResult(state, *record);
+        return 0;
+    }
+    case workerProgressMessage:
+        refreshProgress(state);
+        return 0;
+    default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void showFailure(HWND owner, const wchar_t* text) {
+    ::MessageBoxW(owner, text, windowTitle, MB_ICONINFORMATION);
+}
+
+LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept {
+    if (message == WM_NCCREATE) {
+        auto* state = static_cast<LauncherWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        state->window = window;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    LauncherWindow* state = stateOf(window);
+    if (state == nullptr) return ::DefWindowProcW(window, message, wParam, lParam);
+    // No exception may cross into the system's code that called us.
+    try {
+        return dispatch(*state, window, message, wParam, lParam);
+    } catch (const Error& error) {
+        try {
+            showFailure(window, multiByteToUtf16(error.what(), codePageUtf8).c_str());
+        } catch (...) {
+        }
+    } catch (...) {
+        showFailure(window, L"操作失败，请检查文件、配置和目录权限后重试。");
+    }
+    return message == WM_CREATE ? -1 : ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+std::filesystem::path executableDirectory() {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    buffer.resize(length);
+    return std::filesystem::path(buffer).parent_path();
+}
+
+struct ComApartment {
+    ComApartment() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { ::CoUninitialize(); }
+};
+
+struct GdiplusSession {
+    ULONG_PTR token = 0;
+    GdiplusSession() {
+        Gdiplus::GdiplusStartupInput input;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    }
+    ~GdiplusSession() { Gdiplus::GdiplusShutdown(token); }
+};
+
+} // namespace
+
+HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = windowProcedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+    windowClass.hIconSm = windowClass.hIcon;
+    windowClass.hbrBackground = state.backgroundBrush.get();
+    windowClass.lpszClassName = className;
+    WNDCLASSEXW existing{};
+    if (!::GetClassInfoExW(instance, className, &existing)) ::RegisterClassExW(&windowClass);
+
+    RECT workArea{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &workArea, 0);
+    const WindowOrigin origin = centredWindowOrigin(workArea.left, workArea.top, workArea.right,
+                                                    workArea.bottom, windowWidth, windowHeight);
+    HWND window = ::CreateWindowExW(WS_EX_APPWINDOW, className, windowTitle,
+                                    WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX, origin.x, origin.y,
+                                    windowWidth, windowHeight, nullptr, nullptr, instance, &state);
+    if (window == nullptr) throw Error("无法创建启动器窗口。");
+    return window;
+}
+
+void runMessageLoop(LauncherWindow& state) {
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN &&
+            (message.hwnd == state.accountEdit || message.hwnd == state.passwordEdit)) {
+            try {
+                startLoginAndLaunch(state);
+            } catch (...) {
+                // The error box must not run its modal loop over a window whose state is going away.
+                ::SetWindowLongPtrW(state.window, GWLP_USERDATA, 0);
+                ::DestroyWindow(state.window);
+                throw;
+            }
+            continue;
+        }
+        if (::IsDialogMessageW(state.window, &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+int runLauncher(HINSTANCE instance, int showState) {
+    ::SetProcessDPIAware();
+    const ComApartment com;
+    const GdiplusSession gdiplus;
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    ::InitCommonControlsEx(&controls);
+    try {
+        LauncherConfig config = loadLauncherConfig(executableDirectory());
+        validateLauncherConfig(config);
+        LauncherWindow state(std::move(config));
+        HWND window = createLauncherWindow(state, instance);
+        ::ShowWindow(window, showState);
+        ::UpdateWindow(window);
+        runMessageLoop(state);
+        return 0;
+    } catch (const Error& error) {
+        ::MessageBoxW(nullptr, multiByteToUtf16(error.what(), codePageUtf8).c_str(), windowTitle,
+                      MB_ICONERROR);
+    } catch (...) {
+        ::MessageBoxW(nullptr, L"无法读取启动器配置或创建界面，请重新安装后重试。", L"曜石纪元",
+                      MB_ICONERROR);
+    }
+    return 1;
+}
+
+} // namespace launcher

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "ui/launcher_window.h"
+
+namespace launcher {
+
+// The whole program: platform start-up, configuration, the window and its message loop, and
+// teardown. Shows start-up failures in an error box. Returns the exit code (0, or 1 after a
+// start-up failure).
+int runLauncher(HINSTANCE instance, int showState);
+
+// Registers the window class (once) and creates the launcher's borderless window centred in the
+// work area; WM_CREATE builds the face and starts the client check. Throws
+// Error("无法创建启动器窗口。").
+HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance);
+
+// Runs the message loop until the window is destroyed, with Enter in either edit box starting the
+// login and Tab moving between the controls.
+void runMessageLoop(LauncherWindow& state);
+
+} // namespace launcher

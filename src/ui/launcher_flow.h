@@ -1,0 +1,46 @@
+#pragma once
+
+// The launcher's behaviour behind the form: the client check, the download, the login and
+// launch, the remembered credentials and closing. Long work runs on worker threads, which never
+// touch a control and report only by posting messages; everything here runs on the window thread
+// unless it says otherwise.
+#include "ui/launcher_window.h"
+
+#include <string>
+
+namespace launcher {
+
+inline constexpr UINT workerResultMessage = WM_APP + 1;
+inline constexpr UINT workerProgressMessage = WM_APP + 2;
+inline constexpr UINT_PTR rememberTimerId = 1;
+
+// One report of a worker, owned by the window once posted.
+struct WorkerResult {
+    std::wstring text;
+    int kind;
+};
+
+enum WorkerResultKind {
+    clientVerified = 1,
+    clientMissing = 2,
+    clientInstalled = 3,
+    clientFailed = 4,
+    loginSucceeded = 5,
+    gameStarted = 6,
+    clientNoLongerVerifies = 7,
+    loginFailed = 8,
+};
+
+void setStatus(LauncherWindow& state, const std::wstring& text, int kind);
+void startClientCheck(LauncherWindow& state);
+void startDownload(LauncherWindow& state);
+void startLoginAndLaunch(LauncherWindow& state);
+void syncRememberedCredentials(LauncherWindow& state, bool interactive);
+void handleWorkerResult(LauncherWindow& state, const WorkerResult& result);
+void refreshProgress(LauncherWindow& state);
+void cancelDownload(LauncherWindow& state);
+void openRegistrationPage(LauncherWindow& state);
+// Cancels and joins every worker, drops queued results and destroys the window. Idempotent.
+void closeLauncher(LauncherWindow& state);
+
+} // namespace launcher
