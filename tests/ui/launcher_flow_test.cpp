@@ -14,7 +14,10 @@
 
 #include <commctrl.h>
 
+#include <atomic>
 #include <functional>
+#include <future>
+#include <thread>
 
 namespace launcher {
 namespace {
@@ -40,13 +43,13 @@ protected:
         {.name = "TalvoPC/talvo_Data/level0", .data = "level"},
         {.name = "TalvoPC/UnityPlayer.dll", .data = testing::readBytes(STANDIN_UNITY_PLAYER_DLL)},
     });
-    LoopbackHttpServer packages{
-        packagePort, [this](Exchange& exchange) { exchange.send(testing::httpResponse(200, package)); }};
+    std::function<void(Exchange&)> servePackage = [this](Exchange& exchange) {
+        exchange.send(testing::httpResponse(200, package));
+    };
+    std::string loginReply = R"({"code":1,"data":{"userid":"10086","token":"tok","game_id":"7"}})";
+    LoopbackHttpServer packages{packagePort, [this](Exchange& exchange) { servePackage(exchange); }};
     LoopbackHttpServer logins{
-        lanLoginPort, [](Exchange& exchange) {
-            exchange.send(testing::httpResponse(
-                200, R"({"code":1,"data":{"userid":"10086","token":"tok","game_id":"7"}})"));
-        }};
+        lanLoginPort, [this](Exchange& exchange) { exchange.send(testing::httpResponse(200, loginReply)); }};
     std::unique_ptr<LauncherWindow> state;
 
     void SetUp() override {
@@ -87,6 +90,33 @@ protected:
 
     void click(int id) { ::SendMessageW(state->window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
+    // Clicks and returns the text of the information box the click opened (closing it), or "".
+    std::wstring clickExpectingBox(int id) {
+        std::wstring seen;
+        std::atomic<bool> clicked{false};
+        std::thread watcher([&] {
+            for (int i = 0; i < 300 && !clicked; ++i) {
+                if (HWND box = ::FindWindowW(L"#32770", L"曜石纪元 · 启动器")) {
+                    wchar_t text[256] = {};
+                    ::GetDlgItemTextW(box, 0xFFFF, text, 256);
+                    seen = text;
+                    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                    return;
+                }
+                ::Sleep(20);
+            }
+        });
+        click(id);
+        clicked = true;
+        watcher.join();
+        return seen;
+    }
+
+    void reachReady() {
+        ASSERT_TRUE(pumpUntil([&] { return state->clientReady; }))
+            << testing::narrow(state->statusText) << " / " << testing::narrow(state->progressCaption);
+    }
+
     static ULONG_PTR gdiplus_;
 };
 ULONG_PTR LauncherFlow::gdiplus_ = 0;
@@ -122,6 +152,98 @@ TEST_F(LauncherFlow, FirstRunDownloadsWithoutAClickAndThenSignsInAndStartsTheGam
     EXPECT_EQ(started["arguments"].back(), "token:tok");
     EXPECT_EQ(logins.requests().at(0).target,
               "/api/GameLoginLog/GetUidTalvo?username=player%20one&password=secret");
+}
+
+TEST_F(LauncherFlow, EnterGameWhileCheckingOrDownloadingOnlyExplains) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    servePackage = [&, released](Exchange& exchange) {
+        released.wait();
+        exchange.send(testing::httpResponse(200, package));
+    };
+    // The box's own message loop lets the check finish, so the download may already run after it.
+    EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"正在检查游戏客户端，请稍后重试。");
+    ASSERT_TRUE(pumpUntil([&] { return state->downloading; }));
+    EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"游戏正在下载，下载完成后重试。");
+    EXPECT_EQ(state->statusText, L"游戏正在下载，完成后点击进入游戏。");
+    release.set_value();
+    reachReady();
+}
+
+TEST_F(LauncherFlow, CancelledDownloadIsReportedAndTheNextClickStartsAFreshOne) {
+    std::atomic<bool> stall{true};
+    servePackage = [&](Exchange& exchange) {
+        exchange.send(testing::httpHead(200, static_cast<long long>(package.size())) +
+                      package.substr(0, 100));
+        if (stall)
+            exchange.waitForStop(3000); // Wine does not wake a blocked read when it is cancelled
+        else
+            exchange.send(package.substr(100));
+    };
+    ASSERT_TRUE(pumpUntil([&] { return state->downloading && state->progressCaption != L"正在准备下载…"; }));
+    EXPECT_NE(state->progressCaption.find(L"%"), std::wstring::npos)
+        << testing::narrow(state->progressCaption);
+    CancelToken* first = state->clientToken.get();
+    click(cancelDownloadButtonId);
+    EXPECT_FALSE(::IsWindowEnabled(state->cancelDownloadButton));
+    ASSERT_TRUE(pumpUntil([&] { return !state->downloading; }));
+    EXPECT_EQ(state->progressCaption, L"下载已取消，点击进入游戏可重新下载。");
+    EXPECT_EQ(state->statusText, L"游戏尚未就绪，点击进入游戏可重试。");
+    EXPECT_EQ(state->statusKind, 1);
+
+    stall = false;
+    EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"游戏正在下载，下载完成后重试。");
+    EXPECT_TRUE(state->downloading);
+    EXPECT_NE(state->clientToken.get(), first) << "a fresh token for the new download";
+    EXPECT_TRUE(::IsWindowEnabled(state->cancelDownloadButton));
+    reachReady();
+}
+
+TEST_F(LauncherFlow, RememberBoxNeedsACompleteForm) {
+    reachReady();
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SendMessageW(state->rememberCheck, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_EQ(clickExpectingBox(rememberCheckId), L"请输入账号和密码后再勾选记住账号密码。");
+    EXPECT_EQ(::SendMessageW(state->rememberCheck, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+TEST_F(LauncherFlow, FailedLoginEnablesTheFormAgain) {
+    reachReady();
+    loginReply = R"({"code":0,"msg":"密码错误"})";
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"wrong");
+    click(enterGameButtonId);
+    ASSERT_TRUE(pumpUntil([&] { return !state->loginBusy; }));
+    EXPECT_EQ(state->statusText, L"登录失败：密码错误");
+    EXPECT_EQ(state->statusKind, 1);
+    for (HWND control : {state->enterGameButton, state->accountEdit, state->passwordEdit,
+                         state->showPasswordButton, state->rememberCheck})
+        EXPECT_TRUE(::IsWindowEnabled(control));
+    EXPECT_TRUE(state->clientReady);
+}
+
+TEST_F(LauncherFlow, ClientThatNoLongerVerifiesMustBeDownloadedAgain) {
+    reachReady();
+    fs::remove(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level0");
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"secret");
+    click(enterGameButtonId);
+    ASSERT_TRUE(pumpUntil([&] { return !state->loginBusy; }));
+    EXPECT_EQ(state->statusText, L"客户端文件不完整，请重新下载。");
+    EXPECT_FALSE(state->clientReady);
+    EXPECT_EQ(logins.requests().size(), 0u);
+}
+
+TEST_F(LauncherFlow, ClosingDuringADownloadEndsAtOnce) {
+    servePackage = [&](Exchange& exchange) {
+        exchange.send(testing::httpHead(200, static_cast<long long>(package.size())));
+        exchange.waitForStop(3000);
+    };
+    ASSERT_TRUE(pumpUntil([&] { return state->downloading; }));
+    ::SendMessageW(state->window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(state->window));
+    EXPECT_TRUE(state->workers.empty());
+    EXPECT_FALSE(fs::exists(dir / L"Launcher" / L"GameClient"));
 }
 
 } // namespace
