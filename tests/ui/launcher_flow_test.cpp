@@ -98,7 +98,13 @@ protected:
             for (int i = 0; i < 300 && !clicked; ++i) {
                 if (HWND box = ::FindWindowW(L"#32770", L"曜石纪元 · 启动器")) {
                     wchar_t text[256] = {};
-                    ::GetDlgItemTextW(box, 0xFFFF, text, 256);
+                    // The box's text control is 0xFFFF on Windows and 100 under Wine.
+                    if (::GetDlgItemTextW(box, 0xFFFF, text, 256) == 0)
+                        ::GetDlgItemTextW(box, 100, text, 256);
+                    if (text[0] == L'\0') { // still being filled in
+                        ::Sleep(20);
+                        continue;
+                    }
                     seen = text;
                     ::PostMessageW(box, WM_COMMAND, IDOK, 0);
                     return;
@@ -197,6 +203,42 @@ TEST_F(LauncherFlow, CancelledDownloadIsReportedAndTheNextClickStartsAFreshOne) 
     EXPECT_NE(state->clientToken.get(), first) << "a fresh token for the new download";
     EXPECT_TRUE(::IsWindowEnabled(state->cancelDownloadButton));
     reachReady();
+}
+
+TEST_F(LauncherFlow, ProgressWithoutATotalRunsAMarqueeAndShowsWhatArrived) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    servePackage = [&, released](Exchange& exchange) {
+        exchange.send(testing::httpHead(200, -1) + package.substr(0, 300000));
+        released.wait();
+        exchange.send(package.substr(300000));
+    };
+    ASSERT_TRUE(pumpUntil([&] { return state->progressCaption.find(L"已下载") != std::wstring::npos; }))
+        << testing::narrow(state->progressCaption);
+    EXPECT_TRUE(::GetWindowLongPtrW(state->progressBar, GWL_STYLE) & PBS_MARQUEE);
+    EXPECT_EQ(state->progressCaption.find(L"%"), std::wstring::npos);
+    release.set_value();
+    reachReady();
+}
+
+TEST_F(LauncherFlow, RunningGameBlocksASecondLogin) {
+    reachReady();
+    // Any process of ours that keeps running stands in for a game started earlier.
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION created{};
+    std::wstring commandLine = L"\"" + std::wstring(STANDIN_GAME_EXE) + L"\" --standin=invisible";
+    ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &created));
+    const UniqueKernelHandle process{created.hProcess};
+    const UniqueKernelHandle thread{created.hThread};
+    state->gameProcessId = created.dwProcessId;
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"secret");
+    EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"游戏正在运行，请先关闭游戏后再登录。");
+    EXPECT_FALSE(state->loginBusy);
+    ::TerminateProcess(process.get(), 0);
+    ::WaitForSingleObject(process.get(), 5000);
+    state->gameProcessId = 0; // nothing for TearDown to end
 }
 
 TEST_F(LauncherFlow, RememberBoxNeedsACompleteForm) {
