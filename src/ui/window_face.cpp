@@ -58,45 +58,11 @@ void drawFixedText(HDC dc, const wchar_t* text, int x, int y, int width, int hei
     ::DrawTextW(dc, text, -1, &area, format);
 }
 
-std::unique_ptr<Gdiplus::Bitmap> decodeSkin() {
-    const std::string png = loadResourceBytes(skinResourceId);
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, png.size());
-    if (memory == nullptr) throw Error("无法加载界面资源。");
-    if (void* bytes = ::GlobalLock(memory)) {
-        std::memcpy(bytes, png.data(), png.size());
-        ::GlobalUnlock(memory);
-    }
-    IStream* stream = nullptr;
-    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-        ::GlobalFree(memory);
-        throw Error("无法加载界面资源。");
-    }
-    std::unique_ptr<Gdiplus::Bitmap> skin;
-    {
-        Gdiplus::Bitmap decoded(stream);
-        if (decoded.GetLastStatus() == Gdiplus::Ok)
-            skin.reset(decoded.Clone(0, 0, static_cast<INT>(decoded.GetWidth()),
-                                     static_cast<INT>(decoded.GetHeight()), PixelFormat32bppARGB));
-    }
-    stream->Release(); // frees the memory block too
-    if (!skin || skin->GetLastStatus() != Gdiplus::Ok) throw Error("界面图片损坏。");
-    return skin;
-}
-
 // Cuts the window to the skin's opaque pixels; a skin that cannot be read leaves it rectangular.
 void shapeWindow(HWND window, Gdiplus::Bitmap& skin) {
-    Gdiplus::BitmapData bits{};
-    Gdiplus::Rect all(0, 0, skinWidth, skinHeight);
-    if (skin.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &bits) != Gdiplus::Ok) return;
-    const std::vector<PixelRun> runs =
-        opaqueRuns(static_cast<const std::uint8_t*>(bits.Scan0), bits.Stride, skinWidth, skinHeight);
-    skin.UnlockBits(&bits);
-    UniqueRegion region{::CreateRectRgn(0, 0, 0, 0)};
-    for (const PixelRun& run : runs) {
-        const UniqueRegion piece{::CreateRectRgn(run.left, run.y, run.right, run.y + 1)};
-        ::CombineRgn(region.get(), region.get(), piece.get(), RGN_OR);
-    }
-    if (::SetWindowRgn(window, region.get(), TRUE)) (void)region.release(); // the system owns it now
+    UniqueRegion region = makeSkinRegion(skin);
+    if (region && ::SetWindowRgn(window, region.get(), TRUE))
+        (void)region.release(); // the system owns it now
 }
 
 HWND makeControl(LauncherWindow& state, const wchar_t* type, const wchar_t* text, DWORD style, int x, int y,
@@ -123,6 +89,47 @@ void fillRemembered(LauncherWindow& state) {
 }
 
 } // namespace
+
+std::unique_ptr<Gdiplus::Bitmap> decodeSkin() {
+    const std::string png = loadResourceBytes(skinResourceId);
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, png.size());
+    if (memory == nullptr) throw Error("无法加载界面资源。");
+    if (void* bytes = ::GlobalLock(memory)) {
+        std::memcpy(bytes, png.data(), png.size());
+        ::GlobalUnlock(memory);
+    }
+    IStream* stream = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+        ::GlobalFree(memory);
+        throw Error("无法加载界面资源。");
+    }
+    std::unique_ptr<Gdiplus::Bitmap> skin;
+    {
+        Gdiplus::Bitmap decoded(stream);
+        if (decoded.GetLastStatus() == Gdiplus::Ok)
+            skin.reset(decoded.Clone(0, 0, static_cast<INT>(decoded.GetWidth()),
+                                     static_cast<INT>(decoded.GetHeight()), PixelFormat32bppARGB));
+    }
+    stream->Release(); // frees the memory block too
+    if (!skin || skin->GetLastStatus() != Gdiplus::Ok) throw Error("界面图片损坏。");
+    return skin;
+}
+
+UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin) {
+    Gdiplus::BitmapData bits{};
+    Gdiplus::Rect all(0, 0, skinWidth, skinHeight);
+    if (skin.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &bits) != Gdiplus::Ok)
+        return {};
+    const std::vector<PixelRun> runs =
+        opaqueRuns(static_cast<const std::uint8_t*>(bits.Scan0), bits.Stride, skinWidth, skinHeight);
+    skin.UnlockBits(&bits);
+    UniqueRegion region{::CreateRectRgn(0, 0, 0, 0)};
+    for (const PixelRun& run : runs) {
+        const UniqueRegion piece{::CreateRectRgn(run.left, run.y, run.right, run.y + 1)};
+        ::CombineRgn(region.get(), region.get(), piece.get(), RGN_OR);
+    }
+    return region;
+}
 
 void createControls(LauncherWindow& state) {
     state.skin = decodeSkin();

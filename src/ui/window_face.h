@@ -11,6 +11,12 @@ namespace launcher {
 // Error("界面图片损坏。") for a missing or damaged skin.
 void createControls(LauncherWindow& state);
 
+// The skin decoded from the executable's resources, as 32-bit ARGB. Throws like createControls.
+std::unique_ptr<Gdiplus::Bitmap> decodeSkin();
+
+// The window's shape: the skin's opaque pixels (alpha above 24). Empty if the skin cannot be read.
+UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin);
+
 // On WM_PAINT: the whole background, drawn off-screen and copied once.
 void paintWindow(LauncherWindow& state, HDC target);
 

@@ -160,6 +160,24 @@ TEST_F(LauncherFlow, FirstRunDownloadsWithoutAClickAndThenSignsInAndStartsTheGam
               "/api/GameLoginLog/GetUidTalvo?username=player%20one&password=secret");
 }
 
+TEST_F(LauncherFlow, EnterInAnEditBoxSignsInThroughTheMessageLoop) {
+    reachReady();
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"secret");
+    ::PostMessageW(state->passwordEdit, WM_KEYDOWN, VK_RETURN, 0);
+    // If Enter did nothing the loop would never end; close the window after a while instead.
+    std::promise<void> finished;
+    std::thread guard([&, done = finished.get_future(), window = state->window]() mutable {
+        if (done.wait_for(std::chrono::seconds(30)) == std::future_status::timeout)
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    runMessageLoop(*state);
+    finished.set_value();
+    guard.join();
+    EXPECT_EQ(logins.requests().size(), 1u);
+    EXPECT_NE(state->gameProcessId.load(), 0u) << "the game was started and the launcher closed";
+}
+
 TEST_F(LauncherFlow, EnterGameWhileCheckingOrDownloadingOnlyExplains) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
