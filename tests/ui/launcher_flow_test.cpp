@@ -259,6 +259,24 @@ TEST_F(LauncherFlow, RunningGameBlocksASecondLogin) {
     state->gameProcessId = 0; // nothing for TearDown to end
 }
 
+TEST_F(LauncherFlow, RememberedAccountFollowsTheTypingAfterAPause) {
+    reachReady();
+    forgetCredentials(state->credentials); // whatever an earlier run left for this login address
+    ::SendMessageW(state->rememberCheck, BM_SETCHECK, BST_CHECKED, 0);
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"secret");
+    std::wstring account, password;
+    EXPECT_FALSE(loadCredentials(state->credentials, account, password)) << "nothing saved before the pause";
+    ASSERT_TRUE(pumpUntil([&] { return loadCredentials(state->credentials, account, password); }, 5));
+    EXPECT_EQ(account, L"player");
+    EXPECT_EQ(password, L"secret");
+
+    ::SendMessageW(state->rememberCheck, BM_SETCHECK, BST_UNCHECKED, 0);
+    ::SetWindowTextW(state->passwordEdit, L"secret2");
+    EXPECT_TRUE(pumpUntil([&] { return !loadCredentials(state->credentials, account, password); }, 5))
+        << "an unticked box keeps the stored file deleted";
+}
+
 TEST_F(LauncherFlow, RememberBoxNeedsACompleteForm) {
     reachReady();
     ::SetWindowTextW(state->accountEdit, L"player");
