@@ -10,6 +10,8 @@
 #include "ui/launcher_app.h"
 #include "ui/launcher_flow.h"
 
+#include "window_test_platform.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -29,13 +31,8 @@ namespace fs = std::filesystem;
 
 class LauncherFlow : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr);
-        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-        ::InitCommonControlsEx(&controls);
-    }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplus_); }
+    static void SetUpTestSuite() { platform_ = std::make_unique<testing::WindowPlatform>(); }
+    static void TearDownTestSuite() { platform_.reset(); }
 
     testing::TempDir dir;
     std::string package = testing::buildZip({
@@ -123,9 +120,9 @@ protected:
             << testing::narrow(state->statusText) << " / " << testing::narrow(state->progressCaption);
     }
 
-    static ULONG_PTR gdiplus_;
+    static std::unique_ptr<testing::WindowPlatform> platform_;
 };
-ULONG_PTR LauncherFlow::gdiplus_ = 0;
+std::unique_ptr<testing::WindowPlatform> LauncherFlow::platform_;
 
 TEST_F(LauncherFlow, FirstRunDownloadsWithoutAClickAndThenSignsInAndStartsTheGame) {
     // No click: the check finds no client and the download starts by itself.

@@ -5,6 +5,8 @@
 #include "support/test_support.h"
 #include "ui/window_face.h"
 
+#include "window_test_platform.h"
+
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
@@ -56,17 +58,14 @@ LRESULT CALLBACK faceProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
 class WindowFace : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr);
-        INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-        ::InitCommonControlsEx(&controls);
+        platform_ = std::make_unique<testing::WindowPlatform>();
         WNDCLASSW windowClass{};
         windowClass.lpfnWndProc = faceProcedure;
         windowClass.hInstance = ::GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"GatehouseFaceTest";
         ::RegisterClassW(&windowClass);
     }
-    static void TearDownTestSuite() { Gdiplus::GdiplusShutdown(gdiplus_); }
+    static void TearDownTestSuite() { platform_.reset(); }
 
     void SetUp() override {
         LauncherConfig config{json::parse(loadResourceBytes(builtinConfigResourceId)),
@@ -103,11 +102,11 @@ protected:
         return buffer;
     }
 
-    static ULONG_PTR gdiplus_;
+    static std::unique_ptr<testing::WindowPlatform> platform_;
     std::unique_ptr<LauncherWindow> state_;
     HWND window_ = nullptr;
 };
-ULONG_PTR WindowFace::gdiplus_ = 0;
+std::unique_ptr<testing::WindowPlatform> WindowFace::platform_;
 
 TEST_F(WindowFace, FormHasEveryControlWithItsTextsAndLimits) {
     EXPECT_EQ(text(enterGameButtonId), L"进 入 游 戏");
