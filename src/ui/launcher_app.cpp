@@ -188,25 +188,28 @@ HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance) {
     return window;
 }
 
+void dispatchLauncherMessage(LauncherWindow& state, MSG& message) {
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN &&
+        (message.hwnd == state.accountEdit || message.hwnd == state.passwordEdit)) {
+        try {
+            startLoginAndLaunch(state);
+        } catch (...) {
+            // The error box must not run its modal loop over a window whose state is going away.
+            ::SetWindowLongPtrW(state.window, GWLP_USERDATA, 0);
+            ::DestroyWindow(state.window);
+            throw;
+        }
+        return;
+    }
+    if (::IsDialogMessageW(state.window, &message)) return;
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+}
+
 void runMessageLoop(LauncherWindow& state) {
     MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN &&
-            (message.hwnd == state.accountEdit || message.hwnd == state.passwordEdit)) {
-            try {
-                startLoginAndLaunch(state);
-            } catch (...) {
-                // The error box must not run its modal loop over a window whose state is going away.
-                ::SetWindowLongPtrW(state.window, GWLP_USERDATA, 0);
-                ::DestroyWindow(state.window);
-                throw;
-            }
-            continue;
-        }
-        if (::IsDialogMessageW(state.window, &message)) continue;
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
-    }
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0)
+        dispatchLauncherMessage(state, message);
 }
 
 int runLauncher(HINSTANCE instance, int showState) {

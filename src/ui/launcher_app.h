@@ -14,6 +14,10 @@ int runLauncher(HINSTANCE instance, int showState);
 // Error("无法创建启动器窗口。").
 HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance);
 
+// Handles one message of the loop: Enter in either edit box starts the login, Tab and Shift+Tab
+// move between the controls, everything else is dispatched.
+void dispatchLauncherMessage(LauncherWindow& state, MSG& message);
+
 // Runs the message loop until the window is destroyed, with Enter in either edit box starting the
 // login and Tab moving between the controls.
 void runMessageLoop(LauncherWindow& state);

@@ -1,6 +1,5 @@
 #include "ui/launcher_flow.h"
 
-#include "config/deployment.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "install/client_install.h"
@@ -287,9 +286,8 @@ void cancelDownload(LauncherWindow& state) {
 }
 
 void openRegistrationPage(LauncherWindow& state) {
-    const std::wstring address = L"https://" + std::wstring(registrationHost) + L"/register.aspx";
-    const auto result = reinterpret_cast<INT_PTR>(
-        ::ShellExecuteW(state.window, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
+        state.window, L"open", state.registrationPage.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     if (result <= 32) informationBox(state, L"无法打开系统默认浏览器，请检查默认浏览器设置后重试。");
 }
 

@@ -4,6 +4,7 @@
 // few shared with workers, which are atomic or guarded by progressLock.
 #include "account/credential_store.h"
 #include "config/launcher_config.h"
+#include "deployment_values.h"
 #include "foundation/cancel_token.h"
 #include "foundation/unique_handle.h"
 
@@ -73,6 +74,9 @@ struct LauncherWindow {
     std::wstring progressLabel;      // guarded by progressLock
     std::uint64_t progressDone = 0;  // guarded by progressLock
     std::uint64_t progressTotal = 0; // guarded by progressLock
+
+    // The platform's registration page, opened in the default browser by the register button.
+    std::wstring registrationPage = L"https://" + std::wstring(registrationHost) + L"/register.aspx";
 
     std::wstring statusText = L"请输入账号和密码";
     std::wstring progressCaption = L"正在检查客户端…";

@@ -175,6 +175,61 @@ TEST_F(LauncherFlow, EnterInAnEditBoxSignsInThroughTheMessageLoop) {
     EXPECT_NE(state->gameProcessId.load(), 0u) << "the game was started and the launcher closed";
 }
 
+TEST_F(LauncherFlow, PasswordIsEmptiedOnceTheLoginIsAccepted) {
+    reachReady();
+    // The stand-in shows its window late, so the launcher is seen between login and game.
+    testing::writeBytes(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"standin-game.txt", "window:1500");
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"secret");
+    click(enterGameButtonId);
+    ASSERT_TRUE(pumpUntil([&] { return state->statusText == L"账号验证通过，正在启动游戏…"; }))
+        << testing::narrow(state->statusText);
+    EXPECT_EQ(::GetWindowTextLengthW(state->passwordEdit), 0);
+    EXPECT_EQ(state->statusKind, 2);
+    wchar_t account[32] = {};
+    ::GetWindowTextW(state->accountEdit, account, 32);
+    EXPECT_STREQ(account, L"player");
+    EXPECT_TRUE(pumpUntil([&] { return !::IsWindow(state->window); }));
+}
+
+TEST_F(LauncherFlow, TabAndShiftTabMoveThroughTheControlsInOrder) {
+    const HWND order[] = {state->accountEdit,
+                          state->passwordEdit,
+                          state->showPasswordButton,
+                          state->rememberCheck,
+                          state->enterGameButton,
+                          ::GetDlgItem(state->window, registerButtonId),
+                          ::GetDlgItem(state->window, minimiseButtonId),
+                          ::GetDlgItem(state->window, closeButtonId),
+                          state->accountEdit}; // the hidden cancel button is skipped
+    auto pressTab = [&](bool shift) {
+        BYTE keys[256] = {};
+        ::GetKeyboardState(keys);
+        keys[VK_SHIFT] = shift ? 0x80 : 0;
+        ::SetKeyboardState(keys);
+        MSG message{::GetFocus(), WM_KEYDOWN, VK_TAB, 0};
+        dispatchLauncherMessage(*state, message);
+    };
+    ::SetForegroundWindow(state->window);
+    ::SetFocus(state->accountEdit);
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        pressTab(false);
+        EXPECT_EQ(::GetFocus(), order[i]) << "Tab number " << i;
+    }
+    for (std::size_t i = std::size(order) - 1; i-- > 0;) {
+        pressTab(true);
+        EXPECT_EQ(::GetFocus(), order[i]) << "Shift+Tab back to control " << i;
+    }
+    pressTab(false);
+}
+
+TEST_F(LauncherFlow, RegistrationPageThatCannotBeOpenedIsExplained) {
+    EXPECT_EQ(state->registrationPage, L"https://" + std::wstring(registrationHost) + L"/register.aspx");
+    // No browser is registered for this scheme, so the shell cannot open it.
+    state->registrationPage = L"gatehouse-no-such-scheme://register.aspx";
+    EXPECT_EQ(clickExpectingBox(registerButtonId), L"无法打开系统默认浏览器，请检查默认浏览器设置后重试。");
+}
+
 TEST_F(LauncherFlow, EnterGameWhileCheckingOrDownloadingOnlyExplains) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
