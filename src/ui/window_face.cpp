@@ -167,7 +167,11 @@ void createControls(LauncherWindow& state) {
     state.progressBar =
         makeControl(state, PROGRESS_CLASSW, L"", WS_CHILD | PBS_SMOOTH, 323, 584, 562, 6, progressBarId);
     ::SendMessageW(state.progressBar, PBM_SETRANGE32, 0, 100);
+    // A themed bar ignores its colours and shows the system's green or blue on white. A class list
+    // that names no theme class turns theming off (Wine ignores an empty one).
+    ::SetWindowTheme(state.progressBar, L" ", L" ");
     ::SendMessageW(state.progressBar, PBM_SETBARCOLOR, 0, RGB(177, 141, 75));
+    ::SendMessageW(state.progressBar, PBM_SETBKCOLOR, 0, RGB(38, 36, 28));
     state.statusLabel = makeControl(state, L"STATIC", state.statusText.c_str(),
                                     WS_CHILD | WS_VISIBLE | SS_ENDELLIPSIS, 342, 438, 278, 18, statusLabelId);
     setFont(state.statusLabel, addControlFont(state, 10));

@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# The launcher's whole job, as a player does it: the real Gatehouse.exe under Wine, driven from
+# outside with real key presses and clicks, against the development server. Screenshots of every
+# stage are kept in the output directory.
+#   1. A first run downloads and installs the client, with the progress bar moving.
+#   2. A wrong password shows the login failure in the status line.
+#   3. The right one starts the stand-in game with the account's uid: and token:, and the launcher
+#      exits with code 0.
+#   4. A second run finds the client ready and downloads nothing.
+#   5. A damaged installed file makes the launcher download the client again.
+set -euo pipefail
+source_dir=$1 build=$2 output=$3
+source "$source_dir/scripts/lib/x11-driver.sh"
+source "$source_dir/scripts/lib/demo-services.sh"
+DISPLAY=$(cat "$build/wine/display")
+export DISPLAY
+
+title='曜石纪元 · 启动器'
+run_name=gatehouse-end-to-end
+run_dir="$build/wine/prefix/drive_c/$run_name"
+client="$run_dir/GameClient"
+game_dir="$client/TalvoPC"
+rm -rf "$run_dir" "$output"
+mkdir -p "$output"
+demo_prepare_run_dir "$build" "$run_dir" >"$output/package.txt"
+
+# Paced so that several frames of the download can be seen.
+server_log="$output/demo-server.log"
+demo_server_start "$run_dir/TalvoPC.zip" "$server_log" --throttle 700000
+
+launcher=
+stop_everything() {
+    [ -z "$launcher" ] || kill "$launcher" 2>/dev/null || true
+    # The stand-in game is started by the launcher, not by us; find it by where it runs.
+    pgrep -f "$run_name.GameClient" | xargs -r kill 2>/dev/null || true
+    demo_server_stop
+    wait 2>/dev/null || true
+}
+trap stop_everything EXIT
+
+fail() {
+    echo "FAIL: $*"
+    echo "--- development server log"
+    cat "$server_log"
+    exit 1
+}
+
+start_launcher() {
+    "$build/wine-run" "C:\\$run_name\\Gatehouse.exe" &
+    launcher=$!
+    window=$(x11_wait_window "$title" 30) || fail "the launcher window did not appear"
+}
+
+# Waits for the launcher to end by itself within $1 seconds and checks its exit code is 0.
+expect_launcher_exit() {
+    local status=0
+    for ((i = 0; i < $1 * 10; i++)); do
+        kill -0 "$launcher" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$launcher" 2>/dev/null && fail "the launcher did not close"
+    wait "$launcher" || status=$?
+    launcher=
+    [ "$status" -eq 0 ] || fail "the launcher exited with code $status"
+}
+
+# Runs the command until it succeeds, for at most $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+installed() { [ -f "$client/.launcher-installed.json" ]; }
+game_started() { [ -f "$game_dir/standin-record.json" ]; }
+downloads_seen() { [ "$(package_requests)" -ge "$1" ]; }
+assets_repaired() { [ "$(stat -c %s "$game_dir/talvo-曜石纪元_Data/resources.assets" 2>/dev/null || echo 0)" -gt 1000 ]; }
+
+shot() { # name: saves the screen as NAME.png and prints where
+    x11_capture "$output/$1.png"
+    echo "screenshot $output/$1.png"
+}
+
+package_requests() { grep -c ' package GET ' "$server_log" || true; }
+
+# Pixels of the window's status line drawn in the error colour (red well above green).
+status_error_pixels() {
+    local x y
+    read -r x y < <(x11_window_origin "$window")
+    convert "$1" -crop "278x18+$((x + 342))+$((y + 438))" -fx '(r-g)>0.16' -format '%[fx:int(mean*w*h)]' info:
+}
+
+bar_is_moving() { # the left end of the progress bar shows its gold colour
+    local x y colour
+    read -r x y < <(x11_window_origin "$window")
+    colour=$(x11_pixel "$1" $((x + 326)) $((y + 586)))
+    [ "$colour" = 177,141,75 ]
+}
+
+click_account() { x11_click "$window" 480 317; }
+click_password() { x11_click "$window" 460 389; }
+click_close() { x11_click "$window" 897 105; }
+
+echo "== 1. first run: download and install"
+start_launcher
+seen_progress=
+for ((i = 0; i < 100; i++)); do
+    x11_capture "$output/1-downloading.png"
+    if bar_is_moving "$output/1-downloading.png"; then
+        seen_progress=yes
+        break
+    fi
+    installed && break
+    sleep 0.2
+done
+[ -n "$seen_progress" ] || fail "no progress bar was seen during the first download"
+echo "screenshot $output/1-downloading.png (progress bar moving)"
+wait_for 30 installed || fail "the client was not installed"
+[ "$(package_requests)" -eq 1 ] || fail "expected one package download, saw $(package_requests)"
+sleep 1
+shot 1-installed
+bar_is_moving "$output/1-installed.png" && fail "the progress bar is still shown after the install"
+
+echo "== 2. wrong password"
+click_account
+xdotool type --delay 30 demo
+click_password
+xdotool type --delay 30 wrong-password
+xdotool key Return
+wait_for 10 grep -q ' login .*code=0' "$server_log" || fail "the wrong password never reached the login service"
+sleep 1
+shot 2-wrong-password
+[ "$(status_error_pixels "$output/2-wrong-password.png")" -gt 50 ] ||
+    fail "the status line does not show the failure in the error colour"
+
+echo "== 3. right password: the game starts and the launcher closes"
+click_password
+xdotool key End
+xdotool key --repeat 30 --delay 10 BackSpace
+xdotool type --delay 30 demo123
+xdotool key Return
+wait_for 30 game_started || fail "the stand-in game was not started"
+expect_launcher_exit 30
+shot 3-game-started
+expected=$(python3 -c '
+import json, sys
+account = json.load(open(sys.argv[1]))["accounts"][0]
+print("uid:" + account["userid"], "token:" + account["token"])' "$source_dir/tools/demo_accounts.json")
+received=$(python3 -c '
+import json, sys
+print(*json.load(open(sys.argv[1], encoding="utf-8"))["arguments"][-2:])' "$game_dir/standin-record.json")
+[ "$received" = "$expected" ] || fail "the game received '$received', expected '$expected'"
+echo "the game received: $received"
+pgrep -f "$run_name.GameClient" | xargs -r kill 2>/dev/null || true
+
+echo "== 4. second run: the client is ready, nothing is downloaded"
+start_launcher
+sleep 3
+shot 4-second-run
+[ "$(package_requests)" -eq 1 ] || fail "the second run downloaded the client again"
+bar_is_moving "$output/4-second-run.png" && fail "the second run shows a download"
+click_close
+expect_launcher_exit 15
+
+echo "== 5. a damaged installed file: the client is downloaded again"
+truncate -s 1000 "$game_dir/talvo-曜石纪元_Data/resources.assets"
+start_launcher
+wait_for 10 downloads_seen 2 || fail "the damaged client was not downloaded again"
+shot 5-downloading-again
+wait_for 30 assets_repaired || fail "the damaged file was not replaced"
+sleep 1
+shot 5-repaired
+click_close
+expect_launcher_exit 15
+
+echo "--- development server log"
+cat "$server_log"
+echo "PASS: every stage behaved; screenshots are in $output"
