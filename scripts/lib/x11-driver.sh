@@ -2,6 +2,18 @@
 # finds their windows, types and clicks as a person would, and captures what is on the screen.
 # Sourced by scripts and tests; expects DISPLAY to name the display the programs use.
 
+# Runs a command (a check of the screen or of files the programs write) until it succeeds, for at
+# most $1 seconds.
+wait_for() {
+    local seconds=$1
+    shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    "$@"
+}
+
 # Prints the id of the visible window titled exactly $1, waiting up to $2 seconds (default 20).
 x11_wait_window() {
     local title=$1 seconds=${2:-20} id
@@ -57,5 +69,6 @@ x11_capture() {
 
 # Prints the colour of pixel ($2, $3) of the image $1 as "R,G,B" in 0-255.
 x11_pixel() {
-    convert "$1" -crop "1x1+$2+$3" -depth 8 -format '%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]' info:
+    local colour='%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]'
+    convert "$1" -crop "1x1+$2+$3" -depth 8 -format "$colour" info:
 }

@@ -54,30 +54,18 @@ start_launcher() {
 # Waits for the launcher to end by itself within $1 seconds and checks its exit code is 0.
 expect_launcher_exit() {
     local status=0
-    for ((i = 0; i < $1 * 10; i++)); do
-        kill -0 "$launcher" 2>/dev/null || break
-        sleep 0.1
-    done
-    kill -0 "$launcher" 2>/dev/null && fail "the launcher did not close"
+    wait_for "$1" launcher_gone || fail "the launcher did not close"
     wait "$launcher" || status=$?
     launcher=
     [ "$status" -eq 0 ] || fail "the launcher exited with code $status"
 }
 
-# Runs the command until it succeeds, for at most $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
-}
+launcher_gone() { ! kill -0 "$launcher" 2>/dev/null; }
 installed() { [ -f "$client/.launcher-installed.json" ]; }
 game_started() { [ -f "$game_dir/standin-record.json" ]; }
 downloads_seen() { [ "$(package_requests)" -ge "$1" ]; }
-assets_repaired() { [ "$(stat -c %s "$game_dir/talvo-曜石纪元_Data/resources.assets" 2>/dev/null || echo 0)" -gt 1000 ]; }
+assets="$game_dir/talvo-曜石纪元_Data/resources.assets"
+assets_repaired() { [ "$(stat -c %s "$assets" 2>/dev/null || echo 0)" -gt 1000 ]; }
 
 shot() { # name: saves the screen as NAME.png and prints where
     x11_capture "$output/$1.png"
@@ -130,7 +118,8 @@ xdotool type --delay 30 demo
 click_password
 xdotool type --delay 30 wrong-password
 xdotool key Return
-wait_for 10 grep -q ' login .*code=0' "$server_log" || fail "the wrong password never reached the login service"
+wait_for 10 grep -q ' login .*code=0' "$server_log" ||
+    fail "the wrong password never reached the login service"
 sleep 1
 shot 2-wrong-password
 [ "$(status_error_pixels "$output/2-wrong-password.png")" -gt 50 ] ||
@@ -166,7 +155,7 @@ click_close
 expect_launcher_exit 15
 
 echo "== 5. a damaged installed file: the client is downloaded again"
-truncate -s 1000 "$game_dir/talvo-曜石纪元_Data/resources.assets"
+truncate -s 1000 "$assets"
 start_launcher
 wait_for 10 downloads_seen 2 || fail "the damaged client was not downloaded again"
 shot 5-downloading-again
