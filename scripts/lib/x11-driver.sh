@@ -1,5 +1,6 @@
 # Drives Windows programs running under Wine from outside, through the X display they draw on:
-# finds their windows, types and clicks as a person would, and captures what is on the screen.
+# finds their windows, clicks where a person would, and captures what is on the screen (keys are
+# typed with xdotool directly, into the control the click focused).
 # Sourced by scripts and tests; expects DISPLAY to name the display the programs use.
 
 # Runs a command (a check of the screen or of files the programs write) until it succeeds, for at
@@ -50,16 +51,6 @@ x11_click() {
     local origin
     origin=$(x11_window_origin "$1")
     xdotool mousemove $((${origin% *} + $2)) $((${origin#* } + $3)) click 1
-}
-
-# Types $2 into whatever has the keyboard focus in window $1 (the focused control).
-x11_type() {
-    xdotool type --window "$1" --delay 40 -- "$2"
-}
-
-# Presses the key $2 (an X key name such as Return, Tab, ctrl+a) in window $1.
-x11_key() {
-    xdotool key --window "$1" "$2"
 }
 
 # Saves the whole screen to the PNG file $1.
