@@ -1,8 +1,10 @@
 #include "account/credential_store.h"
 
+#include "account/credential_text.h"
 #include "account/login_exchange.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
+#include "foundation/secret_text.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "install/directory_links.h"
@@ -13,29 +15,11 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include <nlohmann/json.hpp>
-
 namespace launcher {
 namespace {
 
-using nlohmann::json;
-
 constexpr std::string_view labelPrefix = "PCtalvoSDK:81:";
 constexpr std::uint64_t maxCredentialFileBytes = 16384;
-
-// Plaintext never outlives its use: wiped on every path, including exceptions.
-class WipedString {
-public:
-    WipedString() = default;
-    explicit WipedString(std::string text) : text_(std::move(text)) {}
-    WipedString(const WipedString&) = delete;
-    WipedString& operator=(const WipedString&) = delete;
-    ~WipedString() { ::SecureZeroMemory(text_.data(), text_.size()); }
-    std::string& get() { return text_; }
-
-private:
-    std::string text_;
-};
 
 DATA_BLOB entropyBlob(const CredentialStore& store) {
     return {static_cast<DWORD>(store.entropy.size()), const_cast<BYTE*>(store.entropy.data())};
@@ -56,18 +40,23 @@ bool readRemembered(const CredentialStore& store, std::wstring& account, std::ws
                               &output))
         return false;
     const UniqueLocalMemory<BYTE> platformCopy{output.pbData};
-    WipedString plaintext{std::string(reinterpret_cast<const char*>(output.pbData), output.cbData)};
-    ::SecureZeroMemory(output.pbData, output.cbData);
+    // The platform's copy is overwritten before it is freed, whatever the parse makes of it.
+    const ScopeExit wipePlatformCopy([&] { wipeBytes(output.pbData, output.cbData); });
 
-    const json document = json::parse(plaintext.get());
-    if (!document.is_object()) return false;
-    WipedString user{document.value("username", std::string())};
-    WipedString secret{document.value("password", std::string())};
-    std::wstring loadedAccount = multiByteToUtf16(user.get(), codePageUtf8);
-    std::wstring loadedPassword = multiByteToUtf16(secret.get(), codePageUtf8);
+    SecretText user, secret;
+    if (!parseCredentialText({reinterpret_cast<const char*>(output.pbData), output.cbData}, user, secret))
+        return false;
+    std::wstring loadedAccount, loadedPassword;
+    const ScopeExit wipeConverted([&] {
+        wipeText(loadedAccount);
+        wipeText(loadedPassword);
+    });
+    loadedAccount = multiByteToUtf16(user.view(), codePageUtf8);
+    loadedPassword = multiByteToUtf16(secret.view(), codePageUtf8);
     if (!isValidCredentialInput(loadedAccount, loadedPassword)) return false;
-    account = std::move(loadedAccount);
-    password = std::move(loadedPassword);
+    // Swapped, so whatever the outputs held before is wiped with the locals.
+    account.swap(loadedAccount);
+    password.swap(loadedPassword);
     return true;
 }
 
@@ -107,8 +96,11 @@ void saveCredentials(const CredentialStore& store, std::wstring_view account, st
 
     DATA_BLOB output{};
     {
-        WipedString plaintext{
-            json{{"username", utf16ToUtf8(account)}, {"password", utf16ToUtf8(password)}}.dump()};
+        SecretText plaintext = [&] {
+            const SecretText user = secretUtf8(account);
+            const SecretText secret = secretUtf8(password);
+            return serializeCredentialText(user.view(), secret.view());
+        }();
         DATA_BLOB input{static_cast<DWORD>(plaintext.get().size()),
                         reinterpret_cast<BYTE*>(plaintext.get().data())};
         DATA_BLOB entropy = entropyBlob(store);

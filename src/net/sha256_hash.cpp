@@ -17,6 +17,12 @@ Sha256Hash::Sha256Hash() {
     hash_.reset(hash);
 }
 
+Sha256Hash& Sha256Hash::operator=(Sha256Hash&& other) noexcept {
+    hash_ = std::move(other.hash_);
+    algorithm_ = std::move(other.algorithm_);
+    return *this;
+}
+
 void Sha256Hash::update(const void* bytes, std::size_t count) {
     auto* next = static_cast<UCHAR*>(const_cast<void*>(bytes)); // BCryptHashData does not write
     while (count > 0) {

@@ -14,7 +14,9 @@ public:
     // Throws Error("无法初始化文件校验。") if the provider or hash object cannot be created.
     Sha256Hash();
     Sha256Hash(Sha256Hash&&) noexcept = default;
-    Sha256Hash& operator=(Sha256Hash&&) noexcept = default;
+    // Not defaulted: members are assigned in declaration order, which would close the old provider
+    // while its hash object is still open.
+    Sha256Hash& operator=(Sha256Hash&& other) noexcept;
 
     // Feeds `count` bytes; 0 is allowed. Throws Error("文件校验失败。").
     void update(const void* bytes, std::size_t count);

@@ -2,6 +2,8 @@
 
 #include "foundation/error.h"
 #include "foundation/resources.h"
+#include "foundation/secret_text.h"
+#include "foundation/unique_handle.h"
 #include "ui/window_region.h"
 
 #include <commctrl.h>
@@ -80,6 +82,10 @@ void setFont(HWND control, HFONT font) {
 void fillRemembered(LauncherWindow& state) {
     state.suppressEditNotifications = true;
     std::wstring account, password;
+    const ScopeExit wipeCopies([&] {
+        wipeText(account);
+        wipeText(password);
+    });
     if (loadCredentials(state.credentials, account, password)) {
         ::SetWindowTextW(state.accountEdit, account.c_str());
         ::SetWindowTextW(state.passwordEdit, password.c_str());

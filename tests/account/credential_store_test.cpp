@@ -1,8 +1,12 @@
 #include "account/credential_store.h"
+#include "foundation/unique_handle.h"
 #include "foundation/unique_name.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dpapi.h>
 
 #include <cstdlib>
 
@@ -109,6 +113,44 @@ TEST_F(Credentials, ForgetRemovesTheFileAndSucceedsWithoutOne) {
     EXPECT_FALSE(fs::exists(store.path));
     std::wstring account, password;
     EXPECT_FALSE(load(account, password));
+}
+
+// The file of every release so far: a change that still round-trips within one build but reads
+// another name, label or entropy would strand every player's remembered account.
+TEST(CredentialFile, NameEntropyAndPlaintextStayAsEveryReleaseWroteThem) {
+    TempDir dir;
+    const CredentialStore store =
+        openCredentialStoreIn(dir.path(), L"http://127.0.0.1:9915/api/GameLoginLog/GetUidTalvo");
+    // SHA-256 of "PCtalvoSDK:81:http://127.0.0.1:9915/api/GameLoginLog/GetUidTalvo".
+    const std::string digest = "9E935492AC7D48AC957F64A53B05DE222452389B188C7D8CC1326BBB53326D63";
+    EXPECT_EQ(store.path, dir / L"K3Gatehouse" / L"Credentials" / (testing::wide(digest) + L".bin"));
+    BYTE entropyBytes[32];
+    for (int i = 0; i < 32; ++i)
+        entropyBytes[i] = static_cast<BYTE>(std::stoi(digest.substr(2 * i, 2), nullptr, 16));
+    DATA_BLOB entropy{sizeof(entropyBytes), entropyBytes};
+
+    saveCredentials(store, L"玩家\"一", L"pa\\ss\tw");
+    std::string sealed = readBytes(store.path);
+    DATA_BLOB input{static_cast<DWORD>(sealed.size()), reinterpret_cast<BYTE*>(sealed.data())};
+    DATA_BLOB output{};
+    ASSERT_TRUE(::CryptUnprotectData(&input, nullptr, &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                                     &output));
+    const UniqueLocalMemory<BYTE> plaintext{output.pbData};
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(output.pbData), output.cbData),
+              testing::narrow(L"{\"password\":\"pa\\\\ss\\tw\",\"username\":\"玩家\\\"一\"}"));
+
+    // A file protected outside the launcher with the same entropy, in any valid JSON layout, loads.
+    std::string written = "{ \"username\" : \"a\\u0062\", \"password\": \"x\\ud83d\\ude00\" }";
+    DATA_BLOB plain{static_cast<DWORD>(written.size()), reinterpret_cast<BYTE*>(written.data())};
+    DATA_BLOB protectedBlob{};
+    ASSERT_TRUE(::CryptProtectData(&plain, L"", &entropy, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN,
+                                   &protectedBlob));
+    const UniqueLocalMemory<BYTE> protectedOwner{protectedBlob.pbData};
+    writeBytes(store.path, {reinterpret_cast<const char*>(protectedBlob.pbData), protectedBlob.cbData});
+    std::wstring account, password;
+    ASSERT_TRUE(loadCredentials(store, account, password));
+    EXPECT_EQ(account, L"ab");
+    EXPECT_EQ(password, L"x\U0001F600");
 }
 
 TEST(CredentialFolder, FolderUnderADirectoryLinkIsRefused) {
