@@ -2,10 +2,13 @@
 
 #include "config/deployment.h"
 #include "config/endpoint_rules.h"
+#include "config/url_parts.h"
 #include "foundation/error.h"
+#include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "install/path_rules.h"
 
+#include <cstdint>
 #include <string>
 
 namespace launcher {
@@ -13,11 +16,31 @@ namespace {
 
 using nlohmann::json;
 
+// A whole number within 32-bit signed range. A plain conversion would turn 81.7 or 2^32 + 81
+// into 81, so anything else is the library's type error, as for a string.
+int readInt32(const json& value) {
+    if (!value.is_number()) return value.get<int>(); // the library's own "type must be number"
+    bool fits = false;
+    if (value.is_number_unsigned()) {
+        fits = value.get<std::uint64_t>() <= INT32_MAX;
+    } else if (value.is_number_integer()) {
+        const std::int64_t number = value.get<std::int64_t>();
+        fits = number >= INT32_MIN && number <= INT32_MAX;
+    }
+    if (!fits)
+        throw json::type_error::create(302, "type must be a 32-bit integer, but is " + value.dump(), &value);
+    return value.get<int>();
+}
+
 void checkPlatform(const json& document) {
     // Each member is read only if the one before it matched.
+    const auto platId = [&] {
+        const auto member = document.find("platId");
+        return member == document.end() ? 0 : readInt32(*member);
+    };
     const bool matches = document.value("authenticationMode", std::string()) == requiredAuthenticationMode &&
                          document.value("sdkName", std::string()) == requiredSdkName &&
-                         document.value("platId", 0) == requiredPlatId;
+                         platId() == requiredPlatId;
     if (!matches) throw Error("当前启动器配置不适用于 PCtalvoSDK。");
 }
 
@@ -41,8 +64,9 @@ void checkPackage(const json& package) {
     const std::string digest = package.value("sha256", std::string());
     if (!isAllowedEndpoint(downloadUrl, EndpointPurpose::download)) throw Error("客户端下载地址无效。");
 
-    // Only HTTPS may omit the digest: it is what protects a plain-HTTP download.
-    const bool digestValid = digest.empty() ? !downloadUrl.starts_with(L"http://") : isHexDigest(digest);
+    // Only HTTPS may omit the digest: it is what protects a plain-HTTP download. The parsed scheme
+    // decides, since "HTTP://" is plain HTTP too.
+    const bool digestValid = digest.empty() ? crackUrl(downloadUrl).secure : isHexDigest(digest);
     if (!digestValid) throw Error("客户端安装包 SHA256 配置无效。");
 
     // Whole non-negative numbers only: -1, 1.5, 1e9 and "100" are all refused.
@@ -57,10 +81,14 @@ void checkPackage(const json& package) {
 void checkInstallDirectory(const LauncherConfig& config, const std::filesystem::path& directory) {
     const std::wstring lowerDirectory = toLowerCase(directory.native());
     const std::wstring lowerBase = toLowerCase(config.baseDirectory.native());
-    const bool isRoot = directory == directory.root_path();
     const bool isBase = lowerDirectory == lowerBase;
     const bool isAncestorOfBase = lowerBase.starts_with(lowerDirectory + L'\\');
-    if (isRoot || isBase || isAncestorOfBase) throw Error("请使用独立的游戏安装子目录。");
+    // A colon past the drive names a stream: "GameClient::$INDEX_ALLOCATION" opens GameClient
+    // itself under a name that no rule here would recognise.
+    const bool namesStream =
+        directory.native().find(L':', pathRootLength(directory.native())) != std::wstring::npos;
+    if (isPathRoot(directory) || isBase || isAncestorOfBase || namesStream)
+        throw Error("请使用独立的游戏安装子目录。");
 }
 
 } // namespace

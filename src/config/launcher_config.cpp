@@ -40,7 +40,12 @@ std::wstring loginProxyUrl(const LauncherConfig& config) {
 
 std::filesystem::path resolveConfiguredPath(const LauncherConfig& config, const std::string& utf8Path) {
     const std::filesystem::path path{multiByteToUtf16(utf8Path, codePageUtf8)};
-    return normalizedAbsolutePath(path.is_absolute() ? path : config.baseDirectory / path);
+    // The library does not count \\server\share\x or \\?\C:\x as absolute; Windows does.
+    const std::wstring& text = path.native();
+    const bool startsWithTwoSeparators =
+        text.size() >= 2 && (text[0] == L'\\' || text[0] == L'/') && (text[1] == L'\\' || text[1] == L'/');
+    const bool absolute = path.is_absolute() || startsWithTwoSeparators;
+    return normalizedAbsolutePath(absolute ? path : config.baseDirectory / path);
 }
 
 std::filesystem::path installDirectory(const LauncherConfig& config) {

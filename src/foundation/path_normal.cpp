@@ -2,14 +2,76 @@
 
 #include "foundation/text.h"
 
+#include <windows.h>
+
+#include <string>
+#include <system_error>
+
 namespace launcher {
+namespace {
+
+bool isSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// End of the path segment that starts at `start`.
+std::size_t segmentEnd(std::wstring_view path, std::size_t start) {
+    const std::size_t end = path.find_first_of(L"\\/", start);
+    return end == std::wstring_view::npos ? path.size() : end;
+}
+
+// End of "server\share" starting at `start`: a share root has no separator of its own.
+std::size_t shareRootEnd(std::wstring_view path, std::size_t start) {
+    const std::size_t server = segmentEnd(path, start);
+    return server < path.size() ? segmentEnd(path, server + 1) : server;
+}
+
+[[noreturn]] void throwUnresolvable(const std::filesystem::path& path, DWORD error) {
+    throw std::filesystem::filesystem_error("cannot resolve the full path", path,
+                                            std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+} // namespace
 
 std::filesystem::path normalizedAbsolutePath(const std::filesystem::path& path) {
-    std::filesystem::path result = std::filesystem::absolute(path).lexically_normal();
+    const std::wstring& given = path.native();
+    // The platform call would stop at a NUL and resolve only the part before it.
+    if (given.empty() || given.find(L'\0') != std::wstring::npos) throwUnresolvable(path, ERROR_INVALID_NAME);
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD needed =
+            ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (needed == 0) throwUnresolvable(path, ::GetLastError());
+        if (needed < full.size()) {
+            full.resize(needed);
+            break;
+        }
+        full.resize(needed); // too small: `needed` counts the terminator as well
+    }
     // "D:\Games\" would otherwise have an empty file name, and its parent would be itself.
-    while (!result.has_filename() && result.has_relative_path())
-        result = result.parent_path();
-    return result;
+    const std::size_t root = pathRootLength(full);
+    while (full.size() > root && full.back() == L'\\')
+        full.pop_back();
+    return std::filesystem::path(std::move(full));
+}
+
+std::size_t pathRootLength(std::wstring_view path) {
+    const bool twoSeparators = path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
+    if (twoSeparators && path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') && isSeparator(path[3])) {
+        if (path.size() >= 8 && (path[4] | 0x20) == L'u' && (path[5] | 0x20) == L'n' &&
+            (path[6] | 0x20) == L'c' && isSeparator(path[7]))
+            return shareRootEnd(path, 8);
+        // A device such as \\?\C:\, with its separator, as C:\ keeps its own.
+        const std::size_t end = segmentEnd(path, 4);
+        return end < path.size() ? end + 1 : end;
+    }
+    if (twoSeparators) return shareRootEnd(path, 2);
+    if (path.size() >= 2 && path[1] == L':') return path.size() >= 3 && isSeparator(path[2]) ? 3 : 2;
+    return !path.empty() && isSeparator(path[0]) ? 1 : 0;
+}
+
+bool isPathRoot(const std::filesystem::path& normalizedPath) {
+    return normalizedPath.native().size() <= pathRootLength(normalizedPath.native());
 }
 
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {

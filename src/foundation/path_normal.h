@@ -1,13 +1,24 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <string_view>
 
 namespace launcher {
 
-// The path made absolute by the platform's full-path resolution, lexically normalised, with
-// backslashes only and no trailing separator (a root such as C:\ keeps its own). Throws the
-// platform's filesystem_error if the path cannot be made absolute.
+// The path resolved the way Windows resolves it before opening (GetFullPathNameW): absolute,
+// backslashes only, dot segments folded, a trailing dot or space dropped, shares (\\server\share)
+// and \\?\ paths kept in their own form. No trailing separator except a root's own (C:\, \\?\C:\;
+// a share root is \\server\share). Throws the platform's filesystem_error if the path cannot be
+// resolved (empty, or holding a NUL).
 std::filesystem::path normalizedAbsolutePath(const std::filesystem::path& path);
+
+// How many leading characters of a full path form its root: "C:\", "\\server\share",
+// "\\?\C:\", "\\?\UNC\server\share". Pure.
+std::size_t pathRootLength(std::wstring_view path);
+
+// Whether a path from normalizedAbsolutePath is nothing but its root. Pure.
+bool isPathRoot(const std::filesystem::path& normalizedPath);
 
 // Whether two paths name the same location, compared after locale-independent lower-casing.
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -58,7 +58,9 @@ std::string downloadPackage(const json& package, const fs::path& file, CancelTok
          .body = {},
          .usePost = false,
          .downloadMode = true,
-         .maxBytes = package.at("maxDownloadBytes").get<std::uint64_t>()},
+         .maxBytes = package.at("maxDownloadBytes").get<std::uint64_t>(),
+         // Without a digest only TLS vouches for the package, so no hop may fall back to plain HTTP.
+         .httpsOnly = package.value("sha256", std::string()).empty()},
         token,
         [&](const std::uint8_t* bytes, std::uint32_t count) {
             DWORD written = 0;

@@ -68,6 +68,8 @@ void rejectDirectoryLinks(const std::filesystem::path& path) {
     std::filesystem::path current = normalizedAbsolutePath(path);
     for (;;) {
         if (isReparsePoint(::GetFileAttributesW(current.c_str()))) throw Error("安装路径不能包含目录链接。");
+        // Above \\server\share or \\?\C: the library's parent would leave the share or volume.
+        if (isPathRoot(current)) return;
         std::filesystem::path parent = current.parent_path();
         if (parent.empty() || parent == current) return;
         current = std::move(parent);

@@ -20,13 +20,19 @@ bool isUnsafeSegment(std::wstring_view segment) {
 }
 
 bool isReservedDeviceName(std::wstring_view segment) {
-    // "CON", "con.txt" and "Aux.tar.gz" all open the device, whatever follows the first dot.
-    const std::wstring_view rawStem = segment.substr(0, segment.find(L'.'));
+    // "CON", "con.txt" and "Aux.tar.gz" all open the device, whatever follows the first dot, and
+    // so does "con .txt": Windows drops the spaces before that dot when it matches device names.
+    std::wstring_view rawStem = segment.substr(0, segment.find(L'.'));
+    while (!rawStem.empty() && rawStem.back() == L' ')
+        rawStem.remove_suffix(1);
     if (rawStem.size() != 3 && rawStem.size() != 4) return false; // spares the lower-casing on hot paths
     const std::wstring stem = toLowerCase(rawStem);
     if (stem == L"con" || stem == L"prn" || stem == L"aux" || stem == L"nul") return true;
-    return stem.size() == 4 && (stem.starts_with(L"com") || stem.starts_with(L"lpt")) && stem[3] >= L'0' &&
-           stem[3] <= L'9';
+    // The superscript digits one to three count as digits here, as they do for Windows.
+    const wchar_t digit = stem.size() == 4 ? stem[3] : L'\0';
+    const bool isDigit =
+        (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    return isDigit && (stem.starts_with(L"com") || stem.starts_with(L"lpt"));
 }
 
 void checkWholePath(std::wstring_view relative) {

@@ -206,6 +206,7 @@ void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSin
         throwIfCanceled(token);
         if (!isAllowedEndpoint(currentUrl, purpose)) throw Error("网络请求或重定向地址不符合要求。");
         const UrlParts parts = crackUrl(currentUrl);
+        if (request.httpsOnly && !parts.secure) throw Error("网络请求或重定向地址不符合要求。");
 
         Attempt attempt;
         openAttempt(attempt, parts, request, token);

@@ -21,10 +21,12 @@ struct HttpRequest {
     bool usePost = false;      // POST with JSON headers, else GET
     bool downloadMode = false; // package download: long receive time-out, redirects followed
     std::uint64_t maxBytes = 0;
+    bool httpsOnly = false; // every hop must be HTTPS: nothing else vouches for the body
 };
 
 // One blocking HTTP(S) exchange on the calling worker thread. Every URL contacted, the first and
-// each redirect target, must pass the endpoint rules for the mode. The body streams through
+// each redirect target, must pass the endpoint rules for the mode, and be HTTPS when `httpsOnly`
+// (refused like a forbidden address otherwise). The body streams through
 // `sink`; `progress` (may be empty) hears "正在下载客户端" at most every 100 ms and a final
 // "正在校验安装包". Throws Error with the player's sentence, Canceled once `token` is cancelled,
 // or what the sink or progress callback threw. Never retries.

@@ -42,6 +42,13 @@ TEST_F(ConfigValidation, PlatformMustBeTheOpenApiTalvoSdk) {
     EXPECT_EQ(failure(), message);
     document["platId"] = "81";
     EXPECT_EQ(failure(), "<other: [json.exception.type_error.302] type must be number, but is string>");
+    // Only the whole number 81 itself: no fraction cut off, no 32-bit wrap-around.
+    for (const char* bad : {"81.7", "81.0", "4294967377", "-4294967215"}) {
+        document["platId"] = json::parse(bad);
+        EXPECT_EQ(failure(),
+                  "<other: [json.exception.type_error.302] type must be a 32-bit integer, but is " +
+                      std::string(bad) + ">");
+    }
 }
 
 TEST_F(ConfigValidation, LoginEndpointMustBeAllowedAndCarryNoQuery) {
@@ -83,6 +90,9 @@ TEST_F(ConfigValidation, DownloadAddressAndDigest) {
         "http://" + std::string(packageHostUtf8) + "/K3ClientRes/exe/TalvoPC/new/Client.ZIP";
     package["sha256"] = "";
     EXPECT_EQ(failure(), digestMessage) << "plain HTTP needs a digest";
+    package["downloadUrl"] =
+        "HTTP://" + std::string(packageHostUtf8) + "/K3ClientRes/exe/TalvoPC/new/Client.zip";
+    EXPECT_EQ(failure(), digestMessage) << "however the scheme is written";
     package.erase("sha256");
     EXPECT_EQ(failure(), digestMessage);
     package["downloadUrl"] = "https://cdn.example.com/any/client.bin";
@@ -113,16 +123,26 @@ TEST_F(ConfigValidation, SizeLimitsMustBePositiveWholeNumbers) {
 
 TEST_F(ConfigValidation, InstallDirectoryMustBeItsOwnSubdirectory) {
     const std::string message = "请使用独立的游戏安装子目录。";
-    for (const char* bad : {".", "", "..", "..\\..", "C:\\", "D:\\", "c:\\games\\LAUNCHER",
-                            "C:\\Games\\Launcher\\", "GameClient\\.."}) {
+    for (const char* bad :
+         {".", "", "..", "..\\..", "C:\\", "D:\\", "c:\\games\\LAUNCHER", "C:\\Games\\Launcher\\",
+          "GameClient\\..", "..\\Launcher.", "..\\Launcher. ", "\\\\server\\share", "\\\\server\\share\\",
+          "\\\\?\\D:\\", "GameClient::$INDEX_ALLOCATION", "C:\\Games\\x:stream"}) {
         package["installDirectory"] = bad;
         EXPECT_EQ(failure(), message) << bad;
     }
-    for (const char* good :
-         {"GameClient", "Client\\Talvo", "D:\\Talvo", "C:\\Games\\Launcher2", "..\\Sibling"}) {
+    for (const char* good : {"GameClient", "Client\\Talvo", "D:\\Talvo", "C:\\Games\\Launcher2",
+                             "..\\Sibling", "\\\\server\\share\\Talvo", "\\\\?\\D:\\Talvo"}) {
         package["installDirectory"] = good;
         EXPECT_EQ(failure(), "<no error>") << good;
     }
+}
+
+TEST_F(ConfigValidation, LauncherOnANetworkShareInstallsBesideItselfOnThatShare) {
+    config.baseDirectory = L"\\\\cafe\\games\\Launcher";
+    EXPECT_EQ(installDirectory(config).native(), L"\\\\cafe\\games\\Launcher\\GameClient");
+    EXPECT_EQ(failure(), "<no error>");
+    package["installDirectory"] = "..\\..";
+    EXPECT_EQ(failure(), "请使用独立的游戏安装子目录。");
 }
 
 TEST_F(ConfigValidation, ExecutablePathMustStayInsideTheInstallDirectory) {

@@ -42,6 +42,9 @@ TEST(RejectDirectoryLinks, PlainPathsPassWhetherTheyExistOrNot) {
     TempDir dir;
     EXPECT_NO_THROW(rejectDirectoryLinks(dir.path()));
     EXPECT_NO_THROW(rejectDirectoryLinks(dir / L"not" / L"yet" / L"there"));
+    // The walk up ends at the share or volume root.
+    EXPECT_NO_THROW(rejectDirectoryLinks(L"\\\\cafe\\games\\GameClient"));
+    EXPECT_NO_THROW(rejectDirectoryLinks(L"\\\\?\\C:\\gatehouse-not-there\\GameClient"));
 }
 
 TEST_F(LinkFixture, RejectDirectoryLinksRefusesALinkOrAnythingBelowOne) {

@@ -48,7 +48,8 @@ TEST(ResolvePackagePath, RefusesSegmentsThatClimbOrThatWindowsWouldAlter) {
 
 TEST(ResolvePackagePath, RefusesReservedDeviceNames) {
     for (const wchar_t* bad : {L"CON", L"con.txt", L"dir/Aux.tar.gz", L"PRN", L"nul", L"COM1.log", L"lpt0",
-                               L"LPT9.dll", L"x/com5/y"})
+                               L"LPT9.dll", L"x/com5/y", L"con .txt", L"x/nul  .zip", L"COM\u00B9",
+                               L"com\u00B2.txt", L"lpt\u00B3", L"Lpt\u00B9 .log"})
         EXPECT_EQ(failureOf([&] { resolved(bad); }), "安装包包含保留文件名。") << testing::narrow(bad);
 }
 

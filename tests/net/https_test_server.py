@@ -40,6 +40,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(302, headers=[("Location", "/K3ClientRes/exe/TalvoPC/https.zip")])
         elif url.path == "/redirect-to-http.zip":
             self.reply(302, headers=[("Location", "http://127.0.0.1/forbidden/TalvoPC.zip")])
+        elif url.path == "/redirect-to-package-host.zip":
+            self.reply(302, headers=[("Location", "http://127.0.0.1/K3ClientRes/exe/TalvoPC/plain.zip")])
         else:
             self.reply(404)
 

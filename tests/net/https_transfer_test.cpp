@@ -26,17 +26,19 @@ protected:
     void SetUp() override {
         const char* port = std::getenv("LAUNCHER_TEST_HTTPS_PORT");
         if (port == nullptr) GTEST_SKIP() << "LAUNCHER_TEST_HTTPS_PORT is not set: run through CTest";
+        port_ = std::atoi(port);
         origin_ = L"https://localhost:" + testing::wide(port);
     }
 
-    std::string download(const std::wstring& path, std::string& body) {
+    std::string download(const std::wstring& path, std::string& body, bool httpsOnly = false) {
         CancelToken token;
         return failureOf([&] {
             httpTransfer({.url = origin_ + path,
                           .body = {},
                           .usePost = false,
                           .downloadMode = true,
-                          .maxBytes = 1 << 24},
+                          .maxBytes = 1 << 24,
+                          .httpsOnly = httpsOnly},
                          token,
                          [&](const std::uint8_t* bytes, std::uint32_t count) {
                              body.append(reinterpret_cast<const char*>(bytes), count);
@@ -45,6 +47,7 @@ protected:
         });
     }
 
+    int port_ = 0;
     std::wstring origin_;
 };
 
@@ -82,6 +85,32 @@ TEST_F(Https, RedirectToAForbiddenPlainHttpAddressIsNeverContacted) {
     EXPECT_EQ(download(L"/redirect-to-http.zip", body), "网络请求或重定向地址不符合要求。");
     EXPECT_EQ(body, "");
     EXPECT_EQ(plain.requests().size(), 0u);
+}
+
+// A package without a digest is vouched for by TLS alone: then no hop may drop to plain HTTP, not
+// even to the package host that a digest-checked download may use.
+TEST_F(Https, HttpsOnlyDownloadRefusesARedirectToPlainHttp) {
+    LoopbackHttpServer plain(packagePort,
+                             [](Exchange& exchange) { exchange.send(httpResponse(200, "plain")); });
+    for (const bool httpsOnly : {true, false}) {
+        std::string body;
+        EXPECT_EQ(download(L"/redirect-to-package-host.zip", body, httpsOnly),
+                  httpsOnly ? "网络请求或重定向地址不符合要求。" : "<no error>");
+        EXPECT_EQ(body, httpsOnly ? "" : "plain");
+        EXPECT_EQ(plain.requests().size(), httpsOnly ? 0u : 1u);
+    }
+}
+
+// No option may relax certificate checks: an untrusted issuer and a name that does not match are
+// both a failed connection.
+TEST_F(Https, CertificatesThatAreNotTrustedOrNotForThisHostAreRefused) {
+    for (const int port : {port_ + 1, port_ + 2}) {
+        origin_ = L"https://localhost:" + std::to_wstring(port);
+        std::string body;
+        EXPECT_EQ(download(L"/K3ClientRes/exe/TalvoPC/https.zip", body), "网络连接失败，请检查网络后重试。")
+            << port;
+        EXPECT_EQ(body.size(), 0u) << port;
+    }
 }
 
 } // namespace

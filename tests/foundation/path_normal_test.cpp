@@ -1,0 +1,35 @@
+#include "foundation/path_normal.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace launcher {
+namespace {
+
+// Paths resolve the way Windows opens them: shares and \\?\ paths stay what they are, and a
+// trailing dot or space is dropped as the file system drops it.
+TEST(NormalizedAbsolutePath, ResolvesAsWindowsOpensThePath) {
+    const struct {
+        const wchar_t* given;
+        const wchar_t* resolved;
+    } cases[] = {
+        {L"C:\\Games\\.\\x\\..\\Launcher\\", L"C:\\Games\\Launcher"},
+        {L"C:/Games//Launcher", L"C:\\Games\\Launcher"},
+        {L"C:\\Games\\Launcher.", L"C:\\Games\\Launcher"},
+        {L"C:\\Games\\Launcher. ", L"C:\\Games\\Launcher"},
+        {L"C:\\Games\\..\\..", L"C:\\"},
+        {L"\\\\server\\share\\Launcher", L"\\\\server\\share\\Launcher"},
+        {L"//server/share/Launcher/", L"\\\\server\\share\\Launcher"},
+        {L"\\\\server\\share\\Launcher\\..\\..", L"\\\\server\\share"},
+        {L"\\\\?\\C:\\Games", L"\\\\?\\C:\\Games"},
+        {L"\\\\?\\C:\\", L"\\\\?\\C:\\"},
+        {L"\\\\?\\UNC\\server\\share\\Launcher", L"\\\\?\\UNC\\server\\share\\Launcher"},
+        {L"C:\\Games\\x:stream", L"C:\\Games\\x:stream"},
+    };
+    for (const auto& [given, resolved] : cases)
+        EXPECT_EQ(testing::narrow(normalizedAbsolutePath(given).native()), testing::narrow(resolved))
+            << testing::narrow(given);
+}
+
+} // namespace
+} // namespace launcher
