@@ -58,6 +58,30 @@ void onCommand(LauncherWindow& state, int id, int code) {
     }
 }
 
+// The control to give the keyboard to: the one that had it before the window was deactivated, else
+// the form's next edit; nullptr while neither can take it (the form is disabled during a login).
+HWND keyboardTarget(const LauncherWindow& state) {
+    for (HWND control : {state.focusBeforeDeactivation, formEditToType(state)})
+        if (control != nullptr && ::IsWindow(control) && ::IsWindowEnabled(control) &&
+            ::IsWindowVisible(control))
+            return control;
+    return nullptr;
+}
+
+// Like a dialog box, the window keeps the keyboard on its control while another window (an
+// information box, another program) is active. Default processing would focus the window
+// itself, where typing and Enter go nowhere.
+void onActivate(LauncherWindow& state, bool active) {
+    if (!active) {
+        const HWND focus = ::GetFocus();
+        state.focusBeforeDeactivation = ::IsChild(state.window, focus) ? focus : nullptr;
+        return;
+    }
+    if (::IsIconic(state.window)) return; // WM_SETFOCUS follows once it is restored
+    const HWND control = keyboardTarget(state);
+    ::SetFocus(control != nullptr ? control : state.window);
+}
+
 LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
@@ -66,6 +90,12 @@ LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
+        return 0;
+    case WM_ACTIVATE:
+        onActivate(state, LOWORD(wParam) != WA_INACTIVE);
+        return 0;
+    case WM_SETFOCUS:
+        if (const HWND control = keyboardTarget(state)) ::SetFocus(control);
         return 0;
     case WM_PAINT: {
         PAINTSTRUCT paint;
@@ -138,7 +168,11 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     } catch (...) {
         showFailure(window, L"操作失败，请检查文件、配置和目录权限后重试。");
     }
-    return message == WM_CREATE ? -1 : ::DefWindowProcW(window, message, wParam, lParam);
+    if (message != WM_CREATE) return ::DefWindowProcW(window, message, wParam, lParam);
+    // The failed window is destroyed next: its WM_DESTROY must not post a quit, which would close
+    // the start-up error box the moment it opens.
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    return -1;
 }
 
 std::filesystem::path executableDirectory() {
@@ -146,6 +180,14 @@ std::filesystem::path executableDirectory() {
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     buffer.resize(length);
     return std::filesystem::path(buffer).parent_path();
+}
+
+// A start-up failure's box. A quit message still queued would close it at once.
+void showStartupFailure(const wchar_t* text, const wchar_t* caption) {
+    MSG quit;
+    while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+    ::MessageBoxW(nullptr, text, caption, MB_ICONERROR);
 }
 
 struct ComApartment {
@@ -191,14 +233,9 @@ HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance) {
 void dispatchLauncherMessage(LauncherWindow& state, MSG& message) {
     if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN &&
         (message.hwnd == state.accountEdit || message.hwnd == state.passwordEdit)) {
-        try {
-            startLoginAndLaunch(state);
-        } catch (...) {
-            // The error box must not run its modal loop over a window whose state is going away.
-            ::SetWindowLongPtrW(state.window, GWLP_USERDATA, 0);
-            ::DestroyWindow(state.window);
-            throw;
-        }
+        // An exception ends the program; the record's teardown takes the window with it before the
+        // error box opens.
+        startLoginAndLaunch(state);
         return;
     }
     if (::IsDialogMessageW(state.window, &message)) return;
@@ -228,11 +265,9 @@ int runLauncher(HINSTANCE instance, int showState) {
         runMessageLoop(state);
         return 0;
     } catch (const Error& error) {
-        ::MessageBoxW(nullptr, multiByteToUtf16(error.what(), codePageUtf8).c_str(), windowTitle,
-                      MB_ICONERROR);
+        showStartupFailure(multiByteToUtf16(error.what(), codePageUtf8).c_str(), windowTitle);
     } catch (...) {
-        ::MessageBoxW(nullptr, L"无法读取启动器配置或创建界面，请重新安装后重试。", L"曜石纪元",
-                      MB_ICONERROR);
+        showStartupFailure(L"无法读取启动器配置或创建界面，请重新安装后重试。", L"曜石纪元");
     }
     return 1;
 }

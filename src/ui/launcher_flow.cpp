@@ -63,6 +63,27 @@ void showDownloadControls(LauncherWindow& state, bool shown) {
     ::ShowWindow(state.progressBar, shown ? SW_SHOW : SW_HIDE);
 }
 
+// Gives the keyboard to `control` now if the window is active, else when it is next activated.
+void giveKeyboardTo(LauncherWindow& state, HWND control) {
+    state.focusBeforeDeactivation = control;
+    if (::GetActiveWindow() == state.window) ::SetFocus(control);
+}
+
+// Cancels and joins every worker, drops the results they queued and destroys the window.
+void endWorkersAndWindow(LauncherWindow& state) {
+    if (state.clientToken) cancel(*state.clientToken);
+    if (state.loginToken) cancel(*state.loginToken);
+    ::ShowWindow(state.window, SW_HIDE);
+    for (auto& [slot, thread] : state.workers)
+        if (thread.joinable()) thread.join();
+    state.workers.clear();
+    // Results the workers posted meanwhile are dropped, but their records still need freeing.
+    MSG message;
+    while (::PeekMessageW(&message, state.window, workerResultMessage, workerResultMessage, PM_REMOVE))
+        std::unique_ptr<WorkerResult>(reinterpret_cast<WorkerResult*>(message.lParam)).reset();
+    ::DestroyWindow(state.window);
+}
+
 // A game started earlier still runs: a second login would start it twice.
 bool gameStillRuns(LauncherWindow& state) {
     const DWORD id = state.gameProcessId.load();
@@ -80,6 +101,10 @@ void setStatus(LauncherWindow& state, const std::wstring& text, int kind) {
     state.statusKind = kind;
     ::SetWindowTextW(state.statusLabel, text.c_str());
     invalidate(state);
+}
+
+HWND formEditToType(const LauncherWindow& state) {
+    return trimWhitespace(windowText(state.accountEdit)).empty() ? state.accountEdit : state.passwordEdit;
 }
 
 void startClientCheck(LauncherWindow& state) {
@@ -109,6 +134,18 @@ void startDownload(LauncherWindow& state) {
     state.downloading = true;
     state.clientReady = false;
     state.clientToken = std::make_unique<CancelToken>();
+    {
+        // A report left from an earlier download must not show its position for this one.
+        std::lock_guard guard(state.progressLock);
+        state.progressLabel = L"正在准备下载…";
+        state.progressDone = 0;
+        state.progressTotal = 0;
+    }
+    ::SendMessageW(state.progressBar, PBM_SETMARQUEE, FALSE, 0);
+    ::SetWindowLongPtrW(state.progressBar, GWL_STYLE,
+                        ::GetWindowLongPtrW(state.progressBar, GWL_STYLE) &
+                            ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    ::SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
     ::EnableWindow(state.cancelDownloadButton, TRUE);
     showDownloadControls(state, true);
     setStatus(state, L"游戏正在下载，完成后点击进入游戏。", 0);
@@ -151,7 +188,7 @@ void startLoginAndLaunch(LauncherWindow& state) {
     const std::wstring password = windowText(state.passwordEdit);
     if (trimWhitespace(account).empty() || password.empty()) {
         setStatus(state, L"请输入账号和密码。", 1);
-        ::SetFocus(trimWhitespace(account).empty() ? state.accountEdit : state.passwordEdit);
+        ::SetFocus(formEditToType(state));
         return;
     }
     syncRememberedCredentials(state, false);
@@ -248,6 +285,8 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
         state.loginBusy = false;
         enableForm(state, true);
         setStatus(state, result.text, 1);
+        // Disabling the form took the keyboard away: the player types the next try without a click.
+        giveKeyboardTo(state, formEditToType(state));
         break;
     default:
         return;
@@ -294,17 +333,14 @@ void openRegistrationPage(LauncherWindow& state) {
 void closeLauncher(LauncherWindow& state) {
     if (state.closing) return;
     state.closing = true;
-    if (state.clientToken) cancel(*state.clientToken);
-    if (state.loginToken) cancel(*state.loginToken);
-    ::ShowWindow(state.window, SW_HIDE);
-    for (auto& [slot, thread] : state.workers)
-        if (thread.joinable()) thread.join();
-    state.workers.clear();
-    // Results the workers posted meanwhile are dropped, but their records still need freeing.
-    MSG message;
-    while (::PeekMessageW(&message, state.window, workerResultMessage, workerResultMessage, PM_REMOVE))
-        std::unique_ptr<WorkerResult>(reinterpret_cast<WorkerResult*>(message.lParam)).reset();
-    ::DestroyWindow(state.window);
+    endWorkersAndWindow(state);
+}
+
+void releaseWindow(LauncherWindow& state) {
+    if (state.window == nullptr || !::IsWindow(state.window)) return;
+    ::SetWindowLongPtrW(state.window, GWLP_USERDATA, 0);
+    state.closing = true;
+    endWorkersAndWindow(state);
 }
 
 } // namespace launcher

@@ -32,6 +32,9 @@ enum WorkerResultKind {
 };
 
 void setStatus(LauncherWindow& state, const std::wstring& text, int kind);
+// The edit the player fills in next: the account edit while the account is blank, else the
+// password edit.
+HWND formEditToType(const LauncherWindow& state);
 void startClientCheck(LauncherWindow& state);
 void startDownload(LauncherWindow& state);
 void startLoginAndLaunch(LauncherWindow& state);
@@ -42,5 +45,8 @@ void cancelDownload(LauncherWindow& state);
 void openRegistrationPage(LauncherWindow& state);
 // Cancels and joins every worker, drops queued results and destroys the window. Idempotent.
 void closeLauncher(LauncherWindow& state);
+// The record's end: detaches the window first, so that nothing reaches `state` any more and its
+// destruction posts no quit, then ends like closeLauncher. Nothing if the window is gone.
+void releaseWindow(LauncherWindow& state);
 
 } // namespace launcher

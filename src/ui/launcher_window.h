@@ -6,6 +6,7 @@
 #include "config/launcher_config.h"
 #include "deployment_values.h"
 #include "foundation/cancel_token.h"
+#include "foundation/resources.h"
 #include "foundation/unique_handle.h"
 
 #include <windows.h>
@@ -44,7 +45,8 @@ struct LauncherWindow {
     explicit LauncherWindow(LauncherConfig configuration);
     LauncherWindow(const LauncherWindow&) = delete;
     LauncherWindow& operator=(const LauncherWindow&) = delete;
-    // Cancels both tokens and joins every worker before anything else goes.
+    // Detaches and destroys the window if it still exists, so no message can reach the record once
+    // it goes; cancels both tokens and joins every worker before anything else goes.
     ~LauncherWindow();
 
     HWND window = nullptr;
@@ -60,6 +62,8 @@ struct LauncherWindow {
     LauncherConfig config;
     CredentialStore credentials;
     std::unique_ptr<Gdiplus::Bitmap> skin;
+    // The built-in skin's resource. Only tests change it: a missing skin makes window creation fail.
+    int skinResource = skinResourceId;
     std::vector<UniqueFont> fonts; // the 12, 11 and 10 pixel control fonts, in that order
     UniqueBrush editBrush;
     UniqueBrush backgroundBrush;
@@ -88,6 +92,8 @@ struct LauncherWindow {
     bool suppressEditNotifications = false;
     bool passwordVisible = false;
     int statusKind = 0; // 0 normal, 1 error (error colour), 2 success (drawn like normal)
+    // The control given the keyboard back when the window is activated again.
+    HWND focusBeforeDeactivation = nullptr;
 };
 
 } // namespace launcher

@@ -96,8 +96,8 @@ void fillRemembered(LauncherWindow& state) {
 
 } // namespace
 
-std::unique_ptr<Gdiplus::Bitmap> decodeSkin() {
-    const std::string png = loadResourceBytes(skinResourceId);
+std::unique_ptr<Gdiplus::Bitmap> decodeSkin(int resourceId) {
+    const std::string png = loadResourceBytes(resourceId);
     HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, png.size());
     if (memory == nullptr) throw Error("无法加载界面资源。");
     if (void* bytes = ::GlobalLock(memory)) {
@@ -138,7 +138,7 @@ UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin) {
 }
 
 void createControls(LauncherWindow& state) {
-    state.skin = decodeSkin();
+    state.skin = decodeSkin(state.skinResource);
     shapeWindow(state.window, *state.skin);
 
     constexpr DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;

@@ -29,6 +29,33 @@ using testing::Exchange;
 using testing::LoopbackHttpServer;
 namespace fs = std::filesystem;
 
+// Runs `action`, which opens one information box, and returns the box's text (closing it), or "".
+std::wstring textOfBoxOpenedBy(const std::function<void()>& action) {
+    std::wstring seen;
+    std::atomic<bool> returned{false};
+    std::thread watcher([&] {
+        for (int i = 0; i < 300 && !returned; ++i) {
+            if (HWND box = ::FindWindowW(L"#32770", L"曜石纪元 · 启动器")) {
+                wchar_t text[256] = {};
+                // The box's text control is 0xFFFF on Windows and 100 under Wine.
+                if (::GetDlgItemTextW(box, 0xFFFF, text, 256) == 0) ::GetDlgItemTextW(box, 100, text, 256);
+                if (text[0] == L'\0') { // still being filled in
+                    ::Sleep(20);
+                    continue;
+                }
+                seen = text;
+                ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+                return;
+            }
+            ::Sleep(20);
+        }
+    });
+    action();
+    returned = true;
+    watcher.join();
+    return seen;
+}
+
 class LauncherFlow : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { platform_ = std::make_unique<testing::WindowPlatform>(); }
@@ -63,6 +90,7 @@ protected:
     }
 
     void TearDown() override {
+        if (!state) return;
         if (const DWORD id = state->gameProcessId.load()) {
             const UniqueKernelHandle game{::OpenProcess(PROCESS_TERMINATE, FALSE, id)};
             if (game) ::TerminateProcess(game.get(), 0);
@@ -71,15 +99,14 @@ protected:
         state.reset();
     }
 
-    // Runs the window's messages until `done` holds or `seconds` pass.
+    // Runs the window's messages through the launcher's own loop step until `done` holds or
+    // `seconds` pass.
     bool pumpUntil(const std::function<bool()>& done, int seconds = 20) {
         const ULONGLONG deadline = ::GetTickCount64() + seconds * 1000ull;
         while (!done() && ::GetTickCount64() < deadline) {
             MSG message;
-            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                ::TranslateMessage(&message);
-                ::DispatchMessageW(&message);
-            }
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                dispatchLauncherMessage(*state, message);
             ::Sleep(10);
         }
         return done();
@@ -89,30 +116,15 @@ protected:
 
     // Clicks and returns the text of the information box the click opened (closing it), or "".
     std::wstring clickExpectingBox(int id) {
-        std::wstring seen;
-        std::atomic<bool> clicked{false};
-        std::thread watcher([&] {
-            for (int i = 0; i < 300 && !clicked; ++i) {
-                if (HWND box = ::FindWindowW(L"#32770", L"曜石纪元 · 启动器")) {
-                    wchar_t text[256] = {};
-                    // The box's text control is 0xFFFF on Windows and 100 under Wine.
-                    if (::GetDlgItemTextW(box, 0xFFFF, text, 256) == 0)
-                        ::GetDlgItemTextW(box, 100, text, 256);
-                    if (text[0] == L'\0') { // still being filled in
-                        ::Sleep(20);
-                        continue;
-                    }
-                    seen = text;
-                    ::PostMessageW(box, WM_COMMAND, IDOK, 0);
-                    return;
-                }
-                ::Sleep(20);
-            }
-        });
-        click(id);
-        clicked = true;
-        watcher.join();
-        return seen;
+        return textOfBoxOpenedBy([&] { click(id); });
+    }
+
+    // Types `text` and presses Enter: the keys reach the window that has the keyboard focus and go
+    // through the launcher's own loop.
+    void typeAndPressEnter(const std::wstring& text) {
+        for (wchar_t character : text)
+            ::PostMessageW(::GetFocus(), WM_CHAR, character, 1);
+        ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
     }
 
     void reachReady() {
@@ -240,7 +252,11 @@ TEST_F(LauncherFlow, EnterGameWhileCheckingOrDownloadingOnlyExplains) {
     // The box's own message loop lets the check finish, so the download may already run after it.
     EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"正在检查游戏客户端，请稍后重试。");
     ASSERT_TRUE(pumpUntil([&] { return state->downloading; }));
-    EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"游戏正在下载，下载完成后重试。");
+    ::SetFocus(state->passwordEdit);
+    MSG enter{state->passwordEdit, WM_KEYDOWN, VK_RETURN, 1};
+    EXPECT_EQ(textOfBoxOpenedBy([&] { dispatchLauncherMessage(*state, enter); }),
+              L"游戏正在下载，下载完成后重试。");
+    EXPECT_EQ(::GetFocus(), state->passwordEdit) << "the box hands the keyboard back to the edit";
     EXPECT_EQ(state->statusText, L"游戏正在下载，完成后点击进入游戏。");
     release.set_value();
     reachReady();
@@ -248,15 +264,24 @@ TEST_F(LauncherFlow, EnterGameWhileCheckingOrDownloadingOnlyExplains) {
 
 TEST_F(LauncherFlow, CancelledDownloadIsReportedAndTheNextClickStartsAFreshOne) {
     std::atomic<bool> stall{true};
-    servePackage = [&](Exchange& exchange) {
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    const std::size_t half = package.size() / 2;
+    servePackage = [&, released](Exchange& exchange) {
+        if (!stall) released.wait(); // the new download reports nothing until released
         exchange.send(testing::httpHead(200, static_cast<long long>(package.size())) +
-                      package.substr(0, 100));
-        if (stall)
+                      package.substr(0, half));
+        if (stall) {
+            // A pause past the engine's report interval, so the next byte is reported at once.
+            exchange.waitForStop(300);
+            exchange.send(package.substr(half, 1));
             exchange.waitForStop(3000); // Wine does not wake a blocked read when it is cancelled
-        else
-            exchange.send(package.substr(100));
+        } else {
+            exchange.send(package.substr(half));
+        }
     };
-    ASSERT_TRUE(pumpUntil([&] { return state->downloading && state->progressCaption != L"正在准备下载…"; }));
+    ASSERT_TRUE(pumpUntil([&] { return ::SendMessageW(state->progressBar, PBM_GETPOS, 0, 0) >= 40; }))
+        << testing::narrow(state->progressCaption);
     EXPECT_NE(state->progressCaption.find(L"%"), std::wstring::npos)
         << testing::narrow(state->progressCaption);
     click(cancelDownloadButtonId);
@@ -271,6 +296,8 @@ TEST_F(LauncherFlow, CancelledDownloadIsReportedAndTheNextClickStartsAFreshOne) 
     EXPECT_TRUE(state->downloading);
     EXPECT_FALSE(state->clientToken->canceled()) << "a fresh token for the new download";
     EXPECT_TRUE(::IsWindowEnabled(state->cancelDownloadButton));
+    EXPECT_EQ(::SendMessageW(state->progressBar, PBM_GETPOS, 0, 0), 0) << "the new download starts at 0";
+    release.set_value();
     reachReady();
 }
 
@@ -349,6 +376,11 @@ TEST_F(LauncherFlow, FailedLoginEnablesTheFormAgain) {
                          state->showPasswordButton, state->rememberCheck})
         EXPECT_TRUE(::IsWindowEnabled(control));
     EXPECT_TRUE(state->clientReady);
+
+    // Without a click, the player's next keys land in the password edit and Enter tries again.
+    typeAndPressEnter(L"2");
+    ASSERT_TRUE(pumpUntil([&] { return logins.requests().size() == 2; }));
+    EXPECT_NE(logins.requests()[1].target.find("2"), std::string::npos) << logins.requests()[1].target;
 }
 
 TEST_F(LauncherFlow, ClientThatNoLongerVerifiesMustBeDownloadedAgain) {
@@ -363,6 +395,17 @@ TEST_F(LauncherFlow, ClientThatNoLongerVerifiesMustBeDownloadedAgain) {
     EXPECT_EQ(logins.requests().size(), 0u);
 }
 
+TEST_F(LauncherFlow, LoopEndedFromOutsideTakesTheWindowAlongWithItsState) {
+    reachReady();
+    // A quit posted by another program ends the loop while the window still exists.
+    std::thread([thread = ::GetCurrentThreadId()] { ::PostThreadMessageW(thread, WM_QUIT, 0, 0); }).join();
+    runMessageLoop(*state);
+    const HWND window = state->window;
+    ASSERT_TRUE(::IsWindow(window));
+    state.reset();
+    EXPECT_FALSE(::IsWindow(window)) << "no window may be left pointing at the freed state";
+}
+
 TEST_F(LauncherFlow, ClosingDuringADownloadEndsAtOnce) {
     servePackage = [&](Exchange& exchange) {
         exchange.send(testing::httpHead(200, static_cast<long long>(package.size())));
@@ -373,6 +416,44 @@ TEST_F(LauncherFlow, ClosingDuringADownloadEndsAtOnce) {
     EXPECT_FALSE(::IsWindow(state->window));
     EXPECT_TRUE(state->workers.empty());
     EXPECT_FALSE(fs::exists(dir / L"Launcher" / L"GameClient"));
+}
+
+// Windows ends a window whose WM_CREATE failed with WM_DESTROY; Wine destroys it without one. This
+// hook plays Windows' part for the launcher window, whose creation fails in the test below.
+LRESULT CALLBACK destroyLikeWindows(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    wchar_t name[64] = {};
+    if (code == HC_ACTION && call->message == WM_CREATE && ::GetClassNameW(call->hwnd, name, 64) &&
+        std::wstring_view(name) == L"PCtalvoNativeLauncher")
+        ::SendMessageW(call->hwnd, WM_DESTROY, 0, 0);
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+struct HookTraits {
+    using Handle = HHOOK;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::UnhookWindowsHookEx(h); }
+};
+
+// A quit left queued by the failed window would close the start-up error box the moment it opens.
+TEST(LauncherWindowCreation, FailureLeavesNoQuitMessageThatWouldCloseTheErrorBox) {
+    testing::TempDir dir;
+    LauncherWindow state{
+        LauncherConfig{json::parse(loadResourceBytes(builtinConfigResourceId)), dir / L"Launcher"}};
+    state.skinResource = 0x7FFF; // no such resource
+    const Unique<HookTraits> hook{
+        ::SetWindowsHookExW(WH_CALLWNDPROCRET, destroyLikeWindows, nullptr, ::GetCurrentThreadId())};
+    ASSERT_TRUE(hook);
+    std::string failure;
+    EXPECT_EQ(textOfBoxOpenedBy([&] {
+                  failure =
+                      testing::failureOf([&] { createLauncherWindow(state, ::GetModuleHandleW(nullptr)); });
+              }),
+              L"启动器资源不完整。");
+    EXPECT_EQ(failure, "无法创建启动器窗口。");
+    MSG quit;
+    EXPECT_FALSE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 } // namespace
