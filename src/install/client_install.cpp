@@ -16,6 +16,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace launcher {
 namespace {
 
@@ -33,6 +36,41 @@ std::wstring uniqueSuffix(std::wstring_view prefix) {
 void report(const ProgressCallback& progress, const wchar_t* status, std::uint64_t done,
             std::uint64_t total) {
     if (progress) progress(status, done, total);
+}
+
+// Whether `name` is a staging or previous directory of the install directory `installName`: that
+// name, ".install-" or ".previous-", and a 32-digit hexadecimal token, in any letter case.
+bool isInstallLeftoverName(std::wstring_view name, std::wstring_view installName) {
+    const std::wstring lowerName = toLowerCase(name);
+    const std::wstring lowerInstall = toLowerCase(installName);
+    if (!lowerName.starts_with(lowerInstall)) return false;
+    const std::wstring_view rest = std::wstring_view(lowerName).substr(lowerInstall.size());
+    for (const std::wstring_view infix :
+         {std::wstring_view(L".install-"), std::wstring_view(L".previous-")}) {
+        if (!rest.starts_with(infix)) continue;
+        const std::wstring_view token = rest.substr(infix.size());
+        return token.size() == 32 && std::ranges::all_of(token, [](wchar_t c) {
+                   return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f');
+               });
+    }
+    return false;
+}
+
+// A launcher killed during an install leaves its staging or previous directory behind. The caller
+// holds the lock, so no install of this directory is running and every such directory is
+// abandoned. Whatever cannot be listed or removed stays, without a message.
+void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent) {
+    try {
+        std::vector<fs::path> leftovers;
+        std::error_code error;
+        for (fs::directory_iterator entry(parent, error), end; !error && entry != end; entry.increment(error))
+            if (isInstallLeftoverName(entry->path().filename().native(), directory.filename().native()))
+                leftovers.push_back(entry->path());
+        for (const fs::path& leftover : leftovers)
+            removeTreeSafely(leftover, parent);
+    } catch (...) {
+        // Leftovers only cost disk space; they must not stop this install.
+    }
 }
 
 // Refuses an install directory that holds something other than an earlier installation.
@@ -100,6 +138,10 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
 
 } // namespace
 
+void rejectUnreadableMarker(std::string_view marker) {
+    if (marker.size() > maxMarkerFileBytes) throw Error("安装包文件数量过多。");
+}
+
 void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress) {
     validateLauncherConfig(config);
     const json& package = config.document.at("clientPackage");
@@ -114,6 +156,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     const UniqueFile lock{::CreateFileW(lockPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!lock) throw Error("另一个启动器正在安装游戏，请稍后重试。");
+    removeInterruptedInstalls(directory, parent);
 
     const fs::path staging = sibling(directory, uniqueSuffix(L".install-"));
     fs::create_directories(staging);
@@ -133,8 +176,10 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
         content, multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
     if (!isUnityClientLayout(executable))
         throw Error("ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。");
-    writeFileAtomically(content / installedMarkerName,
-                        serializeInstalledMarker(package.value("version", std::string()), digest, files));
+    const std::string marker =
+        serializeInstalledMarker(package.value("version", std::string()), digest, files);
+    rejectUnreadableMarker(marker);
+    writeFileAtomically(content / installedMarkerName, marker);
 
     throwIfCanceled(token); // the last point at which the player can still keep the old client
     report(progress, L"正在安装客户端", 0, 0);

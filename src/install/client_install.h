@@ -4,6 +4,8 @@
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
 
+#include <string_view>
+
 namespace launcher {
 
 // Downloads, verifies and extracts the configured client package beside the install directory
@@ -12,5 +14,9 @@ namespace launcher {
 // sentence, Canceled, or the platform's filesystem_error for a failed directory operation.
 // Blocking; runs on the install worker.
 void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress);
+
+// Throws Error("安装包文件数量过多。") for marker text larger than the readiness check reads: the
+// client would install once and then be downloaded again on every start.
+void rejectUnreadableMarker(std::string_view marker);
 
 } // namespace launcher

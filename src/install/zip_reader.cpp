@@ -272,6 +272,8 @@ bool ZipReader::extractStored(const Entry& entry, std::uint64_t dataOffset, cons
 
 bool ZipReader::extractDeflated(const Entry& entry, std::uint64_t dataOffset, const ZipWriteCallback& write) {
     const ZipEntryStat& stat = entry.stat;
+    // Some archivers store an empty file as deflated with no data at all, not even an empty block.
+    if (stat.m_comp_size == 0) return stat.m_uncomp_size == 0 && stat.m_crc32 == crc32_z(0, nullptr, 0);
     InflateStream inflater;
     if (!inflater.ready) return false;
     z_stream& stream = inflater.stream;

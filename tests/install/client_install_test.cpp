@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <future>
 
 namespace launcher {
@@ -29,6 +30,12 @@ std::vector<ZipEntrySpec> clientPackage(const std::string& level = "level one") 
             {.name = "TalvoPC/talvo-曜石纪元_Data/level0", .data = level},
             {.name = "TalvoPC/talvo-曜石纪元_Data/big.assets", .data = testing::patternBytes(2 << 20)},
             {.name = "TalvoPC/UnityPlayer.dll", .data = "MZ player"}};
+}
+
+// The tree made by make_link_fixture, or an empty path when the test does not run through CTest.
+fs::path linkFixture() {
+    const char* location = std::getenv("LAUNCHER_TEST_LINK_FIXTURE");
+    return location == nullptr ? fs::path() : fs::path(location).lexically_normal();
 }
 
 // A launcher directory with a configuration that installs into its GameClient folder from the
@@ -113,6 +120,13 @@ TEST_F(ClientInstall, ReinstallReplacesTheWholeOldTree) {
     expectNoLeftovers();
 }
 
+TEST_F(ClientInstall, EmptyInstallDirectoryIsInstalledInto) {
+    fs::create_directory(client);
+    ASSERT_EQ(install(), "<no error>");
+    EXPECT_TRUE(ready());
+    expectNoLeftovers();
+}
+
 TEST_F(ClientInstall, OccupiedDirectoryIsRefusedBeforeAnythingIsCreated) {
     fs::create_directory(client);
     testing::writeBytes(client / L"save.dat", "player's own file");
@@ -182,23 +196,99 @@ TEST_F(ClientInstall, CancelDuringDownloadKeepsTheOldClient) {
     expectNoLeftovers();
 }
 
-TEST_F(ClientInstall, CancelDuringExtractionKeepsTheOldClient) {
+TEST_F(ClientInstall, CancelDuringOrRightAfterExtractionKeepsTheOldClient) {
     ASSERT_EQ(install(), "<no error>");
     usePackage(clientPackage("level two"));
+    // The last extraction report comes after every file is written: the swap is all that is left.
+    for (const wchar_t* cancelAt : {L"正在解压客户端", L"正在检查客户端"}) {
+        CancelToken token;
+        EXPECT_EQ(install(token,
+                          [&](const std::wstring& status, std::uint64_t done, std::uint64_t) {
+                              if (status == cancelAt && done > 0) cancel(token);
+                          }),
+                  "操作已取消")
+            << testing::narrow(cancelAt);
+        EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level one");
+        expectNoLeftovers();
+    }
+}
+
+TEST_F(ClientInstall, FailedFinalRenameRestoresTheOldClient) {
+    ASSERT_EQ(install(), "<no error>");
+    const std::string oldDigest = config.document["clientPackage"]["sha256"];
+    usePackage(clientPackage("level two"));
     CancelToken token;
-    EXPECT_EQ(install(token,
-                      [&](const std::wstring& status, std::uint64_t done, std::uint64_t) {
-                          if (status == L"正在解压客户端" && done > 0) cancel(token);
-                      }),
-              "操作已取消");
+    // Taking the staged client away right before the swap makes its rename into place fail for
+    // real, after the old client was moved aside.
+    const std::string failure = install(token, [&](const std::wstring& status, std::uint64_t, std::uint64_t) {
+        if (status != L"正在安装客户端") return;
+        for (const auto& entry : fs::directory_iterator(launcherDir))
+            if (entry.path().filename().native().starts_with(L"GameClient.install-"))
+                fs::remove_all(entry.path() / L"content");
+    });
+    EXPECT_TRUE(failure.starts_with("<other: ")) << failure;
     EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level one");
+    config.document["clientPackage"]["sha256"] = oldDigest;
+    EXPECT_TRUE(ready()) << "every file of the old client is back";
     expectNoLeftovers();
+}
+
+TEST_F(ClientInstall, InstallDirectoryBelowALinkIsRefused) {
+    const fs::path fixture = linkFixture();
+    if (fixture.empty()) GTEST_SKIP() << "LAUNCHER_TEST_LINK_FIXTURE is not set: run through CTest";
+    config.document["clientPackage"]["installDirectory"] =
+        testing::narrow((fixture / L"linked-parent" / L"GameClient").native());
+    EXPECT_EQ(install(), "安装路径不能包含目录链接。");
+    EXPECT_FALSE(fs::exists(fixture / L"outside" / L"GameClient.install.lock"));
+    EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST_F(ClientInstall, LeftoversOfInterruptedInstallsAreRemoved) {
+    const fs::path fixture = linkFixture();
+    if (fixture.empty()) GTEST_SKIP() << "LAUNCHER_TEST_LINK_FIXTURE is not set: run through CTest";
+    const fs::path parent = fixture / L"leftovers";
+    config.document["clientPackage"]["installDirectory"] = testing::narrow((parent / L"GameClient").native());
+    // The fixture put a link into this one: it stays, and so does what the link points at.
+    const std::wstring holdingLink = L"GameClient.install-0123456789ABCDEF0123456789ABCDEF";
+    const std::wstring token = L"00112233445566778899aabbccddEEFF";
+    const std::vector<std::wstring> abandoned = {L"GameClient.install-" + token,
+                                                 L"gameclient.PREVIOUS-" + token};
+    std::vector<std::wstring> kept = {
+        L"GameClient.install-" + token.substr(1),
+        L"GameClient.install-" + token + L"0",
+        L"GameClient.previous-" + token + L".old",
+        L"GameClient.install-" + token.substr(1) + L"g",
+        L"GameClient2.install-" + token,
+        L"OldGameClient.previous-" + token,
+        L"GameClient.staging-" + token,
+    };
+    for (const std::vector<std::wstring>& names : {abandoned, kept}) {
+        for (const std::wstring& name : names) {
+            fs::create_directories(parent / name / L"sub");
+            testing::writeBytes(parent / name / L"sub" / L"part", "x");
+        }
+    }
+
+    ASSERT_EQ(install(), "<no error>");
+    kept.insert(kept.end(), {holdingLink, L"GameClient", L"GameClient.install.lock"});
+    std::ranges::sort(kept);
+    EXPECT_EQ(listNames(parent), kept);
+    EXPECT_EQ(listNames(parent / holdingLink / L"link"), (std::vector<std::wstring>{L"deep", L"keep.txt"}));
 }
 
 TEST_F(ClientInstall, InvalidConfigurationTouchesNothing) {
     config.document["clientPackage"]["installDirectory"] = ".";
     EXPECT_EQ(install(), "请使用独立的游戏安装子目录。");
     EXPECT_EQ(listNames(launcherDir), std::vector<std::wstring>{});
+}
+
+TEST(InstalledMarkerSize, MarkerTheReadinessCheckCouldNotReadIsRefused) {
+    // A client of some 200000 long-named files makes a marker this large; installing it would
+    // only lead to a download on every start.
+    std::string marker(maxMarkerFileBytes, ' ');
+    EXPECT_EQ(failureOf([&] { rejectUnreadableMarker(marker); }), "<no error>");
+    marker.push_back(' ');
+    EXPECT_EQ(failureOf([&] { rejectUnreadableMarker(marker); }), "安装包文件数量过多。");
 }
 
 } // namespace

@@ -11,3 +11,5 @@ echo b>"%dir%\parent\staging\sub\b.txt"
 mklink /J "%dir%\parent\staging\sub\link" "%dir%\outside" >nul || exit /b 1
 mklink /J "%dir%\parent\linked" "%dir%\outside" >nul || exit /b 1
 mklink /J "%dir%\linked-parent" "%dir%\outside" >nul || exit /b 1
+mkdir "%dir%\leftovers\GameClient.install-0123456789ABCDEF0123456789ABCDEF" || exit /b 1
+mklink /J "%dir%\leftovers\GameClient.install-0123456789ABCDEF0123456789ABCDEF\link" "%dir%\outside" >nul || exit /b 1

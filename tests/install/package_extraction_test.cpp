@@ -135,6 +135,46 @@ TEST_F(Extraction, DataThatDisagreesWithTheDirectoryFails) {
               "安装包文件损坏或解压不完整，请重新下载。");
 }
 
+TEST_F(Extraction, DeflatedEntryWithoutDataIsAnEmptyFile) {
+    // Some archivers mark empty files as deflated and store no compressed bytes at all.
+    ASSERT_EQ(extract({{.name = "empty.log", .data = "", .deflate = false, .method = 8}}), "<no error>");
+    EXPECT_EQ(readBytes(content / L"empty.log"), "");
+    EXPECT_EQ(files, json::parse(R"([{"length":0,"path":"empty.log"}])"));
+    for (const ZipEntrySpec& damaged :
+         {ZipEntrySpec{.name = "a", .deflate = false, .method = 8, .crc = 1},
+          ZipEntrySpec{.name = "b", .deflate = false, .method = 8, .declaredSize = 1}})
+        EXPECT_EQ(extract({damaged}), "安装包文件损坏或解压不完整，请重新下载。") << damaged.name;
+}
+
+TEST_F(Extraction, EntriesMustOwnTheirLocalRecords) {
+    const std::string stored(1000, 's');
+    const struct {
+        const char* what;
+        std::vector<ZipEntrySpec> entries;
+        const char* message;
+    } cases[] = {
+        {"two entries share one record",
+         {{.name = "a.bin", .data = stored, .deflate = false},
+          {.name = "b.bin", .data = "b", .headerOffset = 0}},
+         "解压内容超过大小限制或 ZIP 无效。"},
+        {"a record starts inside another's data",
+         {{.name = "a.bin", .data = stored, .deflate = false},
+          {.name = "b.bin", .data = "b", .headerOffset = 100}},
+         "安装包文件损坏或解压不完整，请重新下载。"},
+        {"local name differs",
+         {{.name = "a.bin", .data = "a", .localName = "b.bin"}},
+         "安装包文件损坏或解压不完整，请重新下载。"},
+        {"local name is longer",
+         {{.name = "a.bin", .data = "a", .localName = "a.bin.exe"}},
+         "安装包文件损坏或解压不完整，请重新下载。"},
+    };
+    for (const auto& [what, entries, message] : cases) {
+        fs::remove_all(content);
+        fs::create_directory(content);
+        EXPECT_EQ(extract(entries), message) << what;
+    }
+}
+
 TEST_F(Extraction, DeclaredSizesMayReachTheLimitButNotPassIt) {
     const std::vector<ZipEntrySpec> entries = {{.name = "a.bin", .data = std::string(600, 'a')},
                                                {.name = "b.bin", .data = std::string(400, 'b')}};

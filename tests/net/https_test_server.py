@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""HTTPS server on loopback for the network tests, serving a login reply, a package body and
-redirects. Standard library only."""
+"""HTTPS server on loopback for the network tests, serving a login reply, a package body,
+redirects, and under /files/ whatever the tests wrote into files/ of its working directory.
+Standard library only."""
 import argparse
 import http.server
 import json
@@ -36,6 +37,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.login_reply(urllib.parse.parse_qs(url.query).get("username", [""])[0])
         elif url.path == "/K3ClientRes/exe/TalvoPC/https.zip":
             self.reply(200, PACKAGE)
+        elif url.path.startswith("/files/"):
+            try:
+                with open(os.path.join("files", os.path.basename(url.path)), "rb") as served:
+                    self.reply(200, served.read())
+            except OSError:
+                self.reply(404)
         elif url.path == "/redirect-to-https.zip":
             self.reply(302, headers=[("Location", "/K3ClientRes/exe/TalvoPC/https.zip")])
         elif url.path == "/redirect-to-http.zip":

@@ -53,7 +53,8 @@ std::string buildZip(const std::vector<ZipEntrySpec>& entries, bool zip64) {
         const std::uint32_t crc = entry.crc.value_or(
             crc32_z(0, reinterpret_cast<const Bytef*>(entry.data.data()), entry.data.size()));
         const std::uint64_t size = entry.declaredSize.value_or(entry.data.size());
-        const std::uint64_t offset = archive.size();
+        const std::uint64_t offset = entry.headerOffset.value_or(archive.size());
+        const std::string& localName = entry.localName.value_or(entry.name);
 
         std::string localExtra;
         if (zip64) {
@@ -70,9 +71,9 @@ std::string buildZip(const std::vector<ZipEntrySpec>& entries, bool zip64) {
         put32(archive, crc);
         put32(archive, zip64 ? 0xFFFFFFFF : stored.size());
         put32(archive, zip64 ? 0xFFFFFFFF : size);
-        put16(archive, entry.name.size());
+        put16(archive, localName.size());
         put16(archive, localExtra.size());
-        archive += entry.name + localExtra + stored;
+        archive += localName + localExtra + stored;
 
         std::string centralExtra;
         if (zip64) {

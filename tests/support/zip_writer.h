@@ -20,6 +20,8 @@ struct ZipEntrySpec {
     std::uint32_t externalAttributes = 0;
     std::optional<std::uint32_t> crc;          // overrides the CRC-32 written
     std::optional<std::uint64_t> declaredSize; // overrides the uncompressed size written
+    std::optional<std::string> localName;      // overrides the name in the local header only
+    std::optional<std::uint64_t> headerOffset; // overrides where the directory says the entry starts
 };
 
 // The archive's bytes. With `zip64`, every size and offset goes through the ZIP64 records.
