@@ -10,12 +10,15 @@
 namespace launcher {
 namespace {
 
+// Made once: a view made inside the loop below measured this text again for every character.
+constexpr std::wstring_view forbiddenCharacters = L"<>\"|?*";
+
 bool isUnsafeSegment(std::wstring_view segment) {
     if (segment == L"." || segment == L"..") return true;
     // Windows drops a trailing dot or space, so "a." and "a" would name the same file.
     if (segment.back() == L'.' || segment.back() == L' ') return true;
     return std::ranges::any_of(segment, [](wchar_t c) {
-        return c < 0x20 || c == 0x7F || std::wstring_view(L"<>\"|?*").find(c) != std::wstring_view::npos;
+        return c < 0x20 || c == 0x7F || forbiddenCharacters.find(c) != std::wstring_view::npos;
     });
 }
 
@@ -58,8 +61,9 @@ void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase
     const bool baseEndsInSeparator = !result.empty() && result.back() == L'\\';
     std::size_t start = 0;
     while (start <= relativePath.size()) {
-        // A backslash separates like a slash.
-        const std::size_t end = std::min(relativePath.find_first_of(L"/\\", start), relativePath.size());
+        std::size_t end = start; // a backslash separates like a slash
+        while (end < relativePath.size() && relativePath[end] != L'/' && relativePath[end] != L'\\')
+            ++end;
         const std::wstring_view segment = relativePath.substr(start, end - start);
         start = end + 1;
         if (segment.empty()) continue;
