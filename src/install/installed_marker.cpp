@@ -35,10 +35,11 @@ struct MarkerText {
 };
 
 struct RecordedFile {
-    std::size_t pathEnd; // the path is MarkerContent::paths from the previous entry's end to this one
     std::uint64_t length;
-    bool wellFormed; // an object with a text `path` and a numeric `length`
+    std::uint32_t pathEnd; // the path is MarkerContent::paths from the previous entry's end to this one
+    bool wellFormed;       // an object with a text `path` and a numeric `length`
 };
+static_assert(maxMarkerFileBytes <= UINT32_MAX, "paths are shorter than the marker");
 
 // What the check needs from the marker. A client lists hundreds of thousands of files, and a
 // document of that many objects costs more to build and free than the check itself.
@@ -60,9 +61,14 @@ public:
 
     bool null() { return value(Kind::other); }
     bool boolean(bool) { return value(Kind::other); }
-    bool number_integer(json::number_integer_t number) { return lengthValue(json(number)); }
-    bool number_unsigned(json::number_unsigned_t number) { return lengthValue(json(number)); }
-    bool number_float(json::number_float_t number, const std::string&) { return lengthValue(json(number)); }
+    // A `length` converts as the document's typed read converts any number: by a plain cast.
+    bool number_integer(json::number_integer_t number) {
+        return lengthValue(static_cast<std::uint64_t>(number));
+    }
+    bool number_unsigned(json::number_unsigned_t number) { return lengthValue(number); }
+    bool number_float(json::number_float_t number, const std::string&) {
+        return lengthValue(static_cast<std::uint64_t>(number));
+    }
     bool binary(json::binary_t&) { return value(Kind::other); }
 
     bool string(std::string& text) {
@@ -140,9 +146,9 @@ private:
         return nullptr;
     }
 
-    bool lengthValue(const json& number) {
+    bool lengthValue(std::uint64_t length) {
         if (depth_ == 3 && inEntry_ && entryMember_ == EntryMember::length) {
-            entryLength_ = number.get<std::uint64_t>(); // as the document's typed read converts it
+            entryLength_ = length;
             return true;
         }
         return value(Kind::number);
@@ -170,7 +176,8 @@ private:
     void record(bool wellFormed) {
         if (!content_.files.empty() && !content_.files.back().wellFormed) return;
         if (wellFormed) content_.paths += entryPath_;
-        content_.files.push_back({content_.paths.size(), wellFormed ? *entryLength_ : 0, wellFormed});
+        content_.files.push_back(
+            {wellFormed ? *entryLength_ : 0, static_cast<std::uint32_t>(content_.paths.size()), wellFormed});
     }
 
     MarkerContent& content_;
@@ -235,9 +242,14 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     const std::filesystem::path markerPath = directory / installedMarkerName;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(markerPath))) return false;
 
+    const std::string bytes = readFileLimited(markerPath, maxMarkerFileBytes);
     MarkerContent marker;
+    // Grown step by step, these cost more than the parse. The marker's size bounds both: the paths
+    // are shorter than their JSON text, and an entry takes at least 22 bytes.
+    marker.paths.reserve(bytes.size());
+    marker.files.reserve(bytes.size() / 22 + 1);
     MarkerReader reader(marker);
-    if (!json::sax_parse(readFileLimited(markerPath, maxMarkerFileBytes), &reader)) return false;
+    if (!json::sax_parse(bytes, &reader)) return false;
     if (!marker.isObject || marker.version.wrongType || marker.sha256.wrongType) return false;
     if (marker.version.text != textMember(package, "version")) return false;
     if (!sameDigest(marker.sha256.text, textMember(package, "sha256"))) return false;

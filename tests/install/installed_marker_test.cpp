@@ -131,7 +131,8 @@ TEST_F(InstalledClient, ValidMarkersWrittenOtherwiseAreReady) {
               R"(", "files" : [ { "path" : "TalvoPC/talvo.exe", "length" : 8 } ] } )",
           markerWith(R"([{"length":9,)" + exe + R"(,"length":8,"size":{"length":1,"path":"..\\x"}}])",
                      R"(,"extra":{"files":[],"version":"other"})"),
-          markerWith(R"({"length":8})", R"(,"files":[{"length":8,)" + exe + "}]"),
+          markerWith(R"([{"length":8,"path":"TalvoPC\\missing.exe"}])",
+                     R"(,"files":[{"length":8,)" + exe + "}]"),
           markerWith(R"([{"length":8,"path":"TalvoPC\\empty.txt",)" + exe + "}]")}) {
         writeBytes(client / installedMarkerName, marker);
         EXPECT_TRUE(ready()) << marker;
