@@ -11,6 +11,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <unordered_set>
 #include <vector>
@@ -133,7 +134,7 @@ public:
         return true;
     }
 
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+    bool parse_error(std::size_t, const std::string&, const json::exception&) { return false; }
 
 private:
     enum class Kind { text, number, object, array, other };
