@@ -10,12 +10,15 @@
 namespace launcher {
 namespace {
 
+// Made once: a view made inside the loop below measured this text again for every character.
+constexpr std::wstring_view forbiddenCharacters = L"<>\"|?*";
+
 bool isUnsafeSegment(std::wstring_view segment) {
     if (segment == L"." || segment == L"..") return true;
     // Windows drops a trailing dot or space, so "a." and "a" would name the same file.
     if (segment.back() == L'.' || segment.back() == L' ') return true;
     return std::ranges::any_of(segment, [](wchar_t c) {
-        return c < 0x20 || c == 0x7F || std::wstring_view(L"<>\"|?*").find(c) != std::wstring_view::npos;
+        return c < 0x20 || c == 0x7F || forbiddenCharacters.find(c) != std::wstring_view::npos;
     });
 }
 
@@ -51,29 +54,35 @@ std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std:
 
 std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
                                               std::wstring_view relativePath) {
+    std::wstring result;
+    resolvePackagePathInto(result, absoluteBase.native(), relativePath);
+    return std::filesystem::path(std::move(result));
+}
+
+void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase,
+                            std::wstring_view relativePath) {
     checkWholePath(relativePath);
-    std::wstring relative(relativePath);
-    std::ranges::replace(relative, L'\\', L'/');
     // Built as text: appending to a path re-parses it for every segment.
-    std::wstring result = absoluteBase.native();
+    result.assign(absoluteBase);
     const bool baseEndsInSeparator = !result.empty() && result.back() == L'\\';
     std::size_t start = 0;
-    while (start <= relative.size()) {
-        const std::size_t end = std::min(relative.find(L'/', start), relative.size());
-        const std::wstring_view segment = std::wstring_view(relative).substr(start, end - start);
+    while (start <= relativePath.size()) {
+        std::size_t end = start; // a backslash separates like a slash
+        while (end < relativePath.size() && relativePath[end] != L'/' && relativePath[end] != L'\\')
+            ++end;
+        const std::wstring_view segment = relativePath.substr(start, end - start);
         start = end + 1;
         if (segment.empty()) continue;
         if (isUnsafeSegment(segment)) throw Error("安装包包含不安全的文件路径。");
         if (isReservedDeviceName(segment)) throw Error("安装包包含保留文件名。");
         if (segment.size() == installedMarkerName.size() && toLowerCase(segment) == installedMarkerName)
             throw Error("安装包包含保留的安装标记。");
-        if (result.size() != absoluteBase.native().size() || !baseEndsInSeparator) result += L'\\';
+        if (result.size() != absoluteBase.size() || !baseEndsInSeparator) result += L'\\';
         result += segment;
     }
 
-    if (result.size() > maxInstalledPathLength || result == absoluteBase.native())
+    if (result.size() > maxInstalledPathLength || result == absoluteBase)
         throw Error("安装路径过长或无效，请选择较短的安装目录。");
-    return std::filesystem::path(std::move(result));
 }
 
 } // namespace launcher

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace launcher {
@@ -16,5 +17,10 @@ std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std:
 // The same for a base that is already absolute and normalised, for loops over many entries.
 std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
                                               std::wstring_view relativePath);
+
+// The same as text in `result`, whose storage is reused: for checks of many entries, where building
+// a path object for each costs more than the check.
+void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase,
+                            std::wstring_view relativePath);
 
 } // namespace launcher

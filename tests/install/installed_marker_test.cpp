@@ -86,19 +86,57 @@ TEST_F(InstalledClient, MissingOrResizedFilesAreNotReadyButSameSizeChangesAre) {
     EXPECT_FALSE(ready()) << "a directory in place of a listed file";
 }
 
+// The marker with `files` and the members after it as given, the rest matching the configuration.
+std::string markerWith(const std::string& files, const std::string& more = "") {
+    return R"({"files":)" + files + R"(,"sha256":")" + digest + R"(","version":"2026-11-09.3")" + more + "}";
+}
+
+const std::string exe = R"("path":"TalvoPC\\talvo.exe")";
+
 TEST_F(InstalledClient, DamagedMarkersAreNotReady) {
     for (const std::string& marker :
-         {std::string(), std::string("not json"), std::string("[]"),
+         {std::string(),
+          std::string("not json"),
+          std::string("[]"),
           std::string(R"({"version":"2026-11-09.3"})"),
-          R"({"files":[],"sha256":")" + digest + R"(","version":"2026-11-09.3"})",
-          R"({"files":[{"length":1,"path":"..\\x"}],"sha256":")" + digest + R"(","version":"2026-11-09.3"})",
-          R"({"files":[{"length":"8","path":"TalvoPC\\talvo.exe"}],"sha256":")" + digest +
-              R"(","version":"2026-11-09.3"})"}) {
+          markerWith("[]"),
+          markerWith(R"([{"length":1,"path":"..\\x"}])"),
+          markerWith(R"([{"length":"8",)" + exe + "}]"),
+          "[" + markerWith(R"([{"length":8,)" + exe + "}]") + "]",
+          markerWith(R"({"length":8,)" + exe + "}"),
+          markerWith(R"([{"length":8,)" + exe + R"(},["TalvoPC\\talvo.exe",8]])"),
+          markerWith(R"([{"length":8,)" + exe + R"(},{"length":8}])"),
+          markerWith(R"([{"length":8,)" + exe + R"(},{"length":8,"path":8}])"),
+          markerWith(R"([{"length":8,)" + exe + R"(},{)" + exe + "}])"),
+          markerWith(R"([{"length":null,)" + exe + "}]"),
+          markerWith(R"([{"length":-8,)" + exe + "}]"),
+          markerWith(R"([{"length":8,)" + exe + R"(,"length":[8]}])"),
+          markerWith(R"([{"length":8,)" + exe + "}]", R"(,"files":[{"length":9,)" + exe + "}]"),
+          markerWith(R"([{"length":8,)" + exe + "}]", R"(,"sha256":null)"),
+          markerWith(R"([{"length":8,)" + exe + "}]", R"(,"version":["2026-11-09.3"])"),
+          markerWith(R"([{"length":8,)" + exe + "}]", R"(,"files":{})"),
+          markerWith(R"([{"length":8,)" + exe + "}]") + "x",
+          markerWith(R"([{"length":8,)" + exe + "}]").substr(0, 60)}) {
         writeBytes(client / installedMarkerName, marker);
         EXPECT_FALSE(ready()) << marker;
     }
     fs::remove(client / installedMarkerName);
     EXPECT_FALSE(ready());
+}
+
+// Key order, spacing, repeated members (the last one counts) and unknown members do not matter.
+TEST_F(InstalledClient, ValidMarkersWrittenOtherwiseAreReady) {
+    for (const std::string& marker :
+         {R"( { "version" : "2026-11-09.3", "sha256" : ")" + digest +
+              R"(", "files" : [ { "path" : "TalvoPC/talvo.exe", "length" : 8 } ] } )",
+          markerWith(R"([{"length":9,)" + exe + R"(,"length":8,"size":{"length":1,"path":"..\\x"}}])",
+                     R"(,"extra":{"files":[],"version":"other"})"),
+          markerWith(R"([{"length":8,"path":"TalvoPC\\missing.exe"}])",
+                     R"(,"files":[{"length":8,)" + exe + "}]"),
+          markerWith(R"([{"length":8,"path":"TalvoPC\\empty.txt",)" + exe + "}]")}) {
+        writeBytes(client / installedMarkerName, marker);
+        EXPECT_TRUE(ready()) << marker;
+    }
 }
 
 TEST_F(InstalledClient, IncompleteLayoutIsNotReady) {
