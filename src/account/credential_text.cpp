@@ -7,40 +7,37 @@ namespace {
 
 constexpr int maxDepth = 64;
 
+// The short escapes of JSON: each character followed by the letter that stands for it after "\".
+constexpr std::string_view shortEscapes = "\"\"\\\\\bb\ff\nn\rr\tt";
+
+// The letter of a character's short escape, or 0 if it has none.
+char escapeLetter(char plain) {
+    for (std::size_t i = 0; i < shortEscapes.size(); i += 2)
+        if (shortEscapes[i] == plain) return shortEscapes[i + 1];
+    return 0;
+}
+
+// The character a short escape's letter stands for, or 0 if the letter is none ("/" included).
+char escapedCharacter(char letter) {
+    if (letter == '/') return '/';
+    for (std::size_t i = 0; i < shortEscapes.size(); i += 2)
+        if (shortEscapes[i + 1] == letter) return shortEscapes[i];
+    return 0;
+}
+
 void appendEscaped(std::string_view text, SecretText& out) {
     static constexpr char hex[] = "0123456789abcdef";
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"':
-            out.get() += "\\\"";
-            break;
-        case '\\':
-            out.get() += "\\\\";
-            break;
-        case '\b':
-            out.get() += "\\b";
-            break;
-        case '\f':
-            out.get() += "\\f";
-            break;
-        case '\n':
-            out.get() += "\\n";
-            break;
-        case '\r':
-            out.get() += "\\r";
-            break;
-        case '\t':
-            out.get() += "\\t";
-            break;
-        default:
-            if (byte < 0x20) {
-                out.get() += "\\u00";
-                out.get() += hex[byte >> 4];
-                out.get() += hex[byte & 0x0F];
-            } else {
-                out.get() += c;
-            }
+        if (const char letter = escapeLetter(c)) {
+            out.get() += '\\';
+            out.get() += letter;
+        } else if (byte < 0x20) {
+            out.get() += "\\u00";
+            out.get() += hex[byte >> 4];
+            out.get() += hex[byte & 0x0F];
+        } else {
+            out.get() += c;
         }
     }
 }
@@ -179,29 +176,7 @@ private:
     bool escape(SecretText* out) {
         const char c = peek();
         ++at_;
-        char plain = 0;
-        switch (c) {
-        case '"':
-        case '\\':
-        case '/':
-            plain = c;
-            break;
-        case 'b':
-            plain = '\b';
-            break;
-        case 'f':
-            plain = '\f';
-            break;
-        case 'n':
-            plain = '\n';
-            break;
-        case 'r':
-            plain = '\r';
-            break;
-        case 't':
-            plain = '\t';
-            break;
-        case 'u': {
+        if (c == 'u') {
             std::uint32_t code = 0;
             if (!hexQuad(code) || (code >= 0xDC00 && code <= 0xDFFF)) return false;
             if (code >= 0xD800 && code <= 0xDBFF) {
@@ -213,9 +188,8 @@ private:
             if (out != nullptr) appendCodePoint(code, *out);
             return true;
         }
-        default:
-            return false;
-        }
+        const char plain = escapedCharacter(c);
+        if (plain == 0) return false;
         if (out != nullptr) out->get() += plain;
         return true;
     }

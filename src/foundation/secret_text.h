@@ -32,38 +32,33 @@ struct WipingAllocator {
     }
 };
 
-template <class Char>
-class BasicSecretText {
+class SecretText {
 public:
-    using String = std::basic_string<Char, std::char_traits<Char>, WipingAllocator<Char>>;
+    using String = std::basic_string<char, std::char_traits<char>, WipingAllocator<char>>;
 
-    BasicSecretText() = default;
-    explicit BasicSecretText(std::basic_string_view<Char> text) : text_(text) {}
-    BasicSecretText(BasicSecretText&& other) noexcept : text_(std::move(other.text_)) {}
-    BasicSecretText& operator=(BasicSecretText&& other) noexcept {
+    SecretText() = default;
+    SecretText(SecretText&& other) noexcept : text_(std::move(other.text_)) {}
+    SecretText& operator=(SecretText&& other) noexcept {
         wipe();
         text_ = std::move(other.text_);
         return *this;
     }
-    BasicSecretText(const BasicSecretText&) = delete;
-    BasicSecretText& operator=(const BasicSecretText&) = delete;
-    ~BasicSecretText() { wipe(); }
+    SecretText(const SecretText&) = delete;
+    SecretText& operator=(const SecretText&) = delete;
+    ~SecretText() { wipe(); }
 
     String& get() noexcept { return text_; }
-    const String& get() const noexcept { return text_; }
-    std::basic_string_view<Char> view() const noexcept { return {text_.data(), text_.size()}; }
+    std::string_view view() const noexcept { return {text_.data(), text_.size()}; }
 
     // Empties the text, overwriting what it held (a short text lives inside the object itself).
     void wipe() noexcept {
-        wipeBytes(text_.data(), text_.capacity() * sizeof(Char));
+        wipeBytes(text_.data(), text_.capacity());
         text_.clear();
     }
 
 private:
     String text_;
 };
-
-using SecretText = BasicSecretText<char>;
 
 // Overwrites and empties an ordinary string that held a secret on its way to or from a platform
 // call (an edit control's text, a converted password).

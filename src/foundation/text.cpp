@@ -20,16 +20,24 @@ int checkedLength(std::size_t size) {
 
 } // namespace
 
-std::string utf16ToUtf8(std::wstring_view text) {
-    if (text.empty()) return {};
+void utf16ToUtf8Into(std::wstring_view text, const std::function<char*(std::size_t size)>& sizedBuffer) {
+    if (text.empty()) return;
     const int inLength = checkedLength(text.size());
     const int needed = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength, nullptr, 0,
                                              nullptr, nullptr);
     if (needed <= 0) throwInvalidText();
-    std::string result(static_cast<std::size_t>(needed), '\0');
-    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength, result.data(), needed,
-                              nullptr, nullptr) != needed)
+    if (::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), inLength,
+                              sizedBuffer(static_cast<std::size_t>(needed)), needed, nullptr,
+                              nullptr) != needed)
         throwInvalidText();
+}
+
+std::string utf16ToUtf8(std::wstring_view text) {
+    std::string result;
+    utf16ToUtf8Into(text, [&result](std::size_t size) {
+        result.resize(size);
+        return result.data();
+    });
     return result;
 }
 

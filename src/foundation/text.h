@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,9 @@ inline constexpr unsigned codePageGbk = 936;
 
 // Strict conversions: invalid input throws Error("文本编码无效。"); nothing is ever replaced.
 std::string utf16ToUtf8(std::wstring_view text);
+// The same into storage the caller owns, for text that must not be copied: `sizedBuffer` is
+// called once, for a non-empty text, and returns room for exactly `size` bytes.
+void utf16ToUtf8Into(std::wstring_view text, const std::function<char*(std::size_t size)>& sizedBuffer);
 std::wstring multiByteToUtf16(std::string_view bytes, unsigned codePage);
 
 // Locale-independent lower-casing of every UTF-16 unit; the length never changes.
