@@ -89,6 +89,10 @@ void checkInstallDirectory(const LauncherConfig& config, const std::filesystem::
         directory.native().find(L':', pathRootLength(directory.native())) != std::wstring::npos;
     if (isPathRoot(directory) || isBase || isAncestorOfBase || namesStream)
         throw Error("请使用独立的游戏安装子目录。");
+    // The marker is the launcher's own file in the directory: a directory too deep for it could
+    // never be installed into, and would only fail after the download.
+    if (directory.native().size() + 1 + installedMarkerName.size() > maxInstalledPathLength)
+        throw Error("安装路径过长或无效，请选择较短的安装目录。");
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "foundation/file_io.h"
 
+#include "foundation/busy_file.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -58,8 +59,9 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
         target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
     try {
         writeAndFlush(temporary, bytes);
-        if (!::MoveFileExW(temporary.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        // A scanner that opened the target or the new file makes the replace fail for a moment.
+        if (moveFileWhenFree(temporary.c_str(), target.c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             throw Error("无法保存文件，请检查目录权限。");
     } catch (...) {
         ::DeleteFileW(temporary.c_str());

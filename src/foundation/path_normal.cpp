@@ -74,6 +74,22 @@ bool isPathRoot(const std::filesystem::path& normalizedPath) {
     return normalizedPath.native().size() <= pathRootLength(normalizedPath.native());
 }
 
+std::filesystem::path parentDirectory(const std::filesystem::path& normalizedPath) {
+    const std::wstring& path = normalizedPath.native();
+    const std::size_t root = pathRootLength(path);
+    if (path.size() <= root) return normalizedPath;
+    const std::size_t separator = path.rfind(L'\\');
+    return std::filesystem::path(
+        path.substr(0, separator == std::wstring::npos || separator < root ? root : separator));
+}
+
+std::filesystem::path extendedLengthPath(const std::filesystem::path& normalizedPath) {
+    const std::wstring& path = normalizedPath.native();
+    if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) return normalizedPath;
+    if (path.starts_with(L"\\\\")) return std::filesystem::path(L"\\\\?\\UNC\\" + path.substr(2));
+    return std::filesystem::path(L"\\\\?\\" + path);
+}
+
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
     return toLowerCase(a.native()) == toLowerCase(b.native());
 }

@@ -20,6 +20,15 @@ std::size_t pathRootLength(std::wstring_view path);
 // Whether a path from normalizedAbsolutePath is nothing but its root. Pure.
 bool isPathRoot(const std::filesystem::path& normalizedPath);
 
+// The directory holding a path from normalizedAbsolutePath, a root in its own form (C:\, \\?\C:\,
+// \\server\share); a root is its own parent. Pure.
+std::filesystem::path parentDirectory(const std::filesystem::path& normalizedPath);
+
+// The \\?\ form of a path from normalizedAbsolutePath, which file functions accept beyond MAX_PATH
+// whatever the system's long-path setting: C:\x → \\?\C:\x, \\server\share\x → \\?\UNC\server\share\x.
+// \\?\ and \\.\ paths are returned as they are. Pure.
+std::filesystem::path extendedLengthPath(const std::filesystem::path& normalizedPath);
+
 // Whether two paths name the same location, compared after locale-independent lower-casing.
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b);
 

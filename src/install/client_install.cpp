@@ -1,12 +1,16 @@
 #include "install/client_install.h"
 
 #include "config/config_validation.h"
+#include "foundation/busy_file.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
+#include "foundation/path_normal.h"
+#include "foundation/stay_awake.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "foundation/unique_name.h"
 #include "install/directory_links.h"
+#include "install/disk_space.h"
 #include "install/installed_marker.h"
 #include "install/package_extraction.h"
 #include "install/path_rules.h"
@@ -31,6 +35,10 @@ fs::path sibling(const fs::path& directory, std::wstring_view suffix) {
 
 std::wstring uniqueSuffix(std::wstring_view prefix) {
     return std::wstring(prefix) + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
+}
+
+std::error_code lastError() {
+    return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
 }
 
 void report(const ProgressCallback& progress, const wchar_t* status, std::uint64_t done,
@@ -58,16 +66,18 @@ bool isInstallLeftoverName(std::wstring_view name, std::wstring_view installName
 
 // A launcher killed during an install leaves its staging or previous directory behind. The caller
 // holds the lock, so no install of this directory is running and every such directory is
-// abandoned. Whatever cannot be listed or removed stays, without a message.
-void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent) {
+// abandoned. Whatever cannot be listed or removed stays, without a message. `longParent` is the
+// parent's \\?\ form, in which the leftovers' deep paths can be removed.
+void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent,
+                               const fs::path& longParent) {
     try {
         std::vector<fs::path> leftovers;
         std::error_code error;
         for (fs::directory_iterator entry(parent, error), end; !error && entry != end; entry.increment(error))
             if (isInstallLeftoverName(entry->path().filename().native(), directory.filename().native()))
-                leftovers.push_back(entry->path());
+                leftovers.push_back(longParent / entry->path().filename());
         for (const fs::path& leftover : leftovers)
-            removeTreeSafely(leftover, parent);
+            removeTreeSafely(leftover, longParent);
     } catch (...) {
         // Leftovers only cost disk space; they must not stop this install.
     }
@@ -84,9 +94,26 @@ void rejectOccupiedDirectory(const fs::path& directory) {
     if (occupied) throw Error("游戏安装目录已有其他文件，请使用新的空目录。");
 }
 
-// Streams the package into `file` and returns its digest, computed on the way.
-std::string downloadPackage(const json& package, const fs::path& file, CancelToken& token,
-                            const ProgressCallback& progress) {
+void makeDirectory(const fs::path& path) {
+    if (!::CreateDirectoryW(path.c_str(), nullptr))
+        throw fs::filesystem_error("cannot create directory", path, lastError());
+}
+
+// Only an open handle locks, so a lock file left by a crashed launcher never blocks.
+UniqueFile takeInstallLock(const fs::path& lockPath) {
+    UniqueFile lock{::CreateFileW(lockPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+    if (lock) return lock;
+    // Program Files, read-only media or a folder guarded against ransomware, not another launcher.
+    if (::GetLastError() == ERROR_ACCESS_DENIED)
+        throw Error("游戏目录没有写入权限，请将启动器放到可写入的文件夹后重试。");
+    throw Error("另一个启动器正在安装游戏，请稍后重试。");
+}
+
+// Streams the package into `file` and returns its digest, computed on the way. Refuses at once a
+// package announced larger than the room left beside the install directory.
+std::string downloadPackage(const json& package, const fs::path& file, const fs::path& parent,
+                            CancelToken& token, const ProgressCallback& progress) {
     Sha256Hash hash;
     UniqueFile output{
         ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
@@ -106,7 +133,12 @@ std::string downloadPackage(const json& package, const fs::path& file, CancelTok
                 throw Error("无法保存安装包，请检查磁盘空间。");
             hash.update(bytes, count);
         },
-        progress);
+        // The transfer's first report carries the announced length, before any byte of the body.
+        [&, spaceChecked = false](const std::wstring& status, std::uint64_t done,
+                                  std::uint64_t total) mutable {
+            if (!std::exchange(spaceChecked, true)) requireFreeSpace(parent, total);
+            if (progress) progress(status, done, total);
+        });
     output.reset();
     return hash.finishHex();
 }
@@ -119,19 +151,39 @@ void checkDigest(const json& package, const std::string& digest) {
         throw Error("安装包 SHA256 校验失败，请重试或联系管理员。");
 }
 
-// Moves the staged client into place; the old installation is kept aside until that worked.
-void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs::path& parent) {
+[[noreturn]] void throwRenameFailure(const fs::path& from, const fs::path& to, const std::error_code& error) {
+    throw fs::filesystem_error("cannot rename", from, to, error);
+}
+
+// Moves the staged client into place; the old installation is kept aside until that worked. A
+// scanner that has just opened a fresh file makes a rename fail for a moment: those are retried.
+void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs::path& parent,
+                   const CancelToken& token) {
     const fs::path previous = sibling(directory, uniqueSuffix(L".previous-"));
     bool moved = false;
-    if (fs::exists(directory)) {
-        fs::rename(directory, previous);
+    if (::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        const std::error_code error = moveFileWhenFree(directory.c_str(), previous.c_str(), 0, &token);
+        // Files open in a directory keep it from being renamed, and a running game holds its own
+        // open for as long as it runs.
+        if (isFileBusyError(error)) throw Error("游戏正在运行，请关闭游戏后重试。");
+        if (error) throwRenameFailure(directory, previous, error);
         moved = true;
     }
+    const auto restore = [&] {
+        if (!moved) return;
+        const std::error_code error = moveFileWhenFree(previous.c_str(), directory.c_str(), 0);
+        if (error) throwRenameFailure(previous, directory, error);
+    };
+    std::error_code error;
     try {
-        fs::rename(content, directory);
-    } catch (...) {
-        if (moved) fs::rename(previous, directory);
+        error = moveFileWhenFree(content.c_str(), directory.c_str(), 0, &token);
+    } catch (const Canceled&) {
+        restore();
         throw;
+    }
+    if (error) {
+        restore();
+        throwRenameFailure(content, directory, error);
     }
     if (moved) removeTreeSafely(previous, parent);
 }
@@ -146,34 +198,37 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     validateLauncherConfig(config);
     const json& package = config.document.at("clientPackage");
     const fs::path directory = installDirectory(config);
-    const fs::path parent = directory.parent_path();
+    const fs::path parent = parentDirectory(directory);
     rejectDirectoryLinks(directory);
     rejectOccupiedDirectory(directory);
     fs::create_directories(parent);
+    const StayAwake awake;
 
-    // Only an open handle locks, so a lock file left by a crashed launcher never blocks.
-    const fs::path lockPath = sibling(directory, L".install.lock");
-    const UniqueFile lock{::CreateFileW(lockPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
-    if (!lock) throw Error("另一个启动器正在安装游戏，请稍后重试。");
-    removeInterruptedInstalls(directory, parent);
+    const UniqueFile lock = takeInstallLock(sibling(directory, L".install.lock"));
+    // Staging and previous paths are longer than the install directory's own by a name and a token:
+    // the \\?\ form keeps them working beyond MAX_PATH.
+    const fs::path longDirectory = extendedLengthPath(directory);
+    const fs::path longParent = parentDirectory(longDirectory);
+    removeInterruptedInstalls(directory, parent, longParent);
 
-    const fs::path staging = sibling(directory, uniqueSuffix(L".install-"));
-    fs::create_directories(staging);
+    const fs::path staging = sibling(longDirectory, uniqueSuffix(L".install-"));
+    makeDirectory(staging);
     // On every way out the staging directory goes, before the lock is released.
-    const ScopeExit removeStaging([&] { removeTreeSafely(staging, parent); });
+    const ScopeExit removeStaging([&] { removeTreeSafely(staging, longParent); });
 
     const fs::path packageFile = staging / L"client.zip.part";
-    const std::string digest = downloadPackage(package, packageFile, token, progress);
+    const std::string digest = downloadPackage(package, packageFile, parent, token, progress);
     checkDigest(package, digest);
 
     const fs::path content = staging / L"content";
-    fs::create_directory(content);
+    makeDirectory(content);
     const json files = extractClientPackage(
-        packageFile, content, package.at("maxExtractBytes").get<std::uint64_t>(), token, progress);
+        packageFile, content, package.at("maxExtractBytes").get<std::uint64_t>(), token, progress, directory);
 
-    const fs::path executable = resolvePackagePath(
-        content, multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
+    std::wstring executable;
+    resolveStagedPackagePathInto(
+        executable, content.native(), directory.native(),
+        multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
     if (!isUnityClientLayout(executable))
         throw Error("ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。");
     const std::string marker =
@@ -183,7 +238,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
 
     throwIfCanceled(token); // the last point at which the player can still keep the old client
     report(progress, L"正在安装客户端", 0, 0);
-    swapIntoPlace(content, directory, parent);
+    swapIntoPlace(content, longDirectory, longParent, token);
     report(progress, L"客户端已就绪", 1, 1);
 }
 

@@ -81,7 +81,8 @@ void removeTreeSafely(const std::filesystem::path& target,
     try {
         const std::filesystem::path directory = normalizedAbsolutePath(target);
         const std::filesystem::path parent = normalizedAbsolutePath(expectedParent);
-        if (!samePathIgnoringCase(directory.parent_path(), parent) || samePathIgnoringCase(directory, parent))
+        if (!samePathIgnoringCase(parentDirectory(directory), parent) ||
+            samePathIgnoringCase(directory, parent))
             return;
         rejectDirectoryLinks(directory);
 

@@ -4,6 +4,7 @@
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "install/disk_space.h"
 #include "install/path_rules.h"
 #include "install/zip_reader.h"
 
@@ -91,10 +92,32 @@ private:
     std::exception_ptr failure_;
 };
 
+// Creates `directory` and whatever it lacks above it, with the platform's own calls: the library's
+// take neither \\?\ paths nor paths beyond MAX_PATH everywhere.
+void createDirectoryChain(const std::wstring& directory) {
+    if (::CreateDirectoryW(directory.c_str(), nullptr)) return;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        const std::size_t separator = directory.rfind(L'\\');
+        if (separator != std::wstring::npos && separator >= pathRootLength(directory)) {
+            createDirectoryChain(directory.substr(0, separator));
+            if (::CreateDirectoryW(directory.c_str(), nullptr)) return;
+            error = ::GetLastError();
+        }
+    }
+    const DWORD attributes = ::GetFileAttributesW(directory.c_str());
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    throw std::filesystem::filesystem_error("cannot create directory", std::filesystem::path(directory),
+                                            std::error_code(static_cast<int>(error), std::system_category()));
+}
+
 } // namespace
 
 json extractClientPackage(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
-                          std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress) {
+                          std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress,
+                          const std::filesystem::path& installedDirectory) {
     UniqueFile archive{::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!archive) throw Error("无法打开客户端安装包。");
@@ -102,14 +125,18 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
     if (!reader.open()) throw Error("无法读取 ZIP 安装包。");
     if (reader.entryCount() > maxPackageEntries) throw Error("安装包文件数量过多。");
     const std::uint64_t grandTotal = declaredTotal(reader, maxTotalBytes, token);
+    requireFreeSpace(contentDirectory, grandTotal);
 
     const std::filesystem::path absoluteContent = normalizedAbsolutePath(contentDirectory);
     const std::wstring& base = absoluteContent.native();
+    const std::filesystem::path finalBase =
+        installedDirectory.empty() ? absoluteContent : normalizedAbsolutePath(installedDirectory);
+    std::wstring target;
+    std::wstring lastParent; // most entries share the directory of the one before
     json files = json::array();
     std::unordered_set<std::wstring> seenPaths;
     std::uint64_t runningTotal = 0;
     ULONGLONG lastReport = 0;
-    std::filesystem::path lastParent; // most entries share the directory of the one before
     if (progress) progress(extractingStatus, 0, grandTotal);
 
     for (std::uint64_t index = 0; index < reader.entryCount(); ++index) {
@@ -126,15 +153,16 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
 
         const std::wstring name =
             multiByteToUtf16(rawName, (stat.m_bit_flag & flagUtf8Name) ? codePageUtf8 : codePageGbk);
-        const std::filesystem::path target = resolvePackagePathUnder(absoluteContent, name);
-        if (!seenPaths.insert(toLowerCase(target.native())).second) throw Error("安装包包含重复路径。");
+        resolveStagedPackagePathInto(target, base, finalBase.native(), name);
+        if (!seenPaths.insert(toLowerCase(target)).second) throw Error("安装包包含重复路径。");
         if (stat.m_is_directory) {
-            std::filesystem::create_directories(target);
+            createDirectoryChain(target);
             continue;
         }
-        if (target.parent_path() != lastParent) {
-            std::filesystem::create_directories(target.parent_path());
-            lastParent = target.parent_path();
+        const std::wstring_view parent = std::wstring_view(target).substr(0, target.rfind(L'\\'));
+        if (parent != lastParent) {
+            createDirectoryChain(std::wstring(parent));
+            lastParent = parent;
         }
 
         UniqueFile output{::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -149,7 +177,7 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
         if (!extracted || writer.written() != stat.m_uncomp_size)
             throw Error("安装包文件损坏或解压不完整，请重新下载。");
         files.push_back(
-            {{"length", writer.written()}, {"path", utf16ToUtf8(target.native().substr(base.size() + 1))}});
+            {{"length", writer.written()}, {"path", utf16ToUtf8(target.substr(base.size() + 1))}});
     }
 
     if (progress) progress(checkingStatus, runningTotal, grandTotal);

@@ -85,4 +85,14 @@ void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase
         throw Error("安装路径过长或无效，请选择较短的安装目录。");
 }
 
+void resolveStagedPackagePathInto(std::wstring& result, std::wstring_view stagingBase,
+                                  std::wstring_view finalBase, std::wstring_view relativePath) {
+    resolvePackagePathInto(result, finalBase, relativePath);
+    // Without a root's own separator, the one before the first segment is kept.
+    const auto withoutSeparator = [](std::wstring_view base) {
+        return base.ends_with(L'\\') ? base.substr(0, base.size() - 1) : base;
+    };
+    result.replace(0, withoutSeparator(finalBase).size(), withoutSeparator(stagingBase));
+}
+
 } // namespace launcher

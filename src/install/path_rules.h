@@ -23,4 +23,10 @@ std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absol
 void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase,
                             std::wstring_view relativePath);
 
+// The same for content made under `stagingBase` that is moved to `finalBase` once complete: the
+// rules, the length limit above all, apply to the path it will have there. The result, as text in
+// `result`, lies under `stagingBase`. Both bases absolute and normalised.
+void resolveStagedPackagePathInto(std::wstring& result, std::wstring_view stagingBase,
+                                  std::wstring_view finalBase, std::wstring_view relativePath);
+
 } // namespace launcher

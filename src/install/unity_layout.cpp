@@ -1,21 +1,60 @@
 #include "install/unity_layout.h"
 
 #include "foundation/text.h"
+#include "foundation/unique_handle.h"
+
+#include <windows.h>
+
+#include <system_error>
 
 namespace launcher {
+namespace {
+
+// The platform's own queries: the library's take no \\?\ path, which a staged client has.
+DWORD attributesOf(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) return attributes;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ||
+        error == ERROR_BAD_NETPATH)
+        return INVALID_FILE_ATTRIBUTES;
+    throw std::filesystem::filesystem_error("cannot read attributes", std::filesystem::path(path),
+                                            std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+bool isFile(const std::wstring& path) {
+    const DWORD attributes = attributesOf(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+bool isNonEmptyDirectory(const std::wstring& path) {
+    const DWORD attributes = attributesOf(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    WIN32_FIND_DATAW entry{};
+    const UniqueFind find{::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
+                                             FindExSearchNameMatch, nullptr, 0)};
+    if (!find) return false;
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..") return true;
+    } while (::FindNextFileW(find.get(), &entry));
+    return false;
+}
+
+} // namespace
 
 bool isUnityClientLayout(const std::filesystem::path& executable) {
-    namespace fs = std::filesystem;
     const std::wstring fileName = executable.filename().native();
     const std::size_t dot = fileName.rfind(L'.');
     // A leading dot starts a name, not an extension: ".exe" has none.
     if (dot == std::wstring::npos || dot == 0 || toLowerCase(fileName.substr(dot)) != L".exe") return false;
-    if (!fs::is_regular_file(executable)) return false;
+    if (!isFile(executable.native())) return false;
 
-    const fs::path directory = executable.parent_path();
-    const fs::path data = directory / (fileName.substr(0, dot) + L"_Data");
-    if (!fs::is_directory(data) || fs::is_empty(data)) return false;
-    return fs::is_regular_file(directory / L"UnityPlayer.dll");
+    const std::wstring& path = executable.native();
+    const std::wstring directory = path.substr(0, path.size() - fileName.size());
+    if (!isNonEmptyDirectory(directory + fileName.substr(0, dot) + L"_Data")) return false;
+    return isFile(directory + L"UnityPlayer.dll");
 }
 
 } // namespace launcher

@@ -154,6 +154,13 @@ TEST_F(ConfigValidation, ExecutablePathMustStayInsideTheInstallDirectory) {
     EXPECT_EQ(failure(), "安装包包含保留文件名。");
     package["installDirectory"] = "D:\\" + std::string(220, 'x');
     package["executablePath"] = "TalvoPC/talvo.exe";
+    EXPECT_EQ(failure(),
+              "安装路径过长或无效，请选择较短的安装目录。"); // The marker must fit in the directory too,
+                                                             // however short the executable's path.
+    package["executablePath"] = "a.exe";
+    package["installDirectory"] = "D:\\" + std::string(212, 'x');
+    EXPECT_EQ(failure(), "<no error>");
+    package["installDirectory"] = "D:\\" + std::string(213, 'x');
     EXPECT_EQ(failure(), "安装路径过长或无效，请选择较短的安装目录。");
 }
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <thread>
+
 namespace launcher {
 namespace {
 
@@ -75,16 +77,28 @@ TEST(WriteFileAtomically, ReadOnlyTargetStaysUntouchedAndNoTemporaryFileRemains)
     EXPECT_EQ(listNames(dir.path()), std::vector<std::wstring>{L"credentials.bin"});
 }
 
-TEST(WriteFileAtomically, TargetHeldOpenByAnotherProgramStaysUntouched) {
+// A scanner lets go of a fresh file within moments: the replace waits for it, up to a limit.
+TEST(WriteFileAtomically, TargetHeldOpenByAnotherProgramIsReplacedOnceReleased) {
     TempDir dir;
     const auto target = dir / L"marker.json";
     writeBytes(target, "old");
     UniqueFile holder{
         ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
     ASSERT_TRUE(holder);
-    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new"); }), "无法保存文件，请检查目录权限。");
+    std::thread scanner([&] {
+        ::Sleep(300);
+        holder.reset();
+    });
+    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new"); }), "<no error>");
+    scanner.join();
+    EXPECT_EQ(readBytes(target), "new");
+
+    // Held for good, it stays untouched and no temporary file is left.
+    holder = UniqueFile{
+        ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "newer"); }), "无法保存文件，请检查目录权限。");
     holder.reset();
-    EXPECT_EQ(readBytes(target), "old");
+    EXPECT_EQ(readBytes(target), "new");
     EXPECT_EQ(listNames(dir.path()), std::vector<std::wstring>{L"marker.json"});
 }
 

@@ -31,5 +31,24 @@ TEST(NormalizedAbsolutePath, ResolvesAsWindowsOpensThePath) {
             << testing::narrow(given);
 }
 
+// The long form of a staging directory, and its parent, must name the same places as the short
+// ones: a parent that lost its root's separator would keep leftovers from being removed.
+TEST(ExtendedLengthPath, KeepsThePlaceAndItsParent) {
+    const struct {
+        const wchar_t* path;
+        const wchar_t* extended;
+        const wchar_t* parentOfExtended;
+    } cases[] = {
+        {L"C:\\Games\\GameClient", L"\\\\?\\C:\\Games\\GameClient", L"\\\\?\\C:\\Games"},
+        {L"C:\\GameClient", L"\\\\?\\C:\\GameClient", L"\\\\?\\C:\\"},
+        {L"\\\\cafe\\games\\GameClient", L"\\\\?\\UNC\\cafe\\games\\GameClient", L"\\\\?\\UNC\\cafe\\games"},
+        {L"\\\\?\\D:\\GameClient", L"\\\\?\\D:\\GameClient", L"\\\\?\\D:\\"},
+    };
+    for (const auto& [path, extended, parentOfExtended] : cases) {
+        EXPECT_EQ(testing::narrow(extendedLengthPath(path).native()), testing::narrow(extended));
+        EXPECT_EQ(testing::narrow(parentDirectory(extended).native()), testing::narrow(parentOfExtended));
+    }
+}
+
 } // namespace
 } // namespace launcher

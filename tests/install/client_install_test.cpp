@@ -2,6 +2,7 @@
 #include "foundation/resources.h"
 #include "foundation/text.h"
 #include "install/client_install.h"
+#include "install/disk_space.h"
 #include "install/installed_marker.h"
 #include "net/sha256_hash.h"
 #include "support/loopback_http_server.h"
@@ -12,6 +13,7 @@
 
 #include <cstdlib>
 #include <future>
+#include <thread>
 
 namespace launcher {
 namespace {
@@ -280,6 +282,104 @@ TEST_F(ClientInstall, InvalidConfigurationTouchesNothing) {
     config.document["clientPackage"]["installDirectory"] = ".";
     EXPECT_EQ(install(), "请使用独立的游戏安装子目录。");
     EXPECT_EQ(listNames(launcherDir), std::vector<std::wstring>{});
+}
+
+TEST_F(ClientInstall, UnwritableFolderIsNotMistakenForAnotherLauncher) {
+    // Windows answers "access denied" for Program Files or read-only media; Wine answers the same
+    // for a directory where the lock file belongs.
+    fs::create_directory(launcherDir / L"GameClient.install.lock");
+    EXPECT_EQ(install(), "游戏目录没有写入权限，请将启动器放到可写入的文件夹后重试。");
+    EXPECT_EQ(server.requests().size(), 0u);
+}
+
+TEST_F(ClientInstall, DeepInstallDirectoryTakesEveryEntryThatFitsThere) {
+    // The staged copy of such an entry is longer than MAX_PATH; the limit is on the installed path.
+    std::wstring deep = client.native();
+    while (deep.size() + 41 <= 180)
+        deep += L"\\" + std::wstring(40, L'd');
+    config.document["clientPackage"]["installDirectory"] = testing::narrow(deep);
+    client = deep;
+    const std::wstring folder = L"TalvoPC/talvo-曜石纪元_Data/";
+    const std::size_t room = 240 - deep.size() - 1 - folder.size();
+    for (const std::size_t nameLength : {room, room + 1}) {
+        std::vector<ZipEntrySpec> entries = clientPackage();
+        entries.push_back({.name = testing::narrow(folder + std::wstring(nameLength, L'n')), .data = "deep"});
+        usePackage(entries);
+        if (nameLength > room) {
+            EXPECT_EQ(install(), "安装路径过长或无效，请选择较短的安装目录。");
+            continue;
+        }
+        ASSERT_EQ(install(), "<no error>");
+        EXPECT_EQ(testing::readBytes(deep + L"/" + folder + std::wstring(room, L'n')), "deep");
+        EXPECT_TRUE(ready());
+    }
+}
+
+TEST_F(ClientInstall, PcStaysAwakeOnlyWhileInstalling) {
+    // Wine keeps the state Windows would act on, and tells the previous one to the next caller.
+    for (const bool tampered : {false, true}) {
+        if (tampered) package = testing::buildZip(clientPackage("tampered"));
+        EXECUTION_STATE during = 0;
+        CancelToken token;
+        install(token, [&](const std::wstring&, std::uint64_t, std::uint64_t) {
+            during = ::SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+        });
+        EXPECT_EQ(during, ES_CONTINUOUS | ES_SYSTEM_REQUIRED) << tampered;
+        EXPECT_EQ(::SetThreadExecutionState(ES_CONTINUOUS), ES_CONTINUOUS) << tampered;
+    }
+}
+
+TEST_F(ClientInstall, PackageTheDiskCannotHoldIsRefusedBeforeItIsWritten) {
+    constexpr std::uint64_t petabyte = 1ull << 50;
+    auto& settings = config.document["clientPackage"];
+    settings["maxDownloadBytes"] = settings["maxExtractBytes"] = 2 * petabyte;
+    const std::string announcedTooLarge = testing::httpHead(200, static_cast<long long>(petabyte));
+    serve = [&](Exchange& exchange) { exchange.send(announcedTooLarge); };
+    EXPECT_TRUE(install().starts_with("磁盘空间不足：需要约 1048576.")) << install();
+
+    std::vector<ZipEntrySpec> entries = clientPackage();
+    entries.push_back({.name = "TalvoPC/huge.assets", .data = "x", .declaredSize = petabyte});
+    package = testing::buildZip(entries, true);
+    settings["sha256"] = sha256Hex(package.data(), package.size());
+    serve = [&](Exchange& exchange) { exchange.send(testing::httpResponse(200, package)); };
+    EXPECT_TRUE(install().starts_with("磁盘空间不足：需要约 1048576.")) << install();
+    expectNoLeftovers();
+    EXPECT_EQ(diskSpaceMessage(1, 0), "磁盘空间不足：需要约 0.1 GB，可用 0.0 GB。");
+    EXPECT_EQ(diskSpaceMessage(16ull << 30, (4ull << 30) - 1), "磁盘空间不足：需要约 16.0 GB，可用 3.9 GB。");
+}
+
+TEST_F(ClientInstall, OldClientHeldOpenIsReplacedOnceFreeAndKeptWhileTheGameRuns) {
+    ASSERT_EQ(install(), "<no error>");
+    usePackage(clientPackage("level two"));
+    // Windows refuses to rename a folder holding the running game's open files; Wine renames it,
+    // but refuses, as Windows does, while the folder itself is open without shared deletion.
+    const auto openClient = [&] {
+        return UniqueFile{::CreateFileW(client.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)};
+    };
+    UniqueFile holder = openClient();
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(install(), "游戏正在运行，请关闭游戏后重试。");
+    holder.reset();
+    EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level one");
+    expectNoLeftovers();
+
+    // A scanner lets go within moments.
+    std::thread scanner;
+    CancelToken token;
+    EXPECT_EQ(install(token,
+                      [&](const std::wstring& status, std::uint64_t, std::uint64_t) {
+                          if (status != L"正在安装客户端") return;
+                          holder = openClient();
+                          scanner = std::thread([&] {
+                              ::Sleep(300);
+                              holder.reset();
+                          });
+                      }),
+              "<no error>");
+    scanner.join();
+    EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level two");
+    expectNoLeftovers();
 }
 
 TEST(InstalledMarkerSize, MarkerTheReadinessCheckCouldNotReadIsRefused) {

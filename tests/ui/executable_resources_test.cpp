@@ -64,9 +64,10 @@ TEST_F(GatehouseExecutable, ShowsItsChineseVersionInformation) {
 
 TEST_F(GatehouseExecutable, CarriesItsManifestIconAndConfiguration) {
     const std::string manifest = resourceBytes(MAKEINTRESOURCEW(24) /* RT_MANIFEST */, 1);
-    for (const char* part : {"name=\"PCtalvoNativeLauncher\"", "version=\"0.6.1.0\"", "level=\"asInvoker\"",
-                             "uiAccess=\"false\"", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
-                             "Microsoft.Windows.Common-Controls", "version=\"6.0.0.0\"", ">true</dpiAware>"})
+    for (const char* part :
+         {"name=\"PCtalvoNativeLauncher\"", "version=\"0.6.1.0\"", "level=\"asInvoker\"",
+          "uiAccess=\"false\"", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "Microsoft.Windows.Common-Controls",
+          "version=\"6.0.0.0\"", ">true</dpiAware>", ">true</longPathAware>"})
         EXPECT_NE(manifest.find(part), std::string::npos) << part;
 
     const std::string iconGroup = resourceBytes(MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */, 1);
