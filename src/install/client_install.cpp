@@ -29,6 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
+constexpr const char* unwritableFolder = "游戏目录没有写入权限，请将启动器放到可写入的文件夹后重试。";
+
 fs::path sibling(const fs::path& directory, std::wstring_view suffix) {
     return directory.native() + std::wstring(suffix);
 }
@@ -105,8 +107,7 @@ UniqueFile takeInstallLock(const fs::path& lockPath) {
                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (lock) return lock;
     // Program Files, read-only media or a folder guarded against ransomware, not another launcher.
-    if (::GetLastError() == ERROR_ACCESS_DENIED)
-        throw Error("游戏目录没有写入权限，请将启动器放到可写入的文件夹后重试。");
+    if (::GetLastError() == ERROR_ACCESS_DENIED) throw Error(unwritableFolder);
     throw Error("另一个启动器正在安装游戏，请稍后重试。");
 }
 
@@ -201,7 +202,10 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     const fs::path parent = parentDirectory(directory);
     rejectDirectoryLinks(directory);
     rejectOccupiedDirectory(directory);
-    fs::create_directories(parent);
+    std::error_code created;
+    fs::create_directories(parent, created);
+    if (created == std::errc::permission_denied) throw Error(unwritableFolder);
+    if (created) throw fs::filesystem_error("cannot create directory", parent, created);
     const StayAwake awake;
 
     const UniqueFile lock = takeInstallLock(sibling(directory, L".install.lock"));
