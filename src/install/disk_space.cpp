@@ -22,8 +22,8 @@ std::string tenthsText(std::uint64_t bytes, bool roundUp) {
 } // namespace
 
 std::string diskSpaceMessage(std::uint64_t neededBytes, std::uint64_t availableBytes) {
-    return "磁盘空间不足：需要约 " + tenthsText(neededBytes, true) + " GB，可用 " + tenthsText(availableBytes, false) +
-           " GB。";
+    return "磁盘空间不足：需要约 " + tenthsText(neededBytes, true) + " GB，可用 " +
+           tenthsText(availableBytes, false) + " GB。";
 }
 
 void requireFreeSpace(const std::filesystem::path& directory, std::uint64_t neededBytes) {
