@@ -7,23 +7,21 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 
 namespace launcher {
 namespace {
-
-bool isReparsePoint(DWORD attributes) {
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
 
 bool isDirectory(DWORD attributes) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Calls `visit` with each entry of `directory` (without "." and ".."), using the attributes the
-// listing itself reports, so no link is ever opened or followed. Returns false if the directory
-// cannot be listed or `visit` returns false.
-bool forEachEntry(const std::filesystem::path& directory,
-                  const std::function<bool(const std::filesystem::path&, DWORD attributes)>& visit) {
+// Calls `visit` with each entry of `directory` (without "." and ".."), using the attributes and
+// reparse tag the listing itself reports, so no link is ever opened or followed. Returns false if
+// the directory cannot be listed or `visit` returns false.
+bool forEachEntry(
+    const std::filesystem::path& directory,
+    const std::function<bool(const std::filesystem::path&, DWORD attributes, bool link)>& visit) {
     WIN32_FIND_DATAW entry{};
     const std::wstring pattern = (directory / L"*").native();
     UniqueFind find{
@@ -32,14 +30,15 @@ bool forEachEntry(const std::filesystem::path& directory,
     do {
         const std::wstring_view name = entry.cFileName;
         if (name == L"." || name == L"..") continue;
-        if (!visit(directory / name, entry.dwFileAttributes)) return false;
+        const bool link = isLinkEntry(entry.dwFileAttributes, entry.dwReserved0);
+        if (!visit(directory / name, entry.dwFileAttributes, link)) return false;
     } while (::FindNextFileW(find.get(), &entry));
     return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 bool treeHasNoLinks(const std::filesystem::path& directory) {
-    return forEachEntry(directory, [](const std::filesystem::path& path, DWORD attributes) {
-        if (attributes == INVALID_FILE_ATTRIBUTES || isReparsePoint(attributes)) return false;
+    return forEachEntry(directory, [](const std::filesystem::path& path, DWORD attributes, bool link) {
+        if (attributes == INVALID_FILE_ATTRIBUTES || link) return false;
         return !isDirectory(attributes) || treeHasNoLinks(path);
     });
 }
@@ -48,32 +47,58 @@ bool treeHasNoLinks(const std::filesystem::path& directory) {
 // the tree was checked, so one appearing now means someone is racing us.
 bool removeContents(const std::filesystem::path& directory) {
     bool complete = true;
-    const bool listed = forEachEntry(directory, [&](const std::filesystem::path& path, DWORD attributes) {
-        if (attributes == INVALID_FILE_ATTRIBUTES || isReparsePoint(attributes)) return false;
-        if (isDirectory(attributes)) {
-            if (!removeContents(path) || !::RemoveDirectoryW(path.c_str())) complete = false;
-        } else {
-            if (attributes & FILE_ATTRIBUTE_READONLY)
-                ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!::DeleteFileW(path.c_str())) complete = false;
-        }
-        return true;
-    });
+    const bool listed =
+        forEachEntry(directory, [&](const std::filesystem::path& path, DWORD attributes, bool link) {
+            if (attributes == INVALID_FILE_ATTRIBUTES || link) return false;
+            if (isDirectory(attributes)) {
+                if (!removeContents(path) || !::RemoveDirectoryW(path.c_str())) complete = false;
+            } else {
+                if (attributes & FILE_ATTRIBUTE_READONLY)
+                    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                if (!::DeleteFileW(path.c_str())) complete = false;
+            }
+            return true;
+        });
     return listed && complete;
+}
+
+// The nearest of `path` and its existing ancestors that is a link. A root is never one (no listing
+// above it holds its tag); the walk ends there, before the library's parent would leave
+// \\server\share or \\?\C:.
+std::optional<std::filesystem::path> firstLinkOnPath(const std::filesystem::path& path) {
+    std::filesystem::path current = normalizedAbsolutePath(path);
+    while (!isPathRoot(current)) {
+        if (isLinkAt(current.native(), ::GetFileAttributesW(current.c_str()))) return current;
+        std::filesystem::path parent = current.parent_path();
+        if (parent.empty() || parent == current) break;
+        current = std::move(parent);
+    }
+    return std::nullopt;
 }
 
 } // namespace
 
+bool isLinkEntry(std::uint32_t attributes, std::uint32_t reparseTag) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    // Wine reports a Unix symbolic link with tag 0: an unknown tag stays a link.
+    return reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag);
+}
+
+bool isLinkAt(const std::wstring& path, std::uint32_t attributes) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+        return false;
+    // Without a wildcard the search finds the entry itself, tag included (in dwReserved0).
+    WIN32_FIND_DATAW entry{};
+    const UniqueFind find{
+        ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0)};
+    const bool tagRead = find && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    return isLinkEntry(attributes, tagRead ? entry.dwReserved0 : 0);
+}
+
 void rejectDirectoryLinks(const std::filesystem::path& path) {
-    std::filesystem::path current = normalizedAbsolutePath(path);
-    for (;;) {
-        if (isReparsePoint(::GetFileAttributesW(current.c_str()))) throw Error("安装路径不能包含目录链接。");
-        // Above \\server\share or \\?\C: the library's parent would leave the share or volume.
-        if (isPathRoot(current)) return;
-        std::filesystem::path parent = current.parent_path();
-        if (parent.empty() || parent == current) return;
-        current = std::move(parent);
-    }
+    if (const std::optional<std::filesystem::path> link = firstLinkOnPath(path))
+        throw Error("安装路径不能包含目录链接。");
 }
 
 void removeTreeSafely(const std::filesystem::path& target,

@@ -200,13 +200,13 @@ void utf8ToUtf16(std::string_view utf8, std::wstring& result) {
         result = multiByteToUtf16(utf8, codePageUtf8);
 }
 
-// A regular file (not a directory, not a link) of exactly `length` bytes.
+// A regular file (not a directory, not a link) of exactly `length` bytes. A placeholder whose
+// content is still in the cloud reports its full length and counts as present.
 bool hasLength(const std::wstring& path, std::uint64_t length) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    if (data.dwFileAttributes &
-        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
-        return false;
+    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) return false;
+    if (isLinkAt(path, data.dwFileAttributes)) return false;
     return (std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow) == length;
 }
 
@@ -227,8 +227,8 @@ bool hasNoLinkAbove(std::wstring_view file, CheckedDirectories& checked) {
     }
     for (std::wstring& folder : unchecked) {
         const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-            !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            isLinkAt(folder, attributes))
             return false;
         checked.all.insert(std::move(folder));
     }

@@ -38,6 +38,33 @@ protected:
     fs::path root_;
 };
 
+// Wine cannot make a cloud placeholder or any reparse point with a tag, so the decision by tag is
+// shown on the attributes and tags Windows reports.
+TEST(DirectoryLinks, OnlyNameSurrogatesAndUnknownTagsAreLinks) {
+    constexpr DWORD directory = FILE_ATTRIBUTE_DIRECTORY;
+    constexpr DWORD reparse = FILE_ATTRIBUTE_REPARSE_POINT;
+    const struct {
+        const char* entry;
+        DWORD attributes;
+        DWORD tag;
+        bool link;
+    } cases[] = {
+        {"plain directory", directory, 0, false},
+        {"plain file", FILE_ATTRIBUTE_ARCHIVE, 0, false},
+        {"OneDrive folder", directory | reparse, IO_REPARSE_TAG_CLOUD, false},
+        {"online-only placeholder", FILE_ATTRIBUTE_ARCHIVE | reparse, IO_REPARSE_TAG_CLOUD_6, false},
+        {"deduplicated file", FILE_ATTRIBUTE_ARCHIVE | reparse, IO_REPARSE_TAG_DEDUP, false},
+        {"compressed system file", FILE_ATTRIBUTE_ARCHIVE | reparse, IO_REPARSE_TAG_WOF, false},
+        {"app execution alias", FILE_ATTRIBUTE_ARCHIVE | reparse, IO_REPARSE_TAG_APPEXECLINK, false},
+        {"junction", directory | reparse, IO_REPARSE_TAG_MOUNT_POINT, true},
+        {"symbolic link", directory | reparse, IO_REPARSE_TAG_SYMLINK, true},
+        {"unknown surrogate", directory | reparse, 0xA0001234, true},
+        {"unreadable tag", directory | reparse, 0, true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(isLinkEntry(c.attributes, c.tag), c.link) << c.entry;
+}
+
 TEST(RejectDirectoryLinks, PlainPathsPassWhetherTheyExistOrNot) {
     TempDir dir;
     EXPECT_NO_THROW(rejectDirectoryLinks(dir.path()));
