@@ -2,6 +2,7 @@
 // from starting Gatehouse.exe to its first painted, visible window.
 //
 //   window_benchmark GATEHOUSE.EXE
+#include "foundation/path_normal.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
 #include "ui/launcher_window.h"
@@ -97,8 +98,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     Gdiplus::GdiplusShutdown(gdiplus);
 
-    // A copy on the C: drive with no configuration file: the built-in one is used.
-    const fs::path directory = fs::temp_directory_path() / L"gatehouse-window-benchmark";
+    // A copy on the C: drive with no configuration file: the built-in one is used. Beside the
+    // temporary folder, not in it: the launcher refuses to run from there.
+    const fs::path directory =
+        normalizedAbsolutePath(fs::temp_directory_path()).parent_path() / L"gatehouse-window-benchmark";
     fs::create_directories(directory);
     fs::copy_file(argv[1], directory / L"Gatehouse.exe", fs::copy_options::overwrite_existing);
     for (int round = 1; round <= 3; ++round)

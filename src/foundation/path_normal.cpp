@@ -26,6 +26,14 @@ std::size_t shareRootEnd(std::wstring_view path, std::size_t start) {
     return server < path.size() ? segmentEnd(path, server + 1) : server;
 }
 
+// The path without separators after its root: "C:\Temp\" and "C:\Temp" are one directory.
+std::wstring_view withoutTrailingSeparators(std::wstring_view path) {
+    const std::size_t root = pathRootLength(path);
+    while (path.size() > root && isSeparator(path.back()))
+        path.remove_suffix(1);
+    return path;
+}
+
 [[noreturn]] void throwUnresolvable(const std::filesystem::path& path, DWORD error) {
     throw std::filesystem::filesystem_error("cannot resolve the full path", path,
                                             std::error_code(static_cast<int>(error), std::system_category()));
@@ -92,6 +100,15 @@ std::filesystem::path extendedLengthPath(const std::filesystem::path& normalized
 
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b) {
     return toLowerCase(a.native()) == toLowerCase(b.native());
+}
+
+bool isSameOrBelowDirectory(std::wstring_view path, std::wstring_view directory) {
+    const std::wstring lowerPath = toLowerCase(withoutTrailingSeparators(path));
+    const std::wstring lowerDirectory = toLowerCase(withoutTrailingSeparators(directory));
+    if (lowerDirectory.empty() || !lowerPath.starts_with(lowerDirectory)) return false;
+    // The match must end on a component boundary; a root such as C:\ ends with its own separator.
+    return lowerPath.size() == lowerDirectory.size() || isSeparator(lowerDirectory.back()) ||
+           isSeparator(lowerPath[lowerDirectory.size()]);
 }
 
 } // namespace launcher

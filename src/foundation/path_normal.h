@@ -32,4 +32,9 @@ std::filesystem::path extendedLengthPath(const std::filesystem::path& normalized
 // Whether two paths name the same location, compared after locale-independent lower-casing.
 bool samePathIgnoringCase(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// Whether `path` is `directory` itself or lies below it, on whole path components and without
+// regard to case: C:\Temp2 is not below C:\Temp. Both are full paths as normalizedAbsolutePath
+// gives them; a trailing separator on either is ignored. Pure.
+bool isSameOrBelowDirectory(std::wstring_view path, std::wstring_view directory);
+
 } // namespace launcher

@@ -219,6 +219,9 @@ void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSin
             continue;
         }
         if (status == 429) throw Error("操作过于频繁，请稍后重试。");
+        // Automatic authentication stays off, so a proxy that wants credentials ends here; the
+        // player must look at the proxy settings, not wait for the service.
+        if (status == 407) throw Error("网络代理需要身份验证，请检查代理设置。");
         if (status != 200)
             throw Error(request.downloadMode ? "客户端下载服务暂不可用，请稍后重试。"
                                              : "登录服务暂不可用，请稍后重试。");

@@ -5,8 +5,8 @@
 namespace launcher {
 
 // The whole program: platform start-up, configuration, the window and its message loop, and
-// teardown. Shows start-up failures in an error box. Returns the exit code (0, or 1 after a
-// start-up failure).
+// teardown. Refuses to run from the user's temporary folder before anything is written. Shows
+// start-up failures in an error box. Returns the exit code (0, or 1 after a start-up failure).
 int runLauncher(HINSTANCE instance, int showState);
 
 // Registers the window class (once) and creates the launcher's borderless window centred in the

@@ -50,5 +50,32 @@ TEST(ExtendedLengthPath, KeepsThePlaceAndItsParent) {
     }
 }
 
+// Whole components decide, never a shared prefix of names; case and a trailing separator do not.
+TEST(SameOrBelowDirectory, MatchesWholeComponentsIgnoringCase) {
+    const wchar_t* temp = L"C:\\Users\\Player\\AppData\\Local\\Temp";
+    const struct {
+        const wchar_t* path;
+        const wchar_t* directory;
+        bool below;
+    } cases[] = {
+        {temp, temp, true},
+        {L"C:\\Users\\Player\\AppData\\Local\\Temp\\Temp1_Launcher.zip", temp, true},
+        {L"C:\\Users\\Player\\AppData\\Local\\Temp2", temp, false},
+        {L"C:\\Users\\Player\\AppData\\Local", temp, false},
+        {L"c:\\users\\PLAYER\\appdata\\local\\TEMP\\x", temp, true},
+        {L"C:\\Users\\Player\\AppData\\Local\\Temp\\", temp, true},
+        {L"C:\\Users\\Player\\AppData\\Local\\Temp\\x", L"C:\\Users\\Player\\AppData\\Local\\Temp\\", true},
+        {L"C:\\Games", L"C:\\", true},
+        {L"D:\\Temp", L"C:\\Temp", false},
+        {L"\\\\server\\share\\Temp\\x", L"\\\\server\\share\\Temp", true},
+        {L"\\\\server\\share\\Temp2", L"\\\\server\\share\\Temp", false},
+        {L"\\\\server\\share\\x", L"\\\\server\\share", true},
+        {L"\\\\server\\shared", L"\\\\server\\share", false},
+    };
+    for (const auto& [path, directory, below] : cases)
+        EXPECT_EQ(isSameOrBelowDirectory(path, directory), below)
+            << testing::narrow(path) << " in " << testing::narrow(directory);
+}
+
 } // namespace
 } // namespace launcher

@@ -179,12 +179,24 @@ TEST(HttpStatus, EveryStatusButOkFailsWithTheMessageOfTheMode) {
     EXPECT_EQ(Transfer(loginUrl, false).run(), "登录服务暂不可用，请稍后重试。");
 }
 
-TEST(HttpStatus, TooManyRequestsIsTheSameInBothModes) {
-    LoopbackHttpServer packages(packagePort,
-                                [](Exchange& exchange) { exchange.send(httpResponse(429, "")); });
-    LoopbackHttpServer logins(lanLoginPort, [](Exchange& exchange) { exchange.send(httpResponse(429, "")); });
-    EXPECT_EQ(Transfer(packageUrl).run(), "操作过于频繁，请稍后重试。");
-    EXPECT_EQ(Transfer(loginUrl, false).run(), "操作过于频繁，请稍后重试。");
+TEST(HttpStatus, RateLimitAndProxyAuthenticationHaveTheirOwnMessageInBothModes) {
+    const struct {
+        int status;
+        const char* extraHeaders;
+        const char* message;
+    } cases[] = {
+        {429, "", "操作过于频繁，请稍后重试。"},
+        {407, "Proxy-Authenticate: Basic realm=\"office\"\r\n", "网络代理需要身份验证，请检查代理设置。"},
+    };
+    for (const auto& [status, extraHeaders, message] : cases) {
+        const auto answer = [&](Exchange& exchange) {
+            exchange.send(httpResponse(status, "", extraHeaders));
+        };
+        LoopbackHttpServer packages(packagePort, answer);
+        LoopbackHttpServer logins(lanLoginPort, answer);
+        EXPECT_EQ(Transfer(packageUrl).run(), message) << status;
+        EXPECT_EQ(Transfer(loginUrl, false).run(), message) << status;
+    }
 }
 
 TEST(HttpRedirect, RelativeLocationIsResolvedAgainstTheCurrentUrl) {

@@ -12,8 +12,8 @@
 
 namespace launcher::testing {
 
-TempDir::TempDir() {
-    path_ = std::filesystem::temp_directory_path() / (L"gatehouse-test-" + wide(newUniqueHexName()));
+TempDir::TempDir(const std::filesystem::path& parent) {
+    path_ = parent / (L"gatehouse-test-" + wide(newUniqueHexName()));
     std::filesystem::create_directories(path_);
 }
 

@@ -12,11 +12,11 @@
 
 namespace launcher::testing {
 
-// A fresh, empty directory under the system temporary folder, deleted with its contents at the
-// end of the test. Never holds links, so plain recursive removal is safe here.
+// A fresh, empty directory under `parent` (by default the system temporary folder), deleted with
+// its contents at the end of the test. Never holds links, so plain recursive removal is safe here.
 class TempDir {
 public:
-    TempDir();
+    explicit TempDir(const std::filesystem::path& parent = std::filesystem::temp_directory_path());
     ~TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

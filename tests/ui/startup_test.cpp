@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <shlobj.h>
+
+#include <stdexcept>
 
 namespace launcher {
 namespace {
@@ -18,17 +21,15 @@ struct StartupOutcome {
     DWORD exitCode = STILL_ACTIVE;
 };
 
-// Starts a copy of the launcher beside `config`, closes the box it shows and waits for its end.
-StartupOutcome startWithConfig(const std::string& config) {
-    testing::TempDir dir;
+// Starts a copy of the launcher in `dir`, closes the box it shows and waits for its end.
+StartupOutcome startIn(const fs::path& dir) {
     fs::copy_file(GATEHOUSE_EXE, dir / L"Gatehouse.exe");
-    testing::writeBytes(dir / L"launcher.config.json", config);
     std::wstring commandLine = L"\"" + (dir / L"Gatehouse.exe").native() + L"\" --ignored-option";
     STARTUPINFOW startup{sizeof(startup)};
     PROCESS_INFORMATION created{};
     StartupOutcome outcome;
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          dir.path().c_str(), &startup, &created))
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(),
+                          &startup, &created))
         return outcome;
     const UniqueKernelHandle process{created.hProcess};
     const UniqueKernelHandle thread{created.hThread};
@@ -51,6 +52,22 @@ StartupOutcome startWithConfig(const std::string& config) {
     return outcome;
 }
 
+// Where a player unpacks the launcher: below the local application data folder, beside the
+// temporary folder rather than inside it.
+fs::path unpackedLocation() {
+    PWSTR folder = nullptr;
+    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+    const UniqueCoTaskMemory<wchar_t> owner{folder};
+    if (FAILED(result) || folder == nullptr) throw std::runtime_error("no local application data folder");
+    return folder;
+}
+
+StartupOutcome startWithConfig(const std::string& config) {
+    testing::TempDir dir(unpackedLocation());
+    testing::writeBytes(dir / L"launcher.config.json", config);
+    return startIn(dir.path());
+}
+
 TEST(Startup, InvalidConfigurationShowsItsMessageAndExitsWithOne) {
     const StartupOutcome notAnObject = startWithConfig("[]");
     EXPECT_EQ(notAnObject.caption, L"曜石纪元 · 启动器");
@@ -67,6 +84,29 @@ TEST(Startup, UnreadableConfigurationShowsTheGenericMessage) {
     EXPECT_EQ(outcome.caption, L"曜石纪元");
     EXPECT_EQ(outcome.text, L"无法读取启动器配置或创建界面，请重新安装后重试。");
     EXPECT_EQ(outcome.exitCode, 1u);
+}
+
+// Explorer runs a program opened inside a ZIP from a folder below the temporary folder, which
+// cleaners empty: nothing may be installed or written there. Many systems name that folder in its
+// short form (C:\Users\ADMINI~1\...), which the program's own path never is.
+TEST(Startup, LauncherInTheTemporaryFolderAsksToBeUnpackedAndWritesNothing) {
+    for (const bool shortTemp : {false, true}) {
+        testing::TempDir dir; // below this program's GetTempPathW, which the launcher inherits
+        std::wstring savedTmp(MAX_PATH, L'\0');
+        savedTmp.resize(::GetEnvironmentVariableW(L"TMP", savedTmp.data(), MAX_PATH));
+        wchar_t shortForm[MAX_PATH] = {};
+        if (shortTemp) {
+            ASSERT_NE(::GetShortPathNameW(dir.path().c_str(), shortForm, MAX_PATH), 0u);
+            ASSERT_NE(dir.path().native(), shortForm) << "no short form to try";
+            ::SetEnvironmentVariableW(L"TMP", shortForm);
+        }
+        const StartupOutcome outcome = startIn(dir.path());
+        ::SetEnvironmentVariableW(L"TMP", savedTmp.empty() ? nullptr : savedTmp.c_str());
+        EXPECT_EQ(outcome.caption, L"曜石纪元 · 启动器") << shortTemp;
+        EXPECT_EQ(outcome.text, L"请先将启动器解压到一个文件夹，再从那里运行。") << shortTemp;
+        EXPECT_EQ(outcome.exitCode, 1u) << shortTemp;
+        EXPECT_EQ(testing::listNames(dir.path()), std::vector<std::wstring>{L"Gatehouse.exe"}) << shortTemp;
+    }
 }
 
 } // namespace
