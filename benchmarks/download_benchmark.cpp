@@ -5,6 +5,7 @@
 //   download_benchmark [MiB]      default 1024
 #include "config/deployment.h"
 #include "foundation/unique_handle.h"
+#include "foundation/diagnostic_log.h"
 #include "net/http_transfer.h"
 #include "net/sha256_hash.h"
 #include "support/loopback_http_server.h"
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
     });
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() / L"gatehouse-download-benchmark.bin";
+    // The engine runs as in the launcher, with its diagnostic log on.
+    const std::filesystem::path logs =
+        std::filesystem::temp_directory_path() / L"gatehouse-download-benchmark-logs";
+    const DiagnosticLog log(logs);
 
     std::vector<double> engine, minimal;
     std::string engineDigest, minimalDigest;
@@ -120,6 +125,8 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     std::filesystem::remove(file);
+    std::error_code ignored;
+    std::filesystem::remove_all(logs, ignored);
     if (engineDigest != minimalDigest) {
         std::printf("digests differ: %s vs %s\n", engineDigest.c_str(), minimalDigest.c_str());
         return 1;

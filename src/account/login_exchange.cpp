@@ -1,5 +1,7 @@
 #include "account/login_exchange.h"
 
+#include "config/url_parts.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "net/http_transfer.h"
@@ -92,6 +94,9 @@ LoginResult login(const LauncherConfig& config, std::wstring_view account, std::
         buildLoginRequest(loginProxyUrl(config),
                           config.document.value("loginRequestMethod", std::string("GET")), account, password);
 
+    // The method and the service's host only: the address's query and the body carry the account.
+    logEvent("login.start",
+             {{"method", request.usePost ? "POST" : "GET"}, {"host", crackUrl(loginProxyUrl(config)).host}});
     std::string reply;
     httpTransfer({.url = request.url,
                   .body = request.body,
@@ -104,11 +109,18 @@ LoginResult login(const LauncherConfig& config, std::wstring_view account, std::
                  },
                  {});
 
+    json parsed;
     try {
-        return parseLoginReply(json::parse(reply), L"1", 0);
+        parsed = json::parse(reply);
     } catch (const json::exception&) {
+        logEvent("login.reply", {{"json", false}, {"bytes", reply.size()}});
         throw Error("登录服务返回格式异常，请稍后重试。");
     }
+    // The service's own verdict; the token in its data is never written.
+    logEvent("login.reply",
+             {{"code", memberText(parsed, "code")},
+              {"message", memberText(parsed, parsed.contains("message") ? "message" : "msg")}});
+    return parseLoginReply(parsed, L"1", 0);
 }
 
 } // namespace launcher

@@ -1,6 +1,7 @@
 #include "config/launcher_config.h"
 
 #include "config/config_upgrade.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/path_normal.h"
@@ -16,12 +17,20 @@ LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirecto
     LauncherConfig config{builtIn, normalizedAbsolutePath(executableDirectory)};
 
     const std::filesystem::path file = config.baseDirectory / configFileName;
-    if (!std::filesystem::exists(file)) return config;
+    if (!std::filesystem::exists(file)) {
+        logEvent("config.loaded", {{"source", "built-in"}});
+        return config;
+    }
 
     config.document = json::parse(readFileLimited(file, maxConfigFileBytes));
     if (!config.document.is_object()) throw Error("启动器配置文件无效。");
 
-    if (upgradeConfigDocument(config.document, builtIn)) saveLauncherConfig(config);
+    const bool upgraded = upgradeConfigDocument(config.document, builtIn);
+    logEvent("config.loaded", {{"source", "file"}, {"path", file}, {"upgraded", upgraded}});
+    if (upgraded) {
+        saveLauncherConfig(config);
+        logEvent("config.rewritten", {{"path", file}});
+    }
     return config;
 }
 

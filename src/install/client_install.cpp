@@ -2,6 +2,7 @@
 
 #include "config/config_validation.h"
 #include "foundation/busy_file.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/path_normal.h"
@@ -106,8 +107,10 @@ UniqueFile takeInstallLock(const fs::path& lockPath) {
     UniqueFile lock{::CreateFileW(lockPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (lock) return lock;
+    const DWORD error = ::GetLastError();
+    logEvent("install.lock_refused", {{"path", lockPath}, {"error", error}});
     // Program Files, read-only media or a folder guarded against ransomware, not another launcher.
-    if (::GetLastError() == ERROR_ACCESS_DENIED) throw Error(unwritableFolder);
+    if (error == ERROR_ACCESS_DENIED) throw Error(unwritableFolder);
     throw Error("另一个启动器正在安装游戏，请稍后重试。");
 }
 
@@ -135,9 +138,14 @@ std::string downloadPackage(const json& package, const fs::path& file, const fs:
             hash.update(bytes, count);
         },
         // The transfer's first report carries the announced length, before any byte of the body.
-        [&, spaceChecked = false](const std::wstring& status, std::uint64_t done,
-                                  std::uint64_t total) mutable {
+        [&, spaceChecked = false, lastLog = ::GetTickCount64()](
+            const std::wstring& status, std::uint64_t done, std::uint64_t total) mutable {
             if (!std::exchange(spaceChecked, true)) requireFreeSpace(parent, total);
+            // Support sees how a slow download went without a line per chunk.
+            if (const ULONGLONG now = ::GetTickCount64(); now - lastLog >= 10000) {
+                lastLog = now;
+                logEvent("download.progress", {{"bytes", done}, {"total", total}});
+            }
             if (progress) progress(status, done, total);
         });
     output.reset();
@@ -146,10 +154,13 @@ std::string downloadPackage(const json& package, const fs::path& file, const fs:
 
 void checkDigest(const json& package, const std::string& digest) {
     const std::string configured = package.value("sha256", std::string());
-    if (configured.empty()) return;
-    if (toLowerCase(multiByteToUtf16(configured, codePageUtf8)) !=
-        toLowerCase(multiByteToUtf16(digest, codePageUtf8)))
-        throw Error("安装包 SHA256 校验失败，请重试或联系管理员。");
+    const bool matches = configured.empty() || toLowerCase(multiByteToUtf16(configured, codePageUtf8)) ==
+                                                   toLowerCase(multiByteToUtf16(digest, codePageUtf8));
+    // Both digests, so an operator can tell a stale configuration from a damaged download.
+    logEvent("install.digest", {{"expected", configured.empty() ? "(none configured)" : configured},
+                                {"computed", digest},
+                                {"matches", matches}});
+    if (!matches) throw Error("安装包 SHA256 校验失败，请重试或联系管理员。");
 }
 
 [[noreturn]] void throwRenameFailure(const fs::path& from, const fs::path& to, const std::error_code& error) {
@@ -166,6 +177,9 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
         const std::error_code error = moveFileWhenFree(directory.c_str(), previous.c_str(), 0, &token);
         // Files open in a directory keep it from being renamed, and a running game holds its own
         // open for as long as it runs.
+        if (error)
+            logEvent("install.rename_failed",
+                     {{"from", directory}, {"to", previous}, {"error", error.value()}});
         if (isFileBusyError(error)) throw Error("游戏正在运行，请关闭游戏后重试。");
         if (error) throwRenameFailure(directory, previous, error);
         moved = true;
@@ -183,9 +197,11 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
         throw;
     }
     if (error) {
+        logEvent("install.rename_failed", {{"from", content}, {"to", directory}, {"error", error.value()}});
         restore();
         throwRenameFailure(content, directory, error);
     }
+    logEvent("install.swapped", {{"directory", directory}, {"replacedOld", moved}});
     if (moved) removeTreeSafely(previous, parent);
 }
 
@@ -199,6 +215,8 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     validateLauncherConfig(config);
     const json& package = config.document.at("clientPackage");
     const fs::path directory = installDirectory(config);
+    logEvent("install.start",
+             {{"directory", directory}, {"version", package.value("version", std::string())}});
     const fs::path parent = parentDirectory(directory);
     rejectDirectoryLinks(directory);
     rejectOccupiedDirectory(directory);
@@ -233,17 +251,22 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     resolveStagedPackagePathInto(
         executable, content.native(), directory.native(),
         multiByteToUtf16(package.at("executablePath").get<std::string>(), codePageUtf8));
-    if (!isUnityClientLayout(executable))
+    const bool complete = isUnityClientLayout(executable);
+    logEvent("install.layout",
+             {{"executable", package.at("executablePath").get<std::string>()}, {"complete", complete}});
+    if (!complete)
         throw Error("ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。");
     const std::string marker =
         serializeInstalledMarker(package.value("version", std::string()), digest, files);
     rejectUnreadableMarker(marker);
     writeFileAtomically(content / installedMarkerName, marker);
+    logEvent("install.marker", {{"files", files.size()}, {"bytes", marker.size()}});
 
     throwIfCanceled(token); // the last point at which the player can still keep the old client
     report(progress, L"正在安装客户端", 0, 0);
     swapIntoPlace(content, longDirectory, longParent, token);
     report(progress, L"客户端已就绪", 1, 1);
+    logEvent("install.done");
 }
 
 } // namespace launcher

@@ -1,5 +1,6 @@
 #include "install/directory_links.h"
 
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/path_normal.h"
 #include "foundation/unique_handle.h"
@@ -97,8 +98,10 @@ bool isLinkAt(const std::wstring& path, std::uint32_t attributes) {
 }
 
 void rejectDirectoryLinks(const std::filesystem::path& path) {
-    if (const std::optional<std::filesystem::path> link = firstLinkOnPath(path))
+    if (const std::optional<std::filesystem::path> link = firstLinkOnPath(path)) {
+        logEvent("path.link_refused", {{"directory", *link}, {"path", path}});
         throw Error("安装路径不能包含目录链接。");
+    }
 }
 
 void removeTreeSafely(const std::filesystem::path& target,
@@ -113,14 +116,14 @@ void removeTreeSafely(const std::filesystem::path& target,
 
         const DWORD attributes = ::GetFileAttributesW(directory.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return;
-        if (!isDirectory(attributes)) {
-            ::DeleteFileW(directory.c_str());
-            return;
-        }
-        if (!treeHasNoLinks(directory)) return;
-        if (removeContents(directory)) ::RemoveDirectoryW(directory.c_str());
+        const bool removed = isDirectory(attributes)
+                                 ? treeHasNoLinks(directory) && removeContents(directory) &&
+                                       ::RemoveDirectoryW(directory.c_str())
+                                 : ::DeleteFileW(directory.c_str());
+        if (!removed) logEvent("cleanup.incomplete", {{"path", directory}});
     } catch (...) {
         // Leftovers are harmless; a failure here must never mask the error that led to cleanup.
+        logEvent("cleanup.incomplete", {{"path", target}});
     }
 }
 

@@ -1,5 +1,6 @@
 #include "install/disk_space.h"
 
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 
 #include <windows.h>
@@ -33,7 +34,10 @@ void requireFreeSpace(const std::filesystem::path& directory, std::uint64_t need
     ULARGE_INTEGER available{};
     // Quotas count: the free space this user may fill, not the volume's.
     if (!::GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return;
-    if (available.QuadPart < neededBytes) throw Error(diskSpaceMessage(neededBytes, available.QuadPart));
+    if (available.QuadPart >= neededBytes) return;
+    logEvent("disk.short",
+             {{"directory", directory}, {"needed", neededBytes}, {"available", available.QuadPart}});
+    throw Error(diskSpaceMessage(neededBytes, available.QuadPart));
 }
 
 } // namespace launcher

@@ -1,5 +1,6 @@
 #include "install/installed_marker.h"
 
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
@@ -236,12 +237,19 @@ bool hasNoLinkAbove(std::wstring_view file, CheckedDirectories& checked) {
     return true;
 }
 
+// Logs the first reason the installed client is not ready; always false.
+bool notReady(std::string_view reason, const std::filesystem::path& path) {
+    logEvent("check.not_ready", {{"reason", reason}, {"path", path}});
+    return false;
+}
+
 bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     const json& package = config.document.at("clientPackage");
     const std::filesystem::path directory = installDirectory(config);
     rejectDirectoryLinks(directory);
     const std::filesystem::path markerPath = directory / installedMarkerName;
-    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(markerPath))) return false;
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(markerPath)))
+        return notReady("no marker", markerPath);
 
     const std::string bytes = readFileLimited(markerPath, maxMarkerFileBytes);
     MarkerContent marker;
@@ -250,13 +258,23 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     marker.paths.reserve(bytes.size());
     marker.files.reserve(bytes.size() / 22 + 1);
     MarkerReader reader(marker);
-    if (!json::sax_parse(bytes, &reader)) return false;
-    if (!marker.isObject || marker.version.wrongType || marker.sha256.wrongType) return false;
-    if (marker.version.text != textMember(package, "version")) return false;
+    if (!json::sax_parse(bytes, &reader) || !marker.isObject || marker.version.wrongType ||
+        marker.sha256.wrongType)
+        return notReady("marker unreadable", markerPath);
+    if (marker.version.text != textMember(package, "version")) {
+        logEvent("check.not_ready", {{"reason", "version"},
+                                     {"installed", marker.version.text},
+                                     {"configured", textMember(package, "version")}});
+        return false;
+    }
     // A package configured without a digest (allowed over HTTPS) accepts the one the install recorded.
     const std::string configuredDigest = textMember(package, "sha256");
-    if (!configuredDigest.empty() && !sameDigest(marker.sha256.text, configuredDigest)) return false;
-    if (!marker.hasFilesArray || marker.files.empty()) return false;
+    if (!configuredDigest.empty() && !sameDigest(marker.sha256.text, configuredDigest)) {
+        logEvent("check.not_ready",
+                 {{"reason", "digest"}, {"installed", marker.sha256.text}, {"configured", configuredDigest}});
+        return false;
+    }
+    if (!marker.hasFilesArray || marker.files.empty()) return notReady("no files recorded", markerPath);
 
     // D and its ancestors were checked above; what lies between D and each file is checked once
     // per directory, so a client of many files costs about one query per file.
@@ -265,13 +283,14 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     std::size_t pathStart = 0;
     for (const RecordedFile& file : marker.files) {
         throwIfCanceled(token);
-        if (!file.wellFormed) return false;
+        if (!file.wellFormed) return notReady("marker unreadable", markerPath);
         utf8ToUtf16(std::string_view(marker.paths).substr(pathStart, file.pathEnd - pathStart), relative);
         pathStart = file.pathEnd;
         resolvePackagePathInto(path, directory.native(), relative);
-        if (!hasNoLinkAbove(path, checkedDirectories)) return false;
-        if (!hasLength(path, file.length)) return false;
+        if (!hasNoLinkAbove(path, checkedDirectories)) return notReady("folder missing or a link", path);
+        if (!hasLength(path, file.length)) return notReady("file missing, a link or of another size", path);
     }
+    logEvent("check.ready", {{"files", marker.files.size()}});
     return true;
 }
 
@@ -286,11 +305,19 @@ std::string serializeInstalledMarker(const std::string& version, const std::stri
 bool isInstalledClientReady(const LauncherConfig& config, CancelToken& token) {
     throwIfCanceled(token);
     try {
-        if (!isUnityClientLayout(gameExecutablePath(config))) return false;
-        if (!config.document.value("gameExecutable", std::string()).empty()) return true;
+        const std::filesystem::path executable = gameExecutablePath(config);
+        if (!isUnityClientLayout(executable))
+            return notReady("no complete client at the executable", executable);
+        if (!config.document.value("gameExecutable", std::string()).empty()) {
+            logEvent("check.ready", {{"executable", executable}});
+            return true;
+        }
         return markerMatches(config, token);
     } catch (const Canceled&) {
         throw;
+    } catch (const std::exception& error) {
+        logEvent("check.not_ready", {{"reason", "error"}, {"what", error.what()}});
+        return false;
     } catch (...) {
         return false;
     }

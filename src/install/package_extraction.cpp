@@ -1,5 +1,6 @@
 #include "install/package_extraction.h"
 
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
@@ -113,16 +114,22 @@ void createDirectoryChain(const std::wstring& directory) {
                                             std::error_code(static_cast<int>(error), std::system_category()));
 }
 
-} // namespace
+// Where the extraction stands, for the log line that explains a refusal.
+struct ExtractionTrace {
+    std::uint64_t entries = 0;
+    std::uint64_t bytes = 0;
+    std::string entry; // the entry being extracted, as named in the archive
+};
 
-json extractClientPackage(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
-                          std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress,
-                          const std::filesystem::path& installedDirectory) {
+json extractAll(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
+                std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress,
+                const std::filesystem::path& installedDirectory, ExtractionTrace& trace) {
     UniqueFile archive{::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!archive) throw Error("无法打开客户端安装包。");
     ZipReader reader(std::move(archive));
     if (!reader.open()) throw Error("无法读取 ZIP 安装包。");
+    trace.entries = reader.entryCount();
     if (reader.entryCount() > maxPackageEntries) throw Error("安装包文件数量过多。");
     const std::uint64_t grandTotal = declaredTotal(reader, maxTotalBytes, token);
     requireFreeSpace(contentDirectory, grandTotal);
@@ -144,8 +151,9 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
         ZipEntryStat stat;
         if (!reader.stat(index, stat)) throw Error("安装包目录损坏。");
         std::string rawName;
-        if (!reader.name(index, rawName) || rawName.size() > maxEntryNameBytes)
-            throw Error("安装包文件名无效。");
+        const bool named = reader.name(index, rawName);
+        trace.entry.assign(std::to_string(index)).append(": ").append(rawName, 0, 512);
+        if (!named || rawName.size() > maxEntryNameBytes) throw Error("安装包文件名无效。");
         if (rawName.find('\0') != std::string::npos) refuseEntry();
         if ((stat.m_external_attr & unixFileTypeMask) == unixSymbolicLink ||
             (stat.m_external_attr & dosReparsePoint) || stat.m_is_encrypted || !stat.m_is_supported)
@@ -181,7 +189,35 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
     }
 
     if (progress) progress(checkingStatus, runningTotal, grandTotal);
+    trace.bytes = runningTotal;
+    trace.entry.clear();
     return files;
+}
+
+} // namespace
+
+json extractClientPackage(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
+                          std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress,
+                          const std::filesystem::path& installedDirectory) {
+    const ULONGLONG start = ::GetTickCount64();
+    ExtractionTrace trace;
+    try {
+        json files =
+            extractAll(package, contentDirectory, maxTotalBytes, token, progress, installedDirectory, trace);
+        logEvent("extract.done", {{"entries", trace.entries},
+                                  {"files", files.size()},
+                                  {"bytes", trace.bytes},
+                                  {"ms", ::GetTickCount64() - start}});
+        return files;
+    } catch (const Canceled&) {
+        logEvent("extract.canceled", {{"entry", trace.entry}});
+        throw;
+    } catch (const Error& error) {
+        // The entry and the rule it broke: what the publisher must change in the package.
+        logEvent("extract.refused",
+                 {{"entry", trace.entry}, {"rule", error.what()}, {"entries", trace.entries}});
+        throw;
+    }
 }
 
 } // namespace launcher

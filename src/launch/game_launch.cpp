@@ -1,5 +1,6 @@
 #include "launch/game_launch.h"
 
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -94,8 +95,15 @@ void launchGameWaitingFor(const LauncherConfig& config, const LoginResult& resul
     const std::wstring workingDirectory = executable.parent_path().native();
     if (!::CreateProcessW(executable.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                           CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT, nullptr,
-                          workingDirectory.c_str(), &startup, &created))
+                          workingDirectory.c_str(), &startup, &created)) {
+        logEvent("game.start_failed", {{"executable", executable}, {"error", ::GetLastError()}});
         throw Error("无法启动游戏，请检查客户端文件或安全软件拦截。");
+    }
+    // The arguments carry the login token: only their number is written.
+    logEvent("game.started", {{"executable", executable},
+                              {"directory", workingDirectory},
+                              {"arguments", config.document.at("gameArguments").size() + 2},
+                              {"pid", created.dwProcessId}});
     // Owning the handles closes them on every way out; it never ends the game.
     const UniqueKernelHandle process{created.hProcess};
     const UniqueKernelHandle thread{created.hThread};
@@ -104,12 +112,21 @@ void launchGameWaitingFor(const LauncherConfig& config, const LoginResult& resul
     const ULONGLONG start = ::GetTickCount64();
     while (::GetTickCount64() - start < static_cast<ULONGLONG>(windowWaitLimit.count())) {
         throwIfCanceled(token);
-        if (hasExited(process.get())) throw Error("游戏启动后立即退出，请检查客户端文件后重试。");
+        if (hasExited(process.get())) {
+            DWORD code = 0;
+            ::GetExitCodeProcess(process.get(), &code);
+            logEvent("game.exited", {{"code", code}, {"ms", ::GetTickCount64() - start}});
+            throw Error("游戏启动后立即退出，请检查客户端文件后重试。");
+        }
         WindowSearch search{created.dwProcessId};
         ::EnumWindows(findGameWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found) return;
+        if (search.found) {
+            logEvent("game.window_found", {{"ms", ::GetTickCount64() - start}});
+            return;
+        }
         ::Sleep(pollIntervalMs);
     }
+    logEvent("game.window_timeout", {{"ms", ::GetTickCount64() - start}});
     throw Error("尚未检测到游戏窗口，启动器将保留，请检查游戏是否正常运行。");
 }
 

@@ -2,6 +2,7 @@
 
 #include "config/endpoint_rules.h"
 #include "config/url_parts.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 
 #include <windows.h>
@@ -115,8 +116,9 @@ std::wstring redirectTarget(HINTERNET request, const std::wstring& currentUrl, c
     return combined;
 }
 
+// Streams the body into `sink`, counting it in `received`.
 void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
-              const ProgressCallback& progress) {
+              const ProgressCallback& progress, std::uint64_t& received) {
     std::uint64_t announced = 0;
     bool known = false;
     const std::wstring lengthText = queryHeaderText(handle, WINHTTP_QUERY_CONTENT_LENGTH);
@@ -130,7 +132,6 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
 
     const ULONGLONG start = ::GetTickCount64();
     ULONGLONG lastReport = 0;
-    std::uint64_t received = 0;
     if (progress) progress(downloadingStatus, 0, announced);
 
     const auto buffer = std::make_unique<std::uint8_t[]>(readBufferBytes);
@@ -168,6 +169,52 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
     }
 }
 
+// What the log may show of an address: never the query, which carries the login's account and
+// password when the service is asked with GET.
+std::wstring_view pathWithoutQuery(std::wstring_view pathAndQuery) {
+    return pathAndQuery.substr(0, pathAndQuery.find_first_of(L"?#"));
+}
+
+void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
+              const ProgressCallback& progress, std::uint64_t& received) {
+    const EndpointPurpose purpose = request.downloadMode ? EndpointPurpose::download : EndpointPurpose::login;
+    std::wstring currentUrl = request.url;
+    for (int attemptNumber = 1; attemptNumber <= maxAttempts; ++attemptNumber) {
+        throwIfCanceled(token);
+        if (!isAllowedEndpoint(currentUrl, purpose)) throw Error("网络请求或重定向地址不符合要求。");
+        const UrlParts parts = crackUrl(currentUrl);
+        if (request.httpsOnly && !parts.secure) throw Error("网络请求或重定向地址不符合要求。");
+
+        Attempt attempt;
+        openAttempt(attempt, parts, request, token);
+        sendAndReceive(attempt, request, token);
+
+        const DWORD status = statusCode(attempt.request, token);
+        logEvent("http.response", {{"method", request.usePost ? "POST" : "GET"},
+                                   {"scheme", parts.secure ? "https" : "http"},
+                                   {"host", parts.host},
+                                   {"port", parts.port},
+                                   {"path", pathWithoutQuery(parts.pathAndQuery)},
+                                   {"status", status}});
+        if (isRedirect(status)) {
+            if (!request.downloadMode) throw Error("登录服务地址发生跳转，请联系管理员。");
+            currentUrl = redirectTarget(attempt.request, currentUrl, token);
+            continue;
+        }
+        if (status == 429) throw Error("操作过于频繁，请稍后重试。");
+        // Automatic authentication stays off, so a proxy that wants credentials ends here; the
+        // player must look at the proxy settings, not wait for the service.
+        if (status == 407) throw Error("网络代理需要身份验证，请检查代理设置。");
+        if (status != 200)
+            throw Error(request.downloadMode ? "客户端下载服务暂不可用，请稍后重试。"
+                                             : "登录服务暂不可用，请稍后重试。");
+
+        readBody(attempt.request, request, token, sink, progress, received);
+        return;
+    }
+    throw Error("下载重定向次数过多。");
+}
+
 } // namespace
 
 std::optional<std::uint64_t> parseContentLength(std::wstring_view text) {
@@ -200,36 +247,19 @@ std::wstring queryHeaderText(HINTERNET request, DWORD headerId) {
 
 void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
                   const ProgressCallback& progress) {
-    const EndpointPurpose purpose = request.downloadMode ? EndpointPurpose::download : EndpointPurpose::login;
-    std::wstring currentUrl = request.url;
-    for (int attemptNumber = 1; attemptNumber <= maxAttempts; ++attemptNumber) {
-        throwIfCanceled(token);
-        if (!isAllowedEndpoint(currentUrl, purpose)) throw Error("网络请求或重定向地址不符合要求。");
-        const UrlParts parts = crackUrl(currentUrl);
-        if (request.httpsOnly && !parts.secure) throw Error("网络请求或重定向地址不符合要求。");
-
-        Attempt attempt;
-        openAttempt(attempt, parts, request, token);
-        sendAndReceive(attempt, request, token);
-
-        const DWORD status = statusCode(attempt.request, token);
-        if (isRedirect(status)) {
-            if (!request.downloadMode) throw Error("登录服务地址发生跳转，请联系管理员。");
-            currentUrl = redirectTarget(attempt.request, currentUrl, token);
-            continue;
-        }
-        if (status == 429) throw Error("操作过于频繁，请稍后重试。");
-        // Automatic authentication stays off, so a proxy that wants credentials ends here; the
-        // player must look at the proxy settings, not wait for the service.
-        if (status == 407) throw Error("网络代理需要身份验证，请检查代理设置。");
-        if (status != 200)
-            throw Error(request.downloadMode ? "客户端下载服务暂不可用，请稍后重试。"
-                                             : "登录服务暂不可用，请稍后重试。");
-
-        readBody(attempt.request, request, token, sink, progress);
-        return;
+    const ULONGLONG start = ::GetTickCount64();
+    std::uint64_t received = 0;
+    try {
+        exchange(request, token, sink, progress, received);
+        logEvent("http.done", {{"bytes", received}, {"ms", ::GetTickCount64() - start}});
+    } catch (const Canceled&) {
+        logEvent("http.canceled", {{"bytes", received}, {"ms", ::GetTickCount64() - start}});
+        throw;
+    } catch (const Error& error) {
+        logEvent("http.failed",
+                 {{"message", error.what()}, {"bytes", received}, {"ms", ::GetTickCount64() - start}});
+        throw;
     }
-    throw Error("下载重定向次数过多。");
 }
 
 } // namespace launcher

@@ -1,7 +1,10 @@
 #include "ui/launcher_app.h"
 
 #include "config/config_validation.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
+#include "foundation/unique_handle.h"
+#include "install/directory_links.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "ui/launcher_flow.h"
@@ -9,6 +12,7 @@
 #include "ui/window_placement.h"
 
 #include <commctrl.h>
+#include <shlobj.h>
 
 #include <filesystem>
 
@@ -146,6 +150,7 @@ LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam
 }
 
 void showFailure(HWND owner, const wchar_t* text) {
+    logEvent("window.failure", {{"text", text}});
     ::MessageBoxW(owner, text, windowTitle, MB_ICONINFORMATION);
 }
 
@@ -167,6 +172,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         } catch (...) {
         }
     } catch (...) {
+        logEvent("window.error", {{"message", message}});
         showFailure(window, L"操作失败，请检查文件、配置和目录权限后重试。");
     }
     if (message != WM_CREATE) return ::DefWindowProcW(window, message, wParam, lParam);
@@ -216,8 +222,25 @@ void refuseTemporaryFolder(const std::filesystem::path& ownDirectory) {
         throw Error("请先将启动器解压到一个文件夹，再从那里运行。");
 }
 
+// %LOCALAPPDATA%\K3Gatehouse\Logs, beside the remembered credentials; empty (no log) when the
+// folder cannot be found or lies behind a directory link.
+std::filesystem::path logDirectory() noexcept {
+    try {
+        PWSTR folder = nullptr;
+        const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
+        const UniqueCoTaskMemory<wchar_t> owner{folder};
+        if (FAILED(result) || folder == nullptr) return {};
+        const std::filesystem::path directory = std::filesystem::path(folder) / L"K3Gatehouse" / L"Logs";
+        rejectDirectoryLinks(directory);
+        return directory;
+    } catch (...) {
+        return {};
+    }
+}
+
 // A start-up failure's box. A quit message still queued would close it at once.
 void showStartupFailure(const wchar_t* text, const wchar_t* caption) {
+    logEvent("startup.failed", {{"text", text}});
     MSG quit;
     while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
@@ -289,21 +312,32 @@ int runLauncher(HINSTANCE instance, int showState) {
     const GdiplusSession gdiplus;
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
+    setLogThreadName("window");
+    const DiagnosticLog log(logDirectory());
     try {
         // Before the configuration: loading it may rewrite launcher.config.json beside us.
         const std::filesystem::path ownDirectory = executableDirectory();
+        logEvent("launcher.start", {{"version", LAUNCHER_VERSION}, {"directory", ownDirectory}});
         refuseTemporaryFolder(ownDirectory);
         LauncherConfig config = loadLauncherConfig(ownDirectory);
         validateLauncherConfig(config);
+        logEvent("config.valid", {{"installDirectory", installDirectory(config)}});
         LauncherWindow state(std::move(config));
         HWND window = createLauncherWindow(state, instance);
         ::ShowWindow(window, showState);
         ::UpdateWindow(window);
         runMessageLoop(state);
+        logEvent("launcher.exit");
         return 0;
     } catch (const Error& error) {
         showStartupFailure(multiByteToUtf16(error.what(), codePageUtf8).c_str(), windowTitle);
     } catch (...) {
+        try {
+            throw;
+        } catch (const std::exception& error) {
+            logEvent("startup.error", {{"what", error.what()}});
+        } catch (...) {
+        }
         showStartupFailure(L"无法读取启动器配置或创建界面，请重新安装后重试。", L"曜石纪元");
     }
     return 1;

@@ -1,5 +1,6 @@
 #include "ui/launcher_flow.h"
 
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "install/client_install.h"
@@ -17,6 +18,7 @@ namespace {
 constexpr const wchar_t* boxCaption = L"曜石纪元 · 启动器";
 
 void informationBox(const LauncherWindow& state, const wchar_t* text) {
+    logEvent("window.message", {{"text", text}});
     ::MessageBoxW(state.window, text, boxCaption, MB_ICONINFORMATION);
 }
 
@@ -34,6 +36,8 @@ void joinWorker(LauncherWindow& state, int slot) {
 // Worker side: hands the record to the window, or drops it if the window cannot take it.
 void postWorkerResult(HWND window, int kind, std::wstring text) noexcept {
     try {
+        // What the player is told, as the worker hands it over.
+        if (!text.empty()) logEvent("worker.failed", {{"kind", kind}, {"text", text}});
         auto record = std::make_unique<WorkerResult>(WorkerResult{std::move(text), kind});
         if (::PostMessageW(window, workerResultMessage, 0, reinterpret_cast<LPARAM>(record.get())))
             (void)record.release();
@@ -43,6 +47,17 @@ void postWorkerResult(HWND window, int kind, std::wstring text) noexcept {
 
 std::wstring failureText(const Error& error) {
     return multiByteToUtf16(error.what(), codePageUtf8);
+}
+
+// The platform's own description of a failure the player only hears a general sentence for.
+void logUnexpected(std::string_view event) noexcept {
+    try {
+        throw;
+    } catch (const std::exception& error) {
+        logEvent(event, {{"what", error.what()}});
+    } catch (...) {
+        logEvent(event);
+    }
 }
 
 std::wstring windowText(HWND control) {
@@ -97,6 +112,7 @@ bool gameStillRuns(LauncherWindow& state) {
 } // namespace
 
 void setStatus(LauncherWindow& state, const std::wstring& text, int kind) {
+    if (kind == 1) logEvent("window.status", {{"text", text}});
     state.statusText = text;
     state.statusKind = kind;
     ::SetWindowTextW(state.statusLabel, text.c_str());
@@ -117,12 +133,14 @@ void startClientCheck(LauncherWindow& state) {
     invalidate(state);
     state.workers[1] =
         std::thread([window = state.window, &config = state.config, &token = *state.clientToken] {
+            setLogThreadName("check");
             try {
                 postWorkerResult(window,
                                  isInstalledClientReady(config, token) ? clientVerified : clientMissing, {});
             } catch (const Canceled&) {
                 postWorkerResult(window, clientFailed, L"检查已取消");
             } catch (...) {
+                logUnexpected("check.error");
                 postWorkerResult(window, clientFailed, L"无法检查客户端，请重试。");
             }
         });
@@ -151,6 +169,7 @@ void startDownload(LauncherWindow& state) {
     setStatus(state, L"游戏正在下载，完成后点击进入游戏。", 0);
     state.progressCaption = L"正在准备下载…";
     state.workers[1] = std::thread([&state, window = state.window, &token = *state.clientToken] {
+        setLogThreadName("download");
         const ProgressCallback progress = [&state, window](const std::wstring& label, std::uint64_t done,
                                                            std::uint64_t total) {
             {
@@ -170,6 +189,7 @@ void startDownload(LauncherWindow& state) {
         } catch (const Error& error) {
             postWorkerResult(window, clientFailed, failureText(error));
         } catch (...) {
+            logUnexpected("install.error");
             postWorkerResult(window, clientFailed, L"游戏下载或安装失败，请检查磁盘空间和目录权限后重试。");
         }
     });
@@ -200,6 +220,7 @@ void startLoginAndLaunch(LauncherWindow& state) {
     state.loginToken = std::make_unique<CancelToken>();
     state.workers[2] =
         std::thread([&state, window = state.window, &token = *state.loginToken, account, password] {
+            setLogThreadName("login");
             try {
                 if (!isInstalledClientReady(state.config, token)) {
                     postWorkerResult(window, clientNoLongerVerifies, L"客户端文件不完整，请重新下载。");
@@ -214,6 +235,7 @@ void startLoginAndLaunch(LauncherWindow& state) {
             } catch (const Error& error) {
                 postWorkerResult(window, loginFailed, failureText(error));
             } catch (...) {
+                logUnexpected("login.error");
                 postWorkerResult(window, loginFailed, L"登录或启动失败，请稍后重试。");
             }
         });
@@ -236,6 +258,7 @@ void syncRememberedCredentials(LauncherWindow& state, bool interactive) {
             forgetCredentials(state.credentials);
         }
     } catch (...) {
+        logUnexpected("credentials.error");
         setStatus(state, L"账号密码保存失败，请检查目录权限。", 1);
     }
 }
@@ -320,6 +343,7 @@ void refreshProgress(LauncherWindow& state) {
 }
 
 void cancelDownload(LauncherWindow& state) {
+    logEvent("window.cancel_download");
     if (state.clientToken) cancel(*state.clientToken);
     ::EnableWindow(state.cancelDownloadButton, FALSE);
 }
@@ -332,6 +356,7 @@ void openRegistrationPage(LauncherWindow& state) {
 
 void closeLauncher(LauncherWindow& state) {
     if (state.closing) return;
+    logEvent("window.close");
     state.closing = true;
     endWorkersAndWindow(state);
 }

@@ -8,6 +8,7 @@
 #      exits with code 0.
 #   4. A second run finds the client ready and downloads nothing.
 #   5. A damaged installed file makes the launcher download the client again.
+#   6. The diagnostic log tells what happened and holds no account, password or token.
 set -euo pipefail
 source_dir=$1 build=$2 output=$3
 source "$source_dir/scripts/lib/x11-driver.sh"
@@ -20,7 +21,9 @@ run_name=gatehouse-end-to-end
 run_dir="$build/wine/prefix/drive_c/$run_name"
 client="$run_dir/GameClient"
 game_dir="$client/TalvoPC"
-rm -rf "$run_dir" "$output"
+# The prefix's per-user local application data, where the diagnostic log lives.
+logs=$(printf '%s\n' "$build"/wine/prefix/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/K3Gatehouse/Logs
+rm -rf "$run_dir" "$output" "$logs"
 mkdir -p "$output"
 demo_prepare_run_dir "$build" "$run_dir" >"$output/package.txt"
 
@@ -164,6 +167,25 @@ sleep 1
 shot 5-repaired
 click_close
 expect_launcher_exit 15
+
+echo "== 6. the diagnostic log"
+log="$logs/launcher.log"
+[ -f "$log" ] || fail "no diagnostic log at $log"
+cp "$log" "$output/launcher.log"
+token=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["accounts"][0]["token"])' \
+    "$source_dir/tools/demo_accounts.json")
+for secret in demo123 wrong-password "$token"; do
+    ! grep -rqF -- "$secret" "$logs" || fail "the log holds the secret '$secret'"
+done
+# The account is "demo"; the demo package's own version and address say demo too.
+! grep ' login ' "$log" | grep -qw demo || fail "the log holds the account name"
+! grep -q 'path=[^ ]*?' "$log" || fail "the log holds an address's query"
+for expected in 'launcher.start version=' 'login.reply code=0' 'login.reply code=1' 'game.window_found' \
+    'check.not_ready reason="file missing, a link or of another size"' 'install.digest expected=' \
+    'http.response method=GET scheme=http host=127.0.0.1 port=80 path=/K3ClientRes/'; do
+    grep -qF -- "$expected" "$log" || fail "the log lacks '$expected'"
+done
+echo "diagnostic log: $log"
 
 echo "--- development server log"
 cat "$server_log"

@@ -1,4 +1,5 @@
 #include "config/deployment.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/resources.h"
 #include "foundation/text.h"
 #include "install/client_install.h"
@@ -380,6 +381,28 @@ TEST_F(ClientInstall, OldClientHeldOpenIsReplacedOnceFreeAndKeptWhileTheGameRuns
     scanner.join();
     EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level two");
     expectNoLeftovers();
+}
+
+// What an operator reads when players report a failed download: both digests, and the entry the
+// package must not hold with the rule it broke.
+TEST_F(ClientInstall, LogExplainsADigestMismatchAndARefusedEntry) {
+    const std::string configured = config.document["clientPackage"]["sha256"];
+    const std::string tampered = testing::buildZip(clientPackage("tampered"));
+    std::vector<ZipEntrySpec> withDevice = clientPackage();
+    withDevice.push_back({.name = "TalvoPC/Con.txt", .data = "x"});
+    {
+        const DiagnosticLog log(dir / L"Logs");
+        package = tampered;
+        EXPECT_EQ(install(), "安装包 SHA256 校验失败，请重试或联系管理员。");
+        usePackage(withDevice);
+        EXPECT_EQ(install(), "安装包包含保留文件名。");
+    }
+    const std::string text = testing::readBytes(dir / L"Logs" / L"launcher.log");
+    for (const std::string& line :
+         {"install.digest expected=" + configured +
+              " computed=" + sha256Hex(tampered.data(), tampered.size()) + " matches=no",
+          std::string(R"(extract.refused entry="4: TalvoPC/Con.txt" rule=安装包包含保留文件名。)")})
+        EXPECT_NE(text.find(line), std::string::npos) << line << "\n" << text;
 }
 
 TEST(InstalledMarkerSize, MarkerTheReadinessCheckCouldNotReadIsRefused) {
