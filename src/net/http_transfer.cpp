@@ -185,17 +185,18 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
         const UrlParts parts = crackUrl(currentUrl);
         if (request.httpsOnly && !parts.secure) throw Error("网络请求或重定向地址不符合要求。");
 
+        // Before sending, so a connection that fails still names the host it was meant for.
+        logEvent("http.request", {{"method", request.usePost ? "POST" : "GET"},
+                                  {"scheme", parts.secure ? "https" : "http"},
+                                  {"host", parts.host},
+                                  {"port", parts.port},
+                                  {"path", pathWithoutQuery(parts.pathAndQuery)}});
         Attempt attempt;
         openAttempt(attempt, parts, request, token);
         sendAndReceive(attempt, request, token);
 
         const DWORD status = statusCode(attempt.request, token);
-        logEvent("http.response", {{"method", request.usePost ? "POST" : "GET"},
-                                   {"scheme", parts.secure ? "https" : "http"},
-                                   {"host", parts.host},
-                                   {"port", parts.port},
-                                   {"path", pathWithoutQuery(parts.pathAndQuery)},
-                                   {"status", status}});
+        logEvent("http.status", {{"status", status}});
         if (isRedirect(status)) {
             if (!request.downloadMode) throw Error("登录服务地址发生跳转，请联系管理员。");
             currentUrl = redirectTarget(attempt.request, currentUrl, token);

@@ -182,7 +182,7 @@ done
 ! grep -q 'path=[^ ]*?' "$log" || fail "the log holds an address's query"
 for expected in 'launcher.start version=' 'login.reply code=0' 'login.reply code=1' 'game.window_found' \
     'check.not_ready reason="file missing, a link or of another size"' 'install.digest expected=' \
-    'http.response method=GET scheme=http host=127.0.0.1 port=80 path=/K3ClientRes/'; do
+    'http.request method=GET scheme=http host=127.0.0.1 port=80 path=/K3ClientRes/'; do
     grep -qF -- "$expected" "$log" || fail "the log lacks '$expected'"
 done
 echo "diagnostic log: $log"
