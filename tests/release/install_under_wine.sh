@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The player's side of the signed release, under Wine:
+#   1. A silent install puts the launcher and its signed uninstaller into
+#      %LOCALAPPDATA%\Programs\曜石纪元, with Start-menu and desktop shortcuts and an Apps & Features
+#      entry, without asking for elevation.
+#   2. The installed launcher starts and installs the game client beside itself (the demo package
+#      on the development server; the release's values are the local defaults).
+#   3. Installing again over it keeps the downloaded client and the remembered account.
+#   4. A silent uninstall leaves nothing of the launcher behind and keeps the client.
+set -euo pipefail
+source_dir=$1 build=$2 work=$3
+source "$source_dir/scripts/lib/x11-driver.sh"
+source "$source_dir/scripts/lib/demo-services.sh"
+DISPLAY=$(cat "$build/wine/display")
+export DISPLAY
+# Chinese paths on Wine's command line.
+export LC_ALL=C.UTF-8
+
+installer="$work/out/曜石纪元-Setup.exe"
+user=$(printf '%s\n' "$build"/wine/prefix/drive_c/users/*/ | grep -v /Public/ | head -n 1)
+user=${user%/}
+app="$user/AppData/Local/Programs/曜石纪元"
+client="$app/GameClient"
+shortcuts=("$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/曜石纪元.lnk" "$user/Desktop/曜石纪元.lnk")
+key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Gatehouse'
+# Stands for the remembered account, which lives in the launcher's per-user folder.
+keepsake="$user/AppData/Local/K3Gatehouse/release-test-keepsake"
+version4=$(sed -n 's/^project(Gatehouse VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+server_log="$work/demo-server.log"
+
+wine() { "$build/wine-run" "$@"; }
+launcher=
+stop_everything() {
+    [ -z "$launcher" ] || kill "$launcher" 2>/dev/null || true
+    pgrep -f 'Programs.曜石纪元.GameClient' | xargs -r kill 2>/dev/null || true
+    demo_server_stop
+    wait 2>/dev/null || true
+}
+trap stop_everything EXIT
+fail() {
+    echo "FAIL: $*"
+    [ ! -f "$server_log" ] || { echo "--- development server log" && cat "$server_log"; }
+    exit 1
+}
+# Prints the Apps & Features entry as UTF-8 .reg text; fails when there is none.
+uninstall_entry() {
+    local file="$work/uninstall-entry.reg"
+    rm -f "$file"
+    wine reg export "$key" "Z:${file//\//\\}" /y >/dev/null 2>&1 || return 1
+    iconv -f UTF-16 -t UTF-8 "$file"
+}
+no_entry() { ! uninstall_entry >/dev/null; }
+# A clean start: nothing of an earlier run of this test in the prefix.
+rm -rf "$app" "$keepsake" "${shortcuts[@]}" "$work/demo"
+wine reg delete "$key" /f >/dev/null 2>&1 || true
+mkdir -p "$(dirname "$keepsake")"
+echo remembered >"$keepsake"
+
+echo "== 1. silent install"
+wine "$installer" /S || fail "the silent install failed"
+cmp "$app/Gatehouse.exe" "$work/out/Gatehouse.exe" || fail "the installed launcher is not the release's"
+osslsigncode verify -CAfile "$work/cert/ca.pem" -in "$app/Uninstall.exe" >/dev/null 2>&1 ||
+    fail "the installed uninstaller is missing or not signed"
+for shortcut in "${shortcuts[@]}"; do
+    strings -el "$shortcut" 2>/dev/null | grep -q 'Gatehouse\.exe' || fail "no shortcut to the launcher at $shortcut"
+done
+entry=$(uninstall_entry) || fail "no Apps & Features entry"
+for value in '"DisplayName"="曜石纪元"' "\"DisplayVersion\"=\"${version4%.*}\"" '"Publisher"="曜石纪元"' \
+    '"DisplayIcon"="C:\\users\\' 'Gatehouse.exe,0"' '"UninstallString"="\"C:\\users\\' \
+    '"QuietUninstallString"="\"C:\\users\\' 'Uninstall.exe\" /S"' '"EstimatedSize"=dword:' \
+    '"NoModify"=dword:00000001' '"NoRepair"=dword:00000001'; do
+    grep -qF -- "$value" <<<"$entry" || fail "the Apps & Features entry lacks $value:"$'\n'"$entry"
+done
+echo "installed: $(ls "$app" | tr '\n' ' ')"
+
+echo "== 2. the installed launcher installs the game client beside itself"
+demo_prepare_run_dir "$build" "$work/demo" >/dev/null
+cp "$work/demo/launcher.config.json" "$app/"
+demo_server_start "$work/demo/TalvoPC.zip" "$server_log"
+wine "$app/Gatehouse.exe" &
+launcher=$!
+window=$(x11_wait_window '曜石纪元 · 启动器' 30) || fail "the installed launcher showed no window"
+wait_for 60 test -f "$client/.launcher-installed.json" || fail "the client was not installed beside the launcher"
+x11_click "$window" 897 105
+wait_for 15 eval '! kill -0 $launcher 2>/dev/null' || fail "the launcher did not close"
+launcher=
+demo_server_stop
+before=$(cd "$client" && find . -type f -printf '%p %s\n' | sort)
+echo "client installed: $(wc -l <<<"$before") files"
+
+echo "== 3. installing again keeps the client and the account"
+wine "$installer" /S || fail "the install over the installed one failed"
+[ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client changed"
+[ -f "$keepsake" ] || fail "the remembered account is gone"
+
+echo "== 4. silent uninstall"
+# The uninstaller runs on from a copy of itself in the temporary folder, so watch for its work.
+wine "$app/Uninstall.exe" /S || fail "the silent uninstall failed"
+wait_for 60 no_entry || fail "the Apps & Features entry is still there"
+wait_for 30 test ! -e "$app/Uninstall.exe" || fail "the uninstaller is still there"
+for shortcut in "${shortcuts[@]}"; do [ ! -e "$shortcut" ] || fail "the shortcut $shortcut is still there"; done
+left=$(ls -A "$app" | grep -vx -e GameClient -e GameClient.install.lock || true)
+[ -z "$left" ] || fail "the uninstall left $left behind"
+[ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client was not kept"
+[ -f "$keepsake" ] || fail "the remembered account is gone"
+rm -rf "$app" "$keepsake" "$work/demo"
+echo "PASS: installed, ran, upgraded and uninstalled as a player would see it"
