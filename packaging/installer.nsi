@@ -4,7 +4,8 @@
 ; VERSION4 (0.6.1.0), LAUNCHER_EXE, ICON and OUT_FILE, and SIGN_COMMAND when the uninstaller is
 ; to be signed.
 
-Unicode true
+; 64-bit like the launcher, which no 32-bit Windows can run anyway.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
@@ -52,8 +53,8 @@ ShowUninstDetails hide
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
 
-!define MUI_COMPONENTSPAGE_TEXT_TOP "启动器、快捷方式和“应用和功能”中的条目将被删除。$\r$\n已下载的游戏客户端默认保留，重新安装后无需再次下载。"
 !insertmacro MUI_UNPAGE_CONFIRM
+!define MUI_COMPONENTSPAGE_TEXT_TOP "启动器、快捷方式和“应用和功能”中的条目将被删除。$\r$\n已下载的游戏客户端默认保留，重新安装后无需再次下载。"
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 

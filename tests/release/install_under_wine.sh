@@ -7,6 +7,7 @@
 #      on the development server; the release's values are the local defaults).
 #   3. Installing again over it keeps the downloaded client and the remembered account.
 #   4. A silent uninstall leaves nothing of the launcher behind and keeps the client.
+#   5. The uninstaller's own pages, with the box for the client ticked, remove the client too.
 set -euo pipefail
 source_dir=$1 build=$2 work=$3
 source "$source_dir/scripts/lib/x11-driver.sh"
@@ -21,6 +22,9 @@ user=$(printf '%s\n' "$build"/wine/prefix/drive_c/users/*/ | grep -v /Public/ | 
 user=${user%/}
 app="$user/AppData/Local/Programs/曜石纪元"
 client="$app/GameClient"
+# Run from C: as a player's shortcut does (drive Z: is a link, below which the launcher installs
+# nothing).
+app_windows="C:\\users\\$(basename "$user")\\AppData\\Local\\Programs\\曜石纪元"
 shortcuts=("$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/曜石纪元.lnk" "$user/Desktop/曜石纪元.lnk")
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Gatehouse'
 # Stands for the remembered account, which lives in the launcher's per-user folder.
@@ -28,7 +32,12 @@ keepsake="$user/AppData/Local/K3Gatehouse/release-test-keepsake"
 version4=$(sed -n 's/^project(Gatehouse VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
 server_log="$work/demo-server.log"
 
-wine() { "$build/wine-run" "$@"; }
+# The build's prefix as wine-run sets it up, and without Wine's menu builder, which would copy the
+# shortcuts into this machine's own menus.
+wine() {
+    WINEPREFIX="$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+        /usr/lib/wine/wine64 "$@"
+}
 launcher=
 stop_everything() {
     [ -z "$launcher" ] || kill "$launcher" 2>/dev/null || true
@@ -49,10 +58,14 @@ uninstall_entry() {
     wine reg export "$key" "Z:${file//\//\\}" /y >/dev/null 2>&1 || return 1
     iconv -f UTF-16 -t UTF-8 "$file"
 }
+launcher_gone() { ! kill -0 "$launcher" 2>/dev/null; }
 no_entry() { ! uninstall_entry >/dev/null; }
 # A clean start: nothing of an earlier run of this test in the prefix.
 rm -rf "$app" "$keepsake" "${shortcuts[@]}" "$work/demo"
 wine reg delete "$key" /f >/dev/null 2>&1 || true
+# Wine links the prefix's desktop to this machine's home folder: the desktop shortcut belongs in
+# the prefix.
+[ ! -L "$user/Desktop" ] || { rm "$user/Desktop" && mkdir "$user/Desktop"; }
 mkdir -p "$(dirname "$keepsake")"
 echo remembered >"$keepsake"
 
@@ -77,12 +90,12 @@ echo "== 2. the installed launcher installs the game client beside itself"
 demo_prepare_run_dir "$build" "$work/demo" >/dev/null
 cp "$work/demo/launcher.config.json" "$app/"
 demo_server_start "$work/demo/TalvoPC.zip" "$server_log"
-wine "$app/Gatehouse.exe" &
+wine "$app_windows\\Gatehouse.exe" &
 launcher=$!
 window=$(x11_wait_window '曜石纪元 · 启动器' 30) || fail "the installed launcher showed no window"
 wait_for 60 test -f "$client/.launcher-installed.json" || fail "the client was not installed beside the launcher"
 x11_click "$window" 897 105
-wait_for 15 eval '! kill -0 $launcher 2>/dev/null' || fail "the launcher did not close"
+wait_for 15 launcher_gone || fail "the launcher did not close"
 launcher=
 demo_server_stop
 before=$(cd "$client" && find . -type f -printf '%p %s\n' | sort)
@@ -95,7 +108,7 @@ wine "$installer" /S || fail "the install over the installed one failed"
 
 echo "== 4. silent uninstall"
 # The uninstaller runs on from a copy of itself in the temporary folder, so watch for its work.
-wine "$app/Uninstall.exe" /S || fail "the silent uninstall failed"
+wine "$app_windows\\Uninstall.exe" /S || fail "the silent uninstall failed"
 wait_for 60 no_entry || fail "the Apps & Features entry is still there"
 wait_for 30 test ! -e "$app/Uninstall.exe" || fail "the uninstaller is still there"
 for shortcut in "${shortcuts[@]}"; do [ ! -e "$shortcut" ] || fail "the shortcut $shortcut is still there"; done
@@ -103,5 +116,21 @@ left=$(ls -A "$app" | grep -vx -e GameClient -e GameClient.install.lock || true)
 [ -z "$left" ] || fail "the uninstall left $left behind"
 [ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client was not kept"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
-rm -rf "$app" "$keepsake" "$work/demo"
+
+echo "== 5. uninstall through its pages, removing the client"
+wine "$installer" /S || fail "the install for the last stage failed"
+wine "$app_windows\\Uninstall.exe" &
+uninstaller=$(x11_wait_window '曜石纪元 卸载' 30) || fail "the uninstaller showed no window"
+xdotool windowactivate "$uninstaller" 2>/dev/null || true
+# Confirm page: next; components page: down to the client's box, tick it, uninstall.
+xdotool key Return
+sleep 1
+xdotool key Down space
+sleep 0.5
+xdotool key alt+u
+wait_for 60 test ! -e "$app" || fail "the uninstall with the box ticked left $(ls -A "$app")"
+xdotool key alt+l
+x11_wait_window_gone '曜石纪元 卸载' 15 || fail "the uninstaller did not close"
+[ -f "$keepsake" ] || fail "the remembered account is gone"
+rm -rf "$keepsake" "$work/demo"
 echo "PASS: installed, ran, upgraded and uninstalled as a player would see it"

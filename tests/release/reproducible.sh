@@ -16,6 +16,10 @@ compare() { # name, file A, file B
     compared=$((compared + 1))
 }
 
+cmp -s "$other/generated/builtin-config.json" "$build/generated/builtin-config.json" || {
+    echo "FAIL: this build tree was configured with other deployment values than the example's defaults"
+    exit 1
+}
 compare Gatehouse.exe "$other/Gatehouse.exe" "$build/Gatehouse.exe"
 pack_here=$(find "$build" -name gatehouse-pack.exe -not -path '*/CMakeFiles/*' | head -n 1)
 pack_there=$(find "$other" -name gatehouse-pack.exe -not -path '*/CMakeFiles/*' | head -n 1)
