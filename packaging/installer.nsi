@@ -31,6 +31,8 @@ SetDateSave off
 !macroend
 
 Name "${PRODUCT}"
+Caption "${PRODUCT} 安装"
+UninstallCaption "${PRODUCT} 卸载"
 OutFile "${OUT_FILE}"
 InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
 BrandingText "${PRODUCT} ${VERSION}"

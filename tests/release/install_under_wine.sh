@@ -43,6 +43,11 @@ launcher=
 stop_everything() {
     [ -z "$launcher" ] || kill "$launcher" 2>/dev/null || true
     pgrep -f 'Programs.曜石纪元.GameClient' | xargs -r kill 2>/dev/null || true
+    # An uninstaller left on a page runs on from its copy in this prefix's temporary folder.
+    local pid
+    for pid in $(pgrep -f 'Un\.exe' || true); do
+        grep -qzx "WINEPREFIX=$build/wine/prefix" "/proc/$pid/environ" 2>/dev/null && kill "$pid" 2>/dev/null
+    done
     demo_server_stop
     wait 2>/dev/null || true
 }
@@ -121,7 +126,8 @@ left=$(ls -A "$app" | grep -vx -e GameClient -e GameClient.install.lock || true)
 echo "== 5. uninstall through its pages, removing the client"
 wine "$installer" /S || fail "the install for the last stage failed"
 wine "$app_windows\\Uninstall.exe" &
-uninstaller=$(x11_wait_window '曜石纪元 卸载' 30) || fail "the uninstaller showed no window"
+# Wine shows the caption with a trailing space.
+uninstaller=$(x11_wait_window '曜石纪元 卸载 *' 30) || fail "the uninstaller showed no window"
 # Clicks on its buttons: next on the confirm page; on the components page the client's box, then
 # uninstall; close on the last page.
 x11_click "$uninstaller" 361 312
@@ -131,7 +137,7 @@ x11_click "$uninstaller" 374 312
 wait_for 60 test ! -e "$app" || fail "the uninstall with the box ticked left $(ls -A "$app")"
 sleep 1
 x11_click "$uninstaller" 361 312
-x11_wait_window_gone '曜石纪元 卸载' 15 || fail "the uninstaller did not close"
+x11_wait_window_gone '曜石纪元 卸载 *' 15 || fail "the uninstaller did not close"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
 rm -rf "$keepsake" "$work/demo"
 echo "PASS: installed, ran, upgraded and uninstalled as a player would see it"
