@@ -104,7 +104,7 @@ TEST_F(Publishing, PackedClientPassesTheCheckInstallsAndIsReady) {
     const std::string bytes = testing::readBytes(package);
     EXPECT_EQ(packed.sha256, sha256Hex(bytes.data(), bytes.size()));
     EXPECT_EQ(packed.bytes, bytes.size());
-    EXPECT_EQ(packed.entries, 12u); // 6 files, 6 directories
+    EXPECT_EQ(packed.entries, 10u); // 5 files, 5 directories
     EXPECT_EQ(testing::listNames(dir.path()),
               (std::vector<std::wstring>{L"Launcher", L"TalvoPC.zip", L"client"}));
 
