@@ -28,23 +28,18 @@ constexpr ULONGLONG progressIntervalMs = 100;
 const std::wstring extractingStatus = L"正在解压客户端";
 const std::wstring checkingStatus = L"正在检查客户端";
 
-[[noreturn]] void refuseEntry() {
-    throw Error("安装包包含链接、加密文件或不支持的格式。");
-}
-
 std::uint64_t declaredTotal(ZipReader& reader, std::uint64_t maxTotalBytes, const CancelToken& token) {
     std::uint64_t total = 0;
     for (std::uint64_t index = 0; index < reader.entryCount(); ++index) {
         throwIfCanceled(token);
         ZipEntryStat stat;
-        if (!reader.stat(index, stat) || stat.m_uncomp_size > maxTotalBytes - total)
-            throw Error("解压内容超过大小限制或 ZIP 无效。");
-        total += stat.m_uncomp_size;
+        if (!reader.stat(index, stat)) throw Error("解压内容超过大小限制或 ZIP 无效。");
+        addPackageEntrySize(total, stat.m_uncomp_size, maxTotalBytes);
     }
     return total;
 }
 
-// Streams one entry into its new file, one write per chunk.
+// Streams one entry into its new file, one write per chunk; without a file it only counts.
 class EntryWriter {
 public:
     EntryWriter(HANDLE file, const ZipEntryStat& stat, CancelToken& token, const ProgressCallback& progress,
@@ -60,7 +55,8 @@ public:
             if (offset != written_ || count > stat_.m_uncomp_size - written_ || count > 0xFFFFFFFFu)
                 throw Error("解压文件大小异常。");
             DWORD done = 0;
-            if (!::WriteFile(file_, bytes, static_cast<DWORD>(count), &done, nullptr) || done != count)
+            if (file_ != nullptr &&
+                (!::WriteFile(file_, bytes, static_cast<DWORD>(count), &done, nullptr) || done != count))
                 throw Error("写入客户端失败，请检查磁盘空间。");
             written_ += count;
             runningTotal_ += count;
@@ -121,27 +117,30 @@ struct ExtractionTrace {
     std::string entry; // the entry being extracted, as named in the archive
 };
 
+// Reads every entry under the rules; writes the files unless `directories` is given, which then
+// collects the directory entries instead.
 json extractAll(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
                 std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress,
-                const std::filesystem::path& installedDirectory, ExtractionTrace& trace) {
+                const std::filesystem::path& installedDirectory, ExtractionTrace& trace,
+                std::vector<std::wstring>* directories = nullptr) {
+    const bool write = directories == nullptr;
     UniqueFile archive{::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!archive) throw Error("无法打开客户端安装包。");
     ZipReader reader(std::move(archive));
     if (!reader.open()) throw Error("无法读取 ZIP 安装包。");
     trace.entries = reader.entryCount();
-    if (reader.entryCount() > maxPackageEntries) throw Error("安装包文件数量过多。");
+    checkPackageEntryCount(reader.entryCount());
     const std::uint64_t grandTotal = declaredTotal(reader, maxTotalBytes, token);
-    requireFreeSpace(contentDirectory, grandTotal);
+    if (write) requireFreeSpace(contentDirectory, grandTotal);
 
     const std::filesystem::path absoluteContent = normalizedAbsolutePath(contentDirectory);
     const std::wstring& base = absoluteContent.native();
     const std::filesystem::path finalBase =
         installedDirectory.empty() ? absoluteContent : normalizedAbsolutePath(installedDirectory);
-    std::wstring target;
+    PackageEntryPaths paths(base, finalBase.native());
     std::wstring lastParent; // most entries share the directory of the one before
     json files = json::array();
-    std::unordered_set<std::wstring> seenPaths;
     std::uint64_t runningTotal = 0;
     ULONGLONG lastReport = 0;
     if (progress) progress(extractingStatus, 0, grandTotal);
@@ -154,29 +153,34 @@ json extractAll(const std::filesystem::path& package, const std::filesystem::pat
         const bool named = reader.name(index, rawName);
         trace.entry.assign(std::to_string(index)).append(": ").append(rawName, 0, 512);
         if (!named || rawName.size() > maxEntryNameBytes) throw Error("安装包文件名无效。");
-        if (rawName.find('\0') != std::string::npos) refuseEntry();
+        if (rawName.find('\0') != std::string::npos) refuseUnsupportedEntry();
         if ((stat.m_external_attr & unixFileTypeMask) == unixSymbolicLink ||
             (stat.m_external_attr & dosReparsePoint) || stat.m_is_encrypted || !stat.m_is_supported)
-            refuseEntry();
+            refuseUnsupportedEntry();
 
         const std::wstring name =
             multiByteToUtf16(rawName, (stat.m_bit_flag & flagUtf8Name) ? codePageUtf8 : codePageGbk);
-        resolveStagedPackagePathInto(target, base, finalBase.native(), name);
-        if (!seenPaths.insert(toLowerCase(target)).second) throw Error("安装包包含重复路径。");
+        const std::wstring& target = paths.accept(name);
         if (stat.m_is_directory) {
-            createDirectoryChain(target);
+            if (write)
+                createDirectoryChain(target);
+            else
+                directories->push_back(target);
             continue;
         }
-        const std::wstring_view parent = std::wstring_view(target).substr(0, target.rfind(L'\\'));
-        if (parent != lastParent) {
-            createDirectoryChain(std::wstring(parent));
-            lastParent = parent;
+        UniqueFile output;
+        if (write) {
+            const std::wstring_view parent = std::wstring_view(target).substr(0, target.rfind(L'\\'));
+            if (parent != lastParent) {
+                createDirectoryChain(std::wstring(parent));
+                lastParent = parent;
+            }
+            output.reset(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!output) throw Error("无法写入客户端文件，请检查磁盘空间和目录权限。");
         }
-
-        UniqueFile output{::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr)};
-        if (!output) throw Error("无法写入客户端文件，请检查磁盘空间和目录权限。");
-        EntryWriter writer(output.get(), stat, token, progress, runningTotal, grandTotal, lastReport);
+        EntryWriter writer(write ? output.get() : nullptr, stat, token, progress, runningTotal, grandTotal,
+                           lastReport);
         const bool extracted =
             reader.extract(index, [&writer](std::uint64_t offset, const void* bytes, std::size_t count) {
                 return writer.write(offset, bytes, count);
@@ -195,6 +199,45 @@ json extractAll(const std::filesystem::path& package, const std::filesystem::pat
 }
 
 } // namespace
+
+void checkPackageEntryCount(std::uint64_t entries) {
+    if (entries > maxPackageEntries) throw Error("安装包文件数量过多。");
+}
+
+void addPackageEntrySize(std::uint64_t& total, std::uint64_t size, std::uint64_t maxTotalBytes) {
+    if (total > maxTotalBytes || size > maxTotalBytes - total)
+        throw Error("解压内容超过大小限制或 ZIP 无效。");
+    total += size;
+}
+
+void refuseUnsupportedEntry() {
+    throw Error("安装包包含链接、加密文件或不支持的格式。");
+}
+
+PackageEntryPaths::PackageEntryPaths(std::wstring stagingBase, std::wstring finalBase)
+    : stagingBase_(std::move(stagingBase)), finalBase_(std::move(finalBase)) {}
+
+const std::wstring& PackageEntryPaths::accept(std::wstring_view name) {
+    resolveStagedPackagePathInto(target_, stagingBase_, finalBase_, name);
+    // Directory entries take part too: "dir/" and "dir", or Bin/A.dll and bin\a.dll, collide.
+    if (!seen_.insert(toLowerCase(target_)).second) throw Error("安装包包含重复路径。");
+    return target_;
+}
+
+void verifyClientPackage(const std::filesystem::path& package,
+                         const std::filesystem::path& installedDirectory, std::uint64_t maxTotalBytes,
+                         CancelToken& token, const ProgressCallback& progress, PackageVerification& result) {
+    ExtractionTrace trace;
+    result.directories.clear();
+    try {
+        result.files = extractAll(package, installedDirectory, maxTotalBytes, token, progress,
+                                  installedDirectory, trace, &result.directories);
+        result.entry.clear();
+    } catch (...) {
+        result.entry = trace.entry;
+        throw;
+    }
+}
 
 json extractClientPackage(const std::filesystem::path& package, const std::filesystem::path& contentDirectory,
                           std::uint64_t maxTotalBytes, CancelToken& token, const ProgressCallback& progress,

@@ -7,6 +7,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 
 namespace launcher {
 
@@ -26,5 +30,43 @@ nlohmann::json extractClientPackage(const std::filesystem::path& package,
                                     std::uint64_t maxTotalBytes, CancelToken& token,
                                     const ProgressCallback& progress,
                                     const std::filesystem::path& installedDirectory = {});
+
+// The same reading, rules and checks of every entry's bytes (inflated, CRC-32 and size checked)
+// for a package that is only to be judged: nothing is written and no free space is asked for.
+// `installedDirectory` is the base of the entries' paths. On a refusal `entry` names the entry it
+// concerns as the archive does ("index: name"), empty when the archive as a whole was refused.
+struct PackageVerification {
+    nlohmann::json files = nlohmann::json::array(); // as extractClientPackage returns them
+    std::vector<std::wstring> directories;          // absolute paths of the directory entries
+    std::string entry;
+};
+void verifyClientPackage(const std::filesystem::path& package,
+                         const std::filesystem::path& installedDirectory, std::uint64_t maxTotalBytes,
+                         CancelToken& token, const ProgressCallback& progress, PackageVerification& result);
+
+// The rules above that need no archive, for a publisher who checks a client before packing it.
+// Throws Error("安装包文件数量过多。") for more entries than a package may hold.
+void checkPackageEntryCount(std::uint64_t entries);
+// Adds an entry's size to `total`, or throws Error("解压内容超过大小限制或 ZIP 无效。") when that
+// would pass `maxTotalBytes`.
+void addPackageEntrySize(std::uint64_t& total, std::uint64_t size, std::uint64_t maxTotalBytes);
+// Throws Error("安装包包含链接、加密文件或不支持的格式。"): what a link or unreadable entry gets.
+[[noreturn]] void refuseUnsupportedEntry();
+
+// Where entries land: each name resolved by the path rules, and no two targets equal ignoring case.
+class PackageEntryPaths {
+public:
+    // Content made under `stagingBase` is moved to `finalBase`; both absolute and normalised.
+    PackageEntryPaths(std::wstring stagingBase, std::wstring finalBase);
+    // The entry's target under the staging base. Throws the path rules' Error, or
+    // Error("安装包包含重复路径。") for a target already accepted.
+    const std::wstring& accept(std::wstring_view name);
+
+private:
+    std::wstring stagingBase_;
+    std::wstring finalBase_;
+    std::wstring target_;
+    std::unordered_set<std::wstring> seen_;
+};
 
 } // namespace launcher

@@ -22,39 +22,41 @@ DWORD attributesOf(const std::wstring& path) {
                                             std::error_code(static_cast<int>(error), std::system_category()));
 }
 
-bool isFile(const std::wstring& path) {
+// The file system's answer for `path`, reading the directory's listing only as far as its first entry.
+LayoutEntry entryOnDisk(const std::wstring& path) {
     const DWORD attributes = attributesOf(path);
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-}
-
-bool isNonEmptyDirectory(const std::wstring& path) {
-    const DWORD attributes = attributesOf(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DEVICE))
+        return LayoutEntry::missing;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return LayoutEntry::file;
     WIN32_FIND_DATAW entry{};
     const UniqueFind find{::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &entry,
                                              FindExSearchNameMatch, nullptr, 0)};
-    if (!find) return false;
+    if (!find) return LayoutEntry::emptyDirectory;
     do {
         const std::wstring_view name = entry.cFileName;
-        if (name != L"." && name != L"..") return true;
+        if (name != L"." && name != L"..") return LayoutEntry::directory;
     } while (::FindNextFileW(find.get(), &entry));
-    return false;
+    return LayoutEntry::emptyDirectory;
 }
 
 } // namespace
 
 bool isUnityClientLayout(const std::filesystem::path& executable) {
+    return isUnityClientLayoutIn(executable, entryOnDisk);
+}
+
+bool isUnityClientLayoutIn(const std::filesystem::path& executable,
+                           const std::function<LayoutEntry(const std::wstring& path)>& entryAt) {
     const std::wstring fileName = executable.filename().native();
     const std::size_t dot = fileName.rfind(L'.');
     // A leading dot starts a name, not an extension: ".exe" has none.
     if (dot == std::wstring::npos || dot == 0 || toLowerCase(fileName.substr(dot)) != L".exe") return false;
-    if (!isFile(executable.native())) return false;
+    if (entryAt(executable.native()) != LayoutEntry::file) return false;
 
     const std::wstring& path = executable.native();
     const std::wstring directory = path.substr(0, path.size() - fileName.size());
-    if (!isNonEmptyDirectory(directory + fileName.substr(0, dot) + L"_Data")) return false;
-    return isFile(directory + L"UnityPlayer.dll");
+    if (entryAt(directory + fileName.substr(0, dot) + L"_Data") != LayoutEntry::directory) return false;
+    return entryAt(directory + L"UnityPlayer.dll") == LayoutEntry::file;
 }
 
 } // namespace launcher

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <string>
 
 namespace launcher {
 
@@ -8,5 +10,17 @@ namespace launcher {
 // <name>_Data directory and UnityPlayer.dll beside it. Reads metadata only. Throws the
 // platform's filesystem_error only when a query fails for a reason other than absence.
 bool isUnityClientLayout(const std::filesystem::path& executable);
+
+// What the layout check needs to know of one path.
+enum class LayoutEntry { missing, file, emptyDirectory, directory };
+
+// The same check against any listing, such as a package's entries: `entryAt` answers for the
+// paths it asks about, ignoring letter case as the file system does.
+bool isUnityClientLayoutIn(const std::filesystem::path& executable,
+                           const std::function<LayoutEntry(const std::wstring& path)>& entryAt);
+
+// What the install reports for a package that fails the check.
+inline constexpr const char* incompleteClientMessage =
+    "ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。";
 
 } // namespace launcher

@@ -1,0 +1,158 @@
+// gatehouse-pack: the publisher's tool that packs a client folder into a package every launcher
+// accepts, and checks a package as the launcher would. A thin entry point over the launcher's core.
+#include "foundation/error.h"
+#include "foundation/text.h"
+#include "pack/console_text.h"
+#include "pack/package_check.h"
+#include "pack/pack_command.h"
+#include "pack/refused_entry.h"
+#include "pack/tool_arguments.h"
+#include "pack/tool_config.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+namespace launcher {
+namespace {
+
+// Cancelled by Ctrl+C or Ctrl+Break on the console's own thread; the work notices between chunks.
+CancelToken interruption;
+
+BOOL WINAPI onConsoleControl(DWORD event) noexcept {
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    cancel(interruption);
+    return TRUE;
+}
+
+std::filesystem::path toolDirectory() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return std::filesystem::path(path).parent_path();
+}
+
+std::string megabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+class ProgressReport {
+public:
+    void operator()(const std::wstring& step, std::uint64_t files, std::uint64_t totalFiles,
+                    std::uint64_t bytes, std::uint64_t totalBytes) {
+        const auto now = std::chrono::steady_clock::now();
+        if (step != step_) {
+            step_ = step;
+            stepStart_ = now;
+        }
+        const double seconds = std::chrono::duration<double>(now - stepStart_).count();
+        char rate[32] = "";
+        if (seconds > 0.5)
+            std::snprintf(rate, sizeof rate, ", %.1f MB/s", static_cast<double>(bytes) / 1e6 / seconds);
+        std::string line = utf16ToUtf8(step);
+        if (totalFiles != 0)
+            line += "：" + std::to_string(files) + "/" + std::to_string(totalFiles) + " 个文件";
+        if (totalBytes != 0) line += "，" + megabytes(bytes) + "/" + megabytes(totalBytes) + rate;
+        line_.show(line);
+    }
+    void finish() { line_.finish(); }
+
+private:
+    ProgressLine line_;
+    std::wstring step_;
+    std::chrono::steady_clock::time_point stepStart_{};
+};
+
+void printSummary(const std::string& heading, const PackageSummary& summary) {
+    writeStandardOutput(heading + "\n" + "size:    " + std::to_string(summary.bytes) + " bytes\n" +
+                        "entries: " + std::to_string(summary.entries) + " (" + std::to_string(summary.files) +
+                        " files, " + std::to_string(summary.unpackedBytes) + " bytes unpacked)\n" +
+                        "sha256:  " + summary.sha256 + "\n");
+}
+
+void runPack(const ToolCommand& command, ProgressReport& progress) {
+    const PackageSummary summary =
+        packClient(command.pack, toolDirectory(), interruption, std::ref(progress));
+    progress.finish();
+    printSummary("package: " + utf16ToUtf8(command.pack.output.native()), summary);
+    if (command.pack.configFile)
+        writeStandardOutput("config:  " + utf16ToUtf8(command.pack.configFile->native()) + " (updated)\n");
+}
+
+void runCheck(const ToolCommand& command, ProgressReport& progress) {
+    const ToolConfig config = loadToolConfig(command.configFile, toolDirectory());
+    const std::string executable =
+        config.effective.document.at("clientPackage").at("executablePath").get<std::string>();
+    const PackageSummary summary = checkClientPackage(
+        command.package, config.effective, executable, command.configFile.has_value(), std::nullopt,
+        interruption, [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
+            progress(status, 0, 0, done, total);
+        });
+    progress.finish();
+    writeStandardOutput("OK " + utf16ToUtf8(command.package.native()) + ": " + std::to_string(summary.bytes) +
+                        " bytes, " + std::to_string(summary.entries) + " entries, " +
+                        std::to_string(summary.unpackedBytes) + " bytes unpacked, sha256 " + summary.sha256 +
+                        "\n");
+}
+
+void printStats(std::chrono::steady_clock::time_point start) {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    char text[128];
+    std::snprintf(text, sizeof text, "stats: seconds=%.3f peak_working_set_bytes=%llu\n",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  static_cast<unsigned long long>(counters.PeakWorkingSetSize));
+    writeStandardError(text);
+}
+
+int run(const std::vector<std::wstring>& arguments) {
+    const auto start = std::chrono::steady_clock::now();
+    ToolCommand command;
+    try {
+        command = parseToolArguments(arguments);
+    } catch (const UsageError& error) {
+        writeStandardError(std::string("gatehouse-pack: ") + error.what() + "\n" + toolUsage());
+        return 2;
+    }
+    if (command.kind == ToolCommand::Kind::help) {
+        writeStandardOutput(toolUsage());
+        return 0;
+    }
+    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    ProgressReport progress;
+    int status = 0;
+    try {
+        if (command.kind == ToolCommand::Kind::pack)
+            runPack(command, progress);
+        else
+            runCheck(command, progress);
+    } catch (const RefusedEntry& refusal) {
+        progress.finish();
+        writeStandardError(std::string("gatehouse-pack: ") + refusal.what() + "\n  entry: " + refusal.entry +
+                           "\n");
+        status = 1;
+    } catch (const Error& error) {
+        progress.finish();
+        writeStandardError(std::string("gatehouse-pack: ") + error.what() + "\n");
+        status = 1;
+    } catch (const std::exception& error) {
+        progress.finish();
+        writeStandardError(std::string("gatehouse-pack: 操作失败：") + error.what() + "\n");
+        status = 1;
+    }
+    if (command.stats) printStats(start);
+    return status;
+}
+
+} // namespace
+} // namespace launcher
+
+int wmain(int argc, wchar_t** argv) {
+    return launcher::run(std::vector<std::wstring>(argv + 1, argv + argc));
+}

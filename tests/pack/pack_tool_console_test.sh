@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test and lists in
+# name order, `check` accepts it and refuses a hand-made archive naming the entry, and wrong usage
+# exits 2 with the usage text.
+set -euo pipefail
+build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
+work=$(mktemp -d "${TMPDIR:-/tmp}/pack-tool-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+winpath() { echo "Z:${1//\//\\}"; }
+tool() { "$build/wine-run" "$build/gatehouse-pack.exe" "$@"; }
+
+python3 - "$work/client" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+data = os.path.join(root, "TalvoPC", "talvo-曜石纪元_Data")
+os.makedirs(os.path.join(data, "空目录"))
+rng = random.Random(7)
+files = {
+    "TalvoPC/talvo-曜石纪元.exe": b"MZ game",
+    "TalvoPC/UnityPlayer.dll": b"MZ player" * 1000,
+    "TalvoPC/talvo-曜石纪元_Data/empty.bin": b"",
+    "TalvoPC/talvo-曜石纪元_Data/noise.assets": rng.randbytes(5 << 20),
+    "TalvoPC/talvo-曜石纪元_Data/text.json": b'{"item": 1, "name": "x"}\n' * 250000,
+}
+for name, content in files.items():
+    with open(os.path.join(root, name), "wb") as out:
+        out.write(content)
+PY
+
+tool pack "$(winpath "$work/client")" "$(winpath "$work/out.zip")" --executable 'TalvoPC/talvo-曜石纪元.exe' \
+    --version 1 --threads 2 >"$work/pack.out" 2>"$work/pack.err" || fail "pack: $(cat "$work/pack.err")"
+digest=$(sha256sum "$work/out.zip" | cut -d' ' -f1)
+grep -qi "sha256:  $digest" "$work/pack.out" || fail "pack did not print the package's digest: $(cat "$work/pack.out")"
+[ -z "$(ls "$work" | grep partial || true)" ] || fail "a partial file was left"
+
+LC_ALL=C.UTF-8 unzip -tq "$work/out.zip" >"$work/unzip.out" || fail "unzip -t: $(cat "$work/unzip.out")"
+LC_ALL=C.UTF-8 unzip -Z1 "$work/out.zip" >"$work/names"
+cat >"$work/expected" <<'NAMES'
+TalvoPC/
+TalvoPC/UnityPlayer.dll
+TalvoPC/talvo-曜石纪元.exe
+TalvoPC/talvo-曜石纪元_Data/
+TalvoPC/talvo-曜石纪元_Data/empty.bin
+TalvoPC/talvo-曜石纪元_Data/noise.assets
+TalvoPC/talvo-曜石纪元_Data/text.json
+TalvoPC/talvo-曜石纪元_Data/空目录/
+NAMES
+diff "$work/expected" "$work/names" || fail "entries differ from the folder in name order"
+
+tool check "$(winpath "$work/out.zip")" >"$work/check.out" 2>&1 || fail "check: $(cat "$work/check.out")"
+grep -q "^OK .* 8 entries" "$work/check.out" || fail "check summary: $(cat "$work/check.out")"
+
+python3 - "$work/hostile.zip" <<'PY'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as archive:
+    archive.writestr("TalvoPC/talvo-曜石纪元.exe", b"MZ")
+    archive.writestr("TalvoPC/Aux.dll", b"MZ")
+PY
+status=0
+tool check "$(winpath "$work/hostile.zip")" >"$work/hostile.out" 2>"$work/hostile.err" || status=$?
+[ "$status" -eq 1 ] || fail "check of a hostile archive exited $status"
+grep -q "安装包包含保留文件名。" "$work/hostile.err" || fail "refusal sentence: $(cat "$work/hostile.err")"
+grep -q "TalvoPC/Aux.dll" "$work/hostile.err" || fail "refused entry not named: $(cat "$work/hostile.err")"
+
+status=0
+tool pack "$(winpath "$work/client")" >/dev/null 2>"$work/usage.err" || status=$?
+[ "$status" -eq 2 ] || fail "wrong usage exited $status"
+grep -q "gatehouse-pack pack CLIENT_DIR" "$work/usage.err" || fail "no usage text: $(cat "$work/usage.err")"
+echo "pack tool console test passed"
