@@ -12,6 +12,7 @@
 #include "foundation/unique_name.h"
 #include "install/directory_links.h"
 #include "install/disk_space.h"
+#include "install/package_digest.h"
 #include "install/installed_marker.h"
 #include "install/package_extraction.h"
 #include "install/path_rules.h"
@@ -154,13 +155,12 @@ std::string downloadPackage(const json& package, const fs::path& file, const fs:
 
 void checkDigest(const json& package, const std::string& digest) {
     const std::string configured = package.value("sha256", std::string());
-    const bool matches = configured.empty() || toLowerCase(multiByteToUtf16(configured, codePageUtf8)) ==
-                                                   toLowerCase(multiByteToUtf16(digest, codePageUtf8));
+    const bool matches = packageDigestMatches(configured, digest);
     // Both digests, so an operator can tell a stale configuration from a damaged download.
     logEvent("install.digest", {{"expected", configured.empty() ? "(none configured)" : configured},
                                 {"computed", digest},
                                 {"matches", matches}});
-    if (!matches) throw Error("安装包 SHA256 校验失败，请重试或联系管理员。");
+    if (!matches) throw Error(packageDigestMismatchMessage);
 }
 
 [[noreturn]] void throwRenameFailure(const fs::path& from, const fs::path& to, const std::error_code& error) {

@@ -1,5 +1,7 @@
 #include "install/zip_reader.h"
 
+#include "install/zip_format.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,11 +12,6 @@
 namespace launcher {
 namespace {
 
-constexpr std::uint32_t endSignature = 0x06054b50;
-constexpr std::uint32_t zip64LocatorSignature = 0x07064b50;
-constexpr std::uint32_t zip64EndSignature = 0x06064b50;
-constexpr std::uint32_t centralSignature = 0x02014b50;
-constexpr std::uint32_t localSignature = 0x04034b50;
 constexpr std::size_t endRecordSize = 22;
 constexpr std::size_t zip64LocatorSize = 20;
 constexpr std::size_t zip64EndSize = 56;
@@ -29,7 +26,6 @@ constexpr std::uint16_t flagEncrypted = 0x0001;
 constexpr std::uint16_t flagPatchData = 0x0020;
 constexpr std::uint16_t flagStrongEncryption = 0x0040;
 constexpr std::uint16_t flagMaskedHeaders = 0x2000;
-constexpr std::uint32_t dosDirectoryAttribute = 0x10;
 
 std::uint16_t read16(const char* p) {
     return static_cast<std::uint16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1])
@@ -113,7 +109,7 @@ bool ZipReader::open() {
     if (!readAt(fileSize_ - tailSize, tail.data(), tailSize)) return false;
     std::size_t found = std::string::npos;
     for (std::size_t at = tailSize - endRecordSize + 1; at-- > 0;) {
-        if (read32(tail.data() + at) == endSignature) {
+        if (read32(tail.data() + at) == zipEndSignature) {
             found = at;
             break;
         }
@@ -130,12 +126,12 @@ bool ZipReader::open() {
 
     char locator[zip64LocatorSize];
     if (endOffset >= zip64LocatorSize && readAt(endOffset - zip64LocatorSize, locator, sizeof(locator)) &&
-        read32(locator) == zip64LocatorSignature) {
+        read32(locator) == zipZip64LocatorSignature) {
         const std::uint64_t zip64End = read64(locator + 8);
         char end64[zip64EndSize];
         if (zip64End > endOffset - zip64LocatorSize ||
             endOffset - zip64LocatorSize - zip64End < zip64EndSize ||
-            !readAt(zip64End, end64, sizeof(end64)) || read32(end64) != zip64EndSignature ||
+            !readAt(zip64End, end64, sizeof(end64)) || read32(end64) != zipZip64EndSignature ||
             read32(end64 + 16) != 0 || read32(end64 + 20) != 0)
             return false;
         thisDiskEntries = read64(end64 + 24);
@@ -156,7 +152,7 @@ bool ZipReader::parseEntry(std::uint64_t& cursor, Entry& entry) {
     const std::string_view directory = centralDirectory_;
     if (directory.size() - cursor < centralHeaderSize) return false;
     const char* header = directory.data() + cursor;
-    if (read32(header) != centralSignature) return false;
+    if (read32(header) != zipCentralSignature) return false;
     const std::size_t nameSize = read16(header + 28);
     const std::size_t extraSize = read16(header + 30);
     const std::size_t commentSize = read16(header + 32);
@@ -178,7 +174,7 @@ bool ZipReader::parseEntry(std::uint64_t& cursor, Entry& entry) {
 
     const std::string_view name = directory.substr(cursor + centralHeaderSize, nameSize);
     stat.m_is_directory =
-        (!name.empty() && name.back() == '/') || (stat.m_external_attr & dosDirectoryAttribute);
+        (!name.empty() && name.back() == '/') || (stat.m_external_attr & zipDosDirectoryAttribute);
     stat.m_is_encrypted = (stat.m_bit_flag & (flagEncrypted | flagStrongEncryption)) != 0;
     stat.m_is_supported =
         (stat.m_method == 0 || stat.m_method == Z_DEFLATED) &&
@@ -240,7 +236,7 @@ bool ZipReader::locateData(const Entry& entry, std::uint64_t& dataOffset) {
     // The header and the name in one read; a local name of another length fails the comparison.
     std::string header(localHeaderSize + centralName.size(), '\0');
     if (entry.dataLimit - start < header.size() || !readAt(start, header.data(), header.size()) ||
-        read32(header.data()) != localSignature)
+        read32(header.data()) != zipLocalSignature)
         return false;
     const std::uint64_t variable = std::uint64_t{read16(header.data() + 26)} + read16(header.data() + 28);
     const std::uint64_t room = entry.dataLimit - start - localHeaderSize;

@@ -1,15 +1,12 @@
 #include "pack/zip_layout.h"
 
+#include "install/zip_format.h"
+
 #include <algorithm>
 
 namespace launcher {
 namespace {
 
-constexpr std::uint32_t localSignature = 0x04034b50;
-constexpr std::uint32_t centralSignature = 0x02014b50;
-constexpr std::uint32_t zip64EndSignature = 0x06064b50;
-constexpr std::uint32_t zip64LocatorSignature = 0x07064b50;
-constexpr std::uint32_t endSignature = 0x06054b50;
 constexpr std::uint16_t utf8NameFlag = 0x0800;
 constexpr std::uint16_t zip64ExtraId = 0x0001;
 constexpr std::uint16_t plainVersion = 20;
@@ -18,7 +15,6 @@ constexpr std::uint16_t zip64Version = 45;
 // convert names made on FAT from the OEM code page, whatever the UTF-8 flag says).
 constexpr std::uint16_t madeOnNtfs = 10 << 8;
 constexpr std::uint16_t dosDate1980 = (0 << 9) | (1 << 5) | 1; // 1980-01-01, 00:00:00
-constexpr std::uint32_t dosDirectoryAttribute = 0x10;
 constexpr std::uint64_t max32 = 0xFFFFFFFF;
 constexpr std::uint64_t max16 = 0xFFFF;
 
@@ -61,7 +57,7 @@ std::string zipLocalHeader(const ZipRecord& record) {
     const bool zip64 = record.size >= max32 || record.compressedSize >= max32;
     std::string out;
     out.reserve(30 + record.name.size() + (zip64 ? 20 : 0));
-    put32(out, localSignature);
+    put32(out, zipLocalSignature);
     putCommonFields(out, record, zip64, zip64 ? max32 : record.compressedSize, zip64 ? max32 : record.size);
     put16(out, zip64 ? 20 : 0);
     out += record.name;
@@ -82,14 +78,14 @@ std::string zipCentralHeader(const ZipRecord& record) {
     const bool zip64 = !extra.empty();
     std::string out;
     out.reserve(46 + record.name.size() + (zip64 ? 4 + extra.size() : 0));
-    put32(out, centralSignature);
+    put32(out, zipCentralSignature);
     put16(out, madeOnNtfs | (zip64 ? zip64Version : plainVersion));
     putCommonFields(out, record, zip64, field32(record.compressedSize), field32(record.size));
     put16(out, zip64 ? 4 + extra.size() : 0);
     put16(out, 0); // comment
     put16(out, 0); // disk
     put16(out, 0); // internal attributes
-    put32(out, record.directory ? dosDirectoryAttribute : 0);
+    put32(out, record.directory ? zipDosDirectoryAttribute : 0);
     put32(out, field32(record.headerOffset));
     out += record.name;
     if (zip64) {
@@ -105,7 +101,7 @@ std::string zipEndRecords(std::uint64_t entries, std::uint64_t directoryOffset, 
     const bool zip64 = entries >= max16 || directoryOffset >= max32 || directorySize >= max32;
     if (zip64) {
         const std::uint64_t recordOffset = directoryOffset + directorySize;
-        put32(out, zip64EndSignature);
+        put32(out, zipZip64EndSignature);
         put64(out, 44); // the record's size after this field
         put16(out, zip64Version);
         put16(out, zip64Version);
@@ -115,12 +111,12 @@ std::string zipEndRecords(std::uint64_t entries, std::uint64_t directoryOffset, 
         put64(out, entries);
         put64(out, directorySize);
         put64(out, directoryOffset);
-        put32(out, zip64LocatorSignature);
+        put32(out, zipZip64LocatorSignature);
         put32(out, 0);
         put64(out, recordOffset);
         put32(out, 1); // disks
     }
-    put32(out, endSignature);
+    put32(out, zipEndSignature);
     put16(out, 0);
     put16(out, 0);
     put16(out, std::min(entries, max16));
