@@ -131,51 +131,102 @@ void compressInMemory(const PackEntry& entry, CompressedFile& result, WorkerStat
     result.compressedSize = result.bytes.size();
 }
 
-// Deflates the whole source, checking it is still the size the folder showed, and returns its CRC-32
-// and deflated size. The deflated bytes go to `spill` while they may be needed: once they outgrow the
-// bytes read by more than a chunk the file will almost surely be stored, and `spill` is given up
-// (set to nullptr) rather than filled with bytes nobody reads.
-std::pair<std::uint32_t, std::uint64_t> deflateSource(const PackEntry& entry, HANDLE& spill,
+// Reads an open source from the start to its end in chunks, handing each to `use(bytes, count, last)`,
+// and refuses a source whose size is no longer the one the folder showed.
+template <typename Use>
+void readChunks(HANDLE file, const PackEntry& entry, char* buffer, const CancelToken& token, Use&& use) {
+    LARGE_INTEGER start{};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) throwReadFailure(entry.source);
+    std::uint64_t total = 0;
+    for (bool last = false; !last;) {
+        throwIfCanceled(token);
+        const std::size_t read = readSome(file, buffer, chunkBytes, entry.source);
+        total += read;
+        if (total > entry.size) throwChanged(entry.source);
+        last = read < chunkBytes;
+        use(buffer, read, last);
+    }
+    if (total != entry.size) throwChanged(entry.source);
+}
+
+// Deflates the whole source and returns its CRC-32 and deflated size. The deflated bytes go to
+// `spill` while they may be needed: once they outgrow the bytes read by more than a chunk the file
+// will almost surely be stored, and `spill` is given up (set to nullptr) rather than filled with
+// bytes nobody reads.
+std::pair<std::uint32_t, std::uint64_t> deflateSource(HANDLE file, const PackEntry& entry, HANDLE& spill,
                                                       WorkerState& worker, const CancelToken& token,
                                                       std::atomic<std::uint64_t>* bytesRead) {
-    const UniqueFile file = openSource(entry.source);
     const auto input = std::make_unique<char[]>(chunkBytes);
     const auto output = std::make_unique<char[]>(chunkBytes);
     z_stream& stream = worker.deflater.reset();
     uLong crc = crc32_z(0, nullptr, 0);
     std::uint64_t total = 0;
-    bool finished = false;
-    while (!finished) {
-        throwIfCanceled(token);
-        const std::size_t read = readSome(file.get(), input.get(), chunkBytes, entry.source);
+    readChunks(file, entry, input.get(), token, [&](char* bytes, std::size_t read, bool last) {
         total += read;
-        if (total > entry.size) throwChanged(entry.source);
         if (bytesRead != nullptr) *bytesRead += read;
-        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(input.get()), read);
-        finished = read < chunkBytes;
-        stream.next_in = reinterpret_cast<Bytef*>(input.get());
+        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes), read);
+        stream.next_in = reinterpret_cast<Bytef*>(bytes);
         stream.avail_in = static_cast<uInt>(read);
         int status = Z_OK;
         do {
             stream.next_out = reinterpret_cast<Bytef*>(output.get());
             stream.avail_out = static_cast<uInt>(chunkBytes);
-            status = deflate(&stream, finished ? Z_FINISH : Z_NO_FLUSH);
+            status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
             if (status == Z_STREAM_ERROR) throw Error("压缩客户端文件失败。");
             if (spill != nullptr) writeAll(spill, output.get(), chunkBytes - stream.avail_out);
-        } while (stream.avail_out == 0 || (finished && status != Z_STREAM_END));
+        } while (stream.avail_out == 0 || (last && status != Z_STREAM_END));
         if (stream.total_out > total + chunkBytes) spill = nullptr;
-    }
-    if (total != entry.size) throwChanged(entry.source);
+    });
     return {static_cast<std::uint32_t>(crc), stream.total_out};
 }
 
-void compressToSpill(const PackEntry& entry, const std::wstring& spillPath, CompressedFile& result,
-                     WorkerState& worker, const CancelToken& token, std::atomic<std::uint64_t>& bytesRead) {
+// Deflating a large file that ends up stored would cost most of a pack's time: Unity's compressed
+// bundles, video and audio do not shrink. Such a file is judged by samples from its start, middle
+// and end; when deflate cannot take 1/64 off them, the file is stored without deflating the rest.
+// The decision depends only on the file's bytes, so the archive stays the same on every run.
+bool samplesShrink(HANDLE file, const PackEntry& entry, WorkerState& worker) {
+    constexpr std::uint64_t sampleBytes = 256 << 10;
+    worker.input.resize(3 * sampleBytes);
+    const std::uint64_t offsets[] = {0, entry.size / 2 - sampleBytes / 2, entry.size - sampleBytes};
+    for (std::size_t index = 0; index < 3; ++index) {
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offsets[index]);
+        char* sample = worker.input.data() + index * sampleBytes;
+        if (!::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) ||
+            readSome(file, sample, sampleBytes, entry.source) != sampleBytes)
+            throwChanged(entry.source);
+    }
+    z_stream& stream = worker.deflater.reset();
+    std::string output(deflateBound(&stream, 3 * sampleBytes), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(worker.input.data());
+    stream.avail_in = 3 * sampleBytes;
+    stream.next_out = reinterpret_cast<Bytef*>(output.data());
+    stream.avail_out = static_cast<uInt>(output.size());
+    if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw Error("压缩客户端文件失败。");
+    return stream.total_out < 3 * sampleBytes - 3 * sampleBytes / 64;
+}
+
+void compressLarge(const PackEntry& entry, const std::wstring& spillPath, CompressedFile& result,
+                   WorkerState& worker, const CancelToken& token, std::atomic<std::uint64_t>& bytesRead) {
+    const UniqueFile file = openSource(entry.source);
+    if (!samplesShrink(file.get(), entry, worker)) {
+        // Stored: only its CRC-32 is needed now; the writer copies it from the source.
+        const auto buffer = std::make_unique<char[]>(chunkBytes);
+        uLong crc = crc32_z(0, nullptr, 0);
+        readChunks(file.get(), entry, buffer.get(), token, [&](char* bytes, std::size_t read, bool) {
+            crc = crc32_z(crc, reinterpret_cast<const Bytef*>(bytes), read);
+            bytesRead += read;
+        });
+        result.crc = static_cast<std::uint32_t>(crc);
+        result.compressedSize = entry.size;
+        return;
+    }
     UniqueFile spill{::CreateFileW(spillPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr)};
     if (!spill) throw Error("无法创建临时文件，请检查磁盘空间和目录权限。");
     HANDLE kept = spill.get();
-    std::tie(result.crc, result.compressedSize) = deflateSource(entry, kept, worker, token, &bytesRead);
+    std::tie(result.crc, result.compressedSize) =
+        deflateSource(file.get(), entry, kept, worker, token, &bytesRead);
     result.deflated = result.compressedSize < entry.size;
     // A stored file is copied from its source again when its turn comes; the spill goes at once.
     if (!result.deflated) {
@@ -187,7 +238,7 @@ void compressToSpill(const PackEntry& entry, const std::wstring& spillPath, Comp
         ::SetFilePointerEx(spill.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN);
         ::SetEndOfFile(spill.get());
         kept = spill.get();
-        const auto again = deflateSource(entry, kept, worker, token, nullptr);
+        const auto again = deflateSource(file.get(), entry, kept, worker, token, nullptr);
         if (again.first != result.crc || kept == nullptr) throwChanged(entry.source);
     }
     result.spill = std::move(spill);
@@ -245,16 +296,8 @@ private:
 void copyStored(ArchiveOutput& output, const PackEntry& entry, const CancelToken& token) {
     const UniqueFile file = openSource(entry.source);
     const auto buffer = std::make_unique<char[]>(chunkBytes);
-    std::uint64_t total = 0;
-    for (;;) {
-        throwIfCanceled(token);
-        const std::size_t read = readSome(file.get(), buffer.get(), chunkBytes, entry.source);
-        total += read;
-        if (total > entry.size) throwChanged(entry.source);
-        output.write(buffer.get(), read);
-        if (read < chunkBytes) break;
-    }
-    if (total != entry.size) throwChanged(entry.source);
+    readChunks(file.get(), entry, buffer.get(), token,
+               [&](char* bytes, std::size_t read, bool) { output.write(bytes, read); });
 }
 
 void copySpill(ArchiveOutput& output, HANDLE spill, std::uint64_t size, const CancelToken& token) {
@@ -373,7 +416,7 @@ private:
         if (entry.size <= inMemoryLimit)
             compressInMemory(entry, result, worker, bytesRead_);
         else
-            compressToSpill(entry, spillPrefix_ + std::to_wstring(index), result, worker, token_, bytesRead_);
+            compressLarge(entry, spillPrefix_ + std::to_wstring(index), result, worker, token_, bytesRead_);
     }
 
     const std::vector<PackEntry>& entries_;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test and lists in
-# name order, `check` accepts it and refuses a hand-made archive naming the entry, and wrong usage
-# exits 2 with the usage text.
+# gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test, lists in
+# name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
+# archive naming the entry; wrong usage exits 2 with the usage text.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
 work=$(mktemp -d "${TMPDIR:-/tmp}/pack-tool-test.XXXXXX")
@@ -47,6 +47,12 @@ TalvoPC/talvo-曜石纪元_Data/text.json
 TalvoPC/talvo-曜石纪元_Data/空目录/
 NAMES
 diff "$work/expected" "$work/names" || fail "entries differ from the folder in name order"
+python3 - "$work/out.zip" <<'PY' || fail "the noise must be stored and the text deflated"
+import sys, zipfile
+methods = {item.filename: item.compress_type for item in zipfile.ZipFile(sys.argv[1]).infolist()}
+data = "TalvoPC/talvo-曜石纪元_Data/"
+sys.exit(methods[data + "noise.assets"] != zipfile.ZIP_STORED or methods[data + "text.json"] != zipfile.ZIP_DEFLATED)
+PY
 
 tool check "$(winpath "$work/out.zip")" >"$work/check.out" 2>&1 || fail "check: $(cat "$work/check.out")"
 grep -q "^OK .* 8 entries" "$work/check.out" || fail "check summary: $(cat "$work/check.out")"
