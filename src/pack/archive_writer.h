@@ -27,8 +27,9 @@ struct ArchiveSummary {
 };
 
 // Writes `entries` as a ZIP archive to the new file `target`, in their order. Files are deflated
-// (raw deflate, level 6) on `threads` threads, or stored when deflating does not make them smaller;
-// the bytes do not depend on the thread count. Memory stays within a few buffers per thread: files
+// (raw deflate, level 6) on `threads` threads, or stored when deflating does not make them smaller
+// (a large file is stored at once when samples of it do not shrink); the bytes do not depend on
+// the thread count. Memory stays within a few buffers per thread: files
 // too large to hold are deflated into temporary files beside `target`, removed when done. Throws
 // Error, or Canceled once `token` is cancelled; `target` is then left for the caller to remove.
 ArchiveSummary writeClientArchive(const std::vector<PackEntry>& entries, const std::filesystem::path& target,

@@ -132,6 +132,10 @@ int run(const std::vector<std::wstring>& arguments) {
             runPack(command, progress);
         else
             runCheck(command, progress);
+    } catch (const Canceled& canceled) {
+        progress.finish();
+        writeStandardError(std::string("gatehouse-pack: ") + canceled.what() + "\n");
+        status = 130; // as shells report an interrupted command, so scripts can tell it from a refusal
     } catch (const RefusedEntry& refusal) {
         progress.finish();
         writeStandardError(std::string("gatehouse-pack: ") + refusal.what() + "\n  entry: " + refusal.entry +

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test, lists in
 # name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
-# archive naming the entry; wrong usage exits 2 with the usage text.
+# archive naming the entry; Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
 work=$(mktemp -d "${TMPDIR:-/tmp}/pack-tool-test.XXXXXX")
@@ -68,6 +68,27 @@ tool check "$(winpath "$work/hostile.zip")" >"$work/hostile.out" 2>"$work/hostil
 [ "$status" -eq 1 ] || fail "check of a hostile archive exited $status"
 grep -q "安装包包含保留文件名。" "$work/hostile.err" || fail "refusal sentence: $(cat "$work/hostile.err")"
 grep -q "TalvoPC/Aux.dll" "$work/hostile.err" || fail "refused entry not named: $(cat "$work/hostile.err")"
+
+# Ctrl+C while packing: the tool stops, says so, and leaves neither the package nor a partial file.
+python3 - "$work/client/TalvoPC/talvo-曜石纪元_Data" <<'PY'
+import os, sys
+letters = bytes.maketrans(bytes(range(256)), b"abcdefghijklmnop" * 16)
+for index in range(8):
+    with open(os.path.join(sys.argv[1], f"slow{index}.assets"), "wb") as out:
+        out.write(os.urandom(8 << 20).translate(letters))
+PY
+tool pack "$(winpath "$work/client")" "$(winpath "$work/interrupted.zip")" --executable 'TalvoPC/talvo-曜石纪元.exe' \
+    --version 1 --threads 2 >/dev/null 2>"$work/interrupt.err" &
+pack=$!
+for _ in $(seq 300); do grep -q . "$work/interrupt.err" && break; sleep 0.1; done
+pid=$(grep -l -a 'interrupted\.zip' /proc/[0-9]*/cmdline 2>/dev/null | grep -v self | head -1 | cut -d/ -f3)
+[ -n "$pid" ] || fail "pack finished before it could be interrupted"
+kill -INT "$pid"
+status=0
+wait "$pack" || status=$?
+[ "$status" -eq 130 ] || fail "interrupted pack exited $status: $(cat "$work/interrupt.err")"
+grep -q "操作已取消" "$work/interrupt.err" || fail "no word of the interruption: $(cat "$work/interrupt.err")"
+[ -z "$(ls "$work" | grep interrupted || true)" ] || fail "an interrupted pack left $(ls "$work" | grep interrupted)"
 
 status=0
 tool pack "$(winpath "$work/client")" >/dev/null 2>"$work/usage.err" || status=$?

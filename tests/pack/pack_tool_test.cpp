@@ -3,7 +3,9 @@
 #include "foundation/resources.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
+#include "install/package_extraction.h"
 #include "net/sha256_hash.h"
+#include "pack/archive_writer.h"
 #include "pack/pack_command.h"
 #include "pack/refused_entry.h"
 #include "pack/tool_config.h"
@@ -13,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 
@@ -185,6 +188,33 @@ TEST_F(Publishing, FolderTheLauncherWouldRefuseIsRefusedBeforeAnythingIsWritten)
         EXPECT_TRUE(testing::listNames(output.path()).empty());
         EXPECT_EQ(testing::readBytes(configFile), configBefore);
     }
+}
+
+TEST(ArchiveWriter, CountsAndSizesPastTheClassicZipLimitsAreWrittenAsZip64AndReadBack) {
+    TempDir dir;
+    std::vector<PackEntry> entries;
+    for (int index = 0; index < 70000; ++index) {
+        char name[16];
+        std::snprintf(name, sizeof name, "d%05d/", index);
+        entries.push_back({.name = name, .directory = true});
+    }
+    // Zeros past 4 GiB: a sparse file on disk, a few megabytes once deflated.
+    const fs::path large = dir / L"large.bin";
+    const std::uint64_t size = (std::uint64_t{4} << 30) + (1 << 20);
+    {
+        testing::writeBytes(large, "");
+        fs::resize_file(large, size);
+    }
+    entries.push_back({.name = "large.bin", .source = large.native(), .size = size});
+    CancelToken token;
+    const ArchiveSummary written = writeClientArchive(entries, dir / L"out.zip", 2, token, {});
+    EXPECT_LT(written.bytes, std::uint64_t{64} << 20);
+
+    PackageVerification listing;
+    verifyClientPackage(dir / L"out.zip", dir / L"Client", size, token, {}, listing);
+    EXPECT_EQ(listing.directories.size(), 70000u);
+    ASSERT_EQ(listing.files.size(), 1u);
+    EXPECT_EQ(listing.files[0]["length"], size);
 }
 
 TEST(PackageCheck, HostileArchivesAreRefusedInTheLaunchersWordsNamingTheEntry) {
