@@ -254,8 +254,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     const bool complete = isUnityClientLayout(executable);
     logEvent("install.layout",
              {{"executable", package.at("executablePath").get<std::string>()}, {"complete", complete}});
-    if (!complete)
-        throw Error("ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。");
+    if (!complete) throw Error(incompleteClientMessage);
     const std::string marker =
         serializeInstalledMarker(package.value("version", std::string()), digest, files);
     rejectUnreadableMarker(marker);
