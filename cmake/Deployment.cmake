@@ -13,6 +13,10 @@ set(LAUNCHER_SDK_SCRIPT_URL "https://${LAUNCHER_REGISTRATION_HOST}/sdk/talvo-sdk
     "Built-in sdkScriptUrl (carried in the document, read by nothing)")
 set(LAUNCHER_API_DOMAIN "https://${LAUNCHER_REGISTRATION_HOST}" CACHE STRING
     "Built-in apiDomain (carried in the document, read by nothing)")
+set(LAUNCHER_UPDATE_MANIFEST_URL "" CACHE STRING
+    "Address of the signed update manifest (HTTPS, or http://<package host>/K3ClientRes/exe/TalvoPC/...); empty turns updates off")
+set(LAUNCHER_UPDATE_PUBLIC_KEY "" CACHE STRING
+    "ECDSA P-256 public key that signs the update manifest, as printed by gatehouse-pack keygen")
 
 foreach(host IN ITEMS LAUNCHER_LAN_LOGIN_HOST LAUNCHER_PACKAGE_HOST LAUNCHER_REGISTRATION_HOST)
     if(NOT ${host} MATCHES "^[A-Za-z0-9.-]+$")
@@ -24,6 +28,20 @@ foreach(value IN ITEMS LAUNCHER_LOGIN_PROXY_URL LAUNCHER_SDK_SCRIPT_URL LAUNCHER
         message(FATAL_ERROR "${value} must not contain quotes or backslashes")
     endif()
 endforeach()
+
+if(NOT LAUNCHER_UPDATE_MANIFEST_URL STREQUAL "")
+    if(NOT LAUNCHER_UPDATE_MANIFEST_URL MATCHES "^(https://|http://${LAUNCHER_PACKAGE_HOST}/K3ClientRes/exe/TalvoPC/)[^\"\\ ]+$")
+        message(FATAL_ERROR "LAUNCHER_UPDATE_MANIFEST_URL must be an HTTPS address or lie under "
+                            "http://${LAUNCHER_PACKAGE_HOST}/K3ClientRes/exe/TalvoPC/, got '${LAUNCHER_UPDATE_MANIFEST_URL}'")
+    endif()
+    if(NOT LAUNCHER_UPDATE_PUBLIC_KEY MATCHES "^[0-9A-Fa-f]+$")
+        message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be the public key gatehouse-pack keygen printed")
+    endif()
+    string(LENGTH "${LAUNCHER_UPDATE_PUBLIC_KEY}" key_length)
+    if(NOT key_length EQUAL 128)
+        message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be 128 hexadecimal digits")
+    endif()
+endif()
 
 set(LAUNCHER_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 configure_file(cmake/deployment_values.h.in "${LAUNCHER_GENERATED_DIR}/deployment_values.h" @ONLY)

@@ -25,6 +25,7 @@ from pathlib import Path
 LOGIN_PATH = "/api/GameLoginLog/GetUidTalvo"
 DEFAULT_PACKAGE_PATH = "/K3ClientRes/exe/TalvoPC/demo/TalvoPC.zip"
 REDIRECT_PATH = "/K3ClientRes/exe/TalvoPC/redirect/TalvoPC.zip"
+UPDATE_PATH = "/K3ClientRes/exe/TalvoPC/update/"
 DEFAULT_ACCOUNTS = Path(__file__).resolve().parent / "demo_accounts.json"
 SHAPES = ("flat", "nested", "fail-msg", "fail-message")
 REPLY_FIELDS = ("userid", "token", "game_id", "username")
@@ -99,6 +100,7 @@ class DemoState:
         self.package_path = args.package_path
         self.throttle = args.throttle
         self.redirect = args.redirect
+        self.updates = args.updates
         self.location = ""
         self.stopping = threading.Event()
         self._shape = SHAPES.index(args.reply_shape)
@@ -276,10 +278,18 @@ class PackageHandler(DemoHandler):
             self.reply(302, b"moved\n", headers=[("Location", state.location)])
             self.note(f"302 Location: {state.location}")
             return
-        if path != state.package_path or not state.package:
+        if state.updates and path.startswith(UPDATE_PATH):
+            # The update channel's files: manifest, signature, packages and launcher builds.
+            name = path[len(UPDATE_PATH):]
+            if not name or "/" in name or name.startswith("."):
+                return self.not_found()
+            served = os.path.join(state.updates, name)
+        elif path != state.package_path or not state.package:
             return self.not_found()
+        else:
+            served = state.package
         try:
-            package = open(state.package, "rb")
+            package = open(served, "rb")
         except OSError as error:
             self.reply(404, b"package file unreadable\n")
             self.note(f"404 package file unreadable: {error.strerror or error}")
@@ -287,7 +297,7 @@ class PackageHandler(DemoHandler):
         with package:
             size = os.fstat(package.fileno()).st_size
             self.send_response(200)
-            self.send_header("Content-Type", "application/zip")
+            self.send_header("Content-Type", "application/octet-stream")
             self.send_header("Content-Length", str(size))
             self.end_headers()
             if self.command == "HEAD":
@@ -362,6 +372,9 @@ def parse_arguments(argv):
                         "(default: 0, as fast as possible)")
     parser.add_argument("--redirect", action="store_true",
                         help=f"also answer {REDIRECT_PATH} with a 302 to the package's absolute URL")
+    parser.add_argument("--updates", metavar="DIR",
+                        help=f"serve the files of DIR under {UPDATE_PATH} (update manifest, its .sig, "
+                        "packages and launcher builds made by gatehouse-pack publish)")
     parser.add_argument("--ready-file", metavar="PATH",
                         help="once both ports are bound, write the server's process id to this file "
                         "(removed again on a clean stop)")

@@ -3,12 +3,35 @@
 # Sourced by scripts/run and the end-to-end test.
 
 # Copies the built launcher into $2 and makes the demo package and its configuration beside it.
+# With a third argument, that launcher build is copied instead (update-demo/Gatehouse.exe follows
+# the development server's update channel).
 demo_prepare_run_dir() {
+    local root build=$1 run_dir=$2 launcher=${3:-$1/Gatehouse.exe}
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    mkdir -p "$run_dir/updates"
+    cp "$launcher" "$run_dir/Gatehouse.exe"
+    "$root/scripts/make-demo-package" "$build" "$run_dir"
+}
+
+# As an operator ships a new client version through the update channel: version 2 of the demo
+# client (one file more) is packed into $2/updates and published there in a signed manifest, with
+# the demo key. The run directory's launcher.config.json is not touched.
+demo_publish_update() {
     local root build=$1 run_dir=$2
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-    mkdir -p "$run_dir"
-    cp "$build/Gatehouse.exe" "$run_dir/"
-    "$root/scripts/make-demo-package" "$build" "$run_dir"
+    local updates="$run_dir/updates" folder="$run_dir/.client-2"
+    local base=http://127.0.0.1/K3ClientRes/exe/TalvoPC/update
+    winpath() { echo "Z:${1//\//\\}"; }
+    rm -rf "$folder"
+    unzip -q "$run_dir/TalvoPC.zip" -d "$folder"
+    echo "client version 2" >"$folder/TalvoPC/talvo-曜石纪元_Data/version-2.txt"
+    "$build/wine-run" "$build/gatehouse-pack.exe" pack "$(winpath "$folder")" "$(winpath "$updates/TalvoPC-2.zip")" \
+        --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 >/dev/null
+    rm -rf "$folder"
+    "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(winpath "$updates/TalvoPC-2.zip")" \
+        --key "$(winpath "$root/tools/demo-update-key.json")" --manifest "$(winpath "$updates/manifest.json")" \
+        --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 --url "$base/TalvoPC-2.zip" \
+        --config "$(winpath "$run_dir/launcher.config.json")"
 }
 
 # Starts the development server serving $1 (the package), logging to $2, with any further options

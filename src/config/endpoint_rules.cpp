@@ -52,8 +52,10 @@ bool isAllowedPlainHttp(const UrlParts& parts, EndpointPurpose purpose) {
     if (holdsDotSegment(path)) return false;
     if (purpose == EndpointPurpose::login)
         return parts.host == lanLoginHost && parts.port == lanLoginPort && path == lanLoginPath;
-    return parts.host == packageHost && parts.port == packagePort && path.starts_with(packagePathPrefix) &&
-           path.size() >= packageFileSuffix.size() &&
+    const bool underPackagePath =
+        parts.host == packageHost && parts.port == packagePort && path.starts_with(packagePathPrefix);
+    if (purpose == EndpointPurpose::update) return underPackagePath;
+    return underPackagePath && path.size() >= packageFileSuffix.size() &&
            toLowerCase(path.substr(path.size() - packageFileSuffix.size())) == packageFileSuffix;
 }
 

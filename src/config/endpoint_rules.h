@@ -4,7 +4,9 @@
 
 namespace launcher {
 
-enum class EndpointPurpose { login, download };
+// `update`: the update manifest, its signature and launcher builds, whose bytes a signature or a
+// signed digest vouches for: plain HTTP may reach anything under the package path.
+enum class EndpointPurpose { login, download, update };
 
 // Whether the launcher may contact `url` for `purpose`. HTTPS may go anywhere; plain HTTP only to
 // the LAN login proxy (login) or under the package path on the package server (download). URLs

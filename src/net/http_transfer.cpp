@@ -177,7 +177,9 @@ std::wstring_view pathWithoutQuery(std::wstring_view pathAndQuery) {
 
 void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,
               const ProgressCallback& progress, std::uint64_t& received) {
-    const EndpointPurpose purpose = request.downloadMode ? EndpointPurpose::download : EndpointPurpose::login;
+    const EndpointPurpose purpose = request.updateChannel  ? EndpointPurpose::update
+                                    : request.downloadMode ? EndpointPurpose::download
+                                                           : EndpointPurpose::login;
     std::wstring currentUrl = request.url;
     for (int attemptNumber = 1; attemptNumber <= maxAttempts; ++attemptNumber) {
         throwIfCanceled(token);

@@ -21,7 +21,8 @@ struct HttpRequest {
     bool usePost = false;      // POST with JSON headers, else GET
     bool downloadMode = false; // package download: long receive time-out, redirects followed
     std::uint64_t maxBytes = 0;
-    bool httpsOnly = false; // every hop must be HTTPS: nothing else vouches for the body
+    bool httpsOnly = false;     // every hop must be HTTPS: nothing else vouches for the body
+    bool updateChannel = false; // the update manifest or a launcher build: the update endpoint rule
 };
 
 // One blocking HTTP(S) exchange on the calling worker thread. Every URL contacted, the first and

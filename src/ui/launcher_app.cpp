@@ -5,6 +5,7 @@
 #include "foundation/error.h"
 #include "foundation/unique_handle.h"
 #include "install/directory_links.h"
+#include "install/launcher_replacement.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "ui/launcher_flow.h"
@@ -182,11 +183,11 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     return -1;
 }
 
-std::filesystem::path executableDirectory() {
+std::filesystem::path executablePath() {
     std::wstring buffer(32768, L'\0');
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     buffer.resize(length);
-    return std::filesystem::path(buffer).parent_path();
+    return buffer;
 }
 
 // The long form of an existing path; a temporary folder is often given in 8.3 form
@@ -306,7 +307,7 @@ void runMessageLoop(LauncherWindow& state) {
         dispatchLauncherMessage(state, message);
 }
 
-int runLauncher(HINSTANCE instance, int showState) {
+int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
     ::SetProcessDPIAware();
     const ComApartment com;
     const GdiplusSession gdiplus;
@@ -316,13 +317,22 @@ int runLauncher(HINSTANCE instance, int showState) {
     const DiagnosticLog log(logDirectory());
     try {
         // Before the configuration: loading it may rewrite launcher.config.json beside us.
-        const std::filesystem::path ownDirectory = executableDirectory();
-        logEvent("launcher.start", {{"version", LAUNCHER_VERSION}, {"directory", ownDirectory}});
+        const std::filesystem::path ownDirectory = executablePath().parent_path();
+        logEvent("launcher.start", {{"version", build.version}, {"directory", ownDirectory}});
         refuseTemporaryFolder(ownDirectory);
         LauncherConfig config = loadLauncherConfig(ownDirectory);
         validateLauncherConfig(config);
         logEvent("config.valid", {{"installDirectory", installDirectory(config)}});
         LauncherWindow state(std::move(config));
+        state.executable = executablePath();
+        state.workingDirectory = std::filesystem::current_path();
+        state.version = build.version;
+        if (!build.updateManifestUrl.empty()) {
+            removeReplacedLauncher(state.executable);
+            const std::filesystem::path logs = logDirectory();
+            state.updateChannel = UpdateChannel{build.updateManifestUrl, build.updatePublicKey,
+                                                logs.empty() ? logs : logs.parent_path() / L"Updates"};
+        }
         HWND window = createLauncherWindow(state, instance);
         ::ShowWindow(window, showState);
         ::UpdateWindow(window);

@@ -5,6 +5,8 @@
 #include "foundation/text.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
+#include "install/launcher_replacement.h"
+#include "install/update_channel.h"
 #include "launch/game_launch.h"
 #include "ui/progress_caption.h"
 #include "ui/window_face.h"
@@ -109,6 +111,42 @@ bool gameStillRuns(LauncherWindow& state) {
     return false;
 }
 
+// Replaces the running launcher with a newer build the manifest offers, and starts that one; on
+// the check worker, so nothing else runs. False when there is nothing to do or replacing failed:
+// this launcher then goes on as it is.
+bool replaceLauncher(LauncherWindow& state, const LauncherRelease& release, CancelToken& token) {
+    if (state.version.empty() || compareVersions(release.version, state.version) <= 0) return false;
+    // A build that calls itself older than the manifest says would otherwise replace itself on
+    // every start.
+    if (fileHasDigest(state.executable, release.sha256)) {
+        logEvent("update.launcher_same_build", {{"version", release.version}});
+        return false;
+    }
+    postWorkerResult(state.window, launcherUpdating, L"正在更新启动器…");
+    try {
+        replaceLauncherExecutable(release, state.executable, token);
+    } catch (const Canceled&) {
+        throw;
+    } catch (const std::exception& error) {
+        logEvent("update.launcher_failed", {{"reason", error.what()}});
+        return false;
+    }
+    try {
+        startLauncherExecutable(state.executable, state.workingDirectory);
+    } catch (const Error&) {
+        // The new build is in place and starts next time; this one carries on meanwhile.
+        return false;
+    }
+    return true;
+}
+
+// The configuration a check worker's accepted manifest made, once that worker is joined.
+void adoptUpdatedConfig(LauncherWindow& state) {
+    if (!state.updatedConfig) return;
+    state.config = std::move(*state.updatedConfig);
+    state.updatedConfig.reset();
+}
+
 } // namespace
 
 void setStatus(LauncherWindow& state, const std::wstring& text, int kind) {
@@ -131,19 +169,28 @@ void startClientCheck(LauncherWindow& state) {
     state.clientToken = std::make_unique<CancelToken>();
     state.progressCaption = L"正在检查客户端…";
     invalidate(state);
-    state.workers[1] =
-        std::thread([window = state.window, &config = state.config, &token = *state.clientToken] {
-            setLogThreadName("check");
-            try {
-                postWorkerResult(window,
-                                 isInstalledClientReady(config, token) ? clientVerified : clientMissing, {});
-            } catch (const Canceled&) {
-                postWorkerResult(window, clientFailed, L"检查已取消");
-            } catch (...) {
-                logUnexpected("check.error");
-                postWorkerResult(window, clientFailed, L"无法检查客户端，请重试。");
+    state.workers[1] = std::thread([&state, window = state.window, &token = *state.clientToken] {
+        setLogThreadName("check");
+        try {
+            const std::optional<AcceptedUpdate> update =
+                refreshUpdateManifest(state.updateChannel, state.config, currentUtcSeconds(), token);
+            if (update && update->manifest.launcher &&
+                replaceLauncher(state, *update->manifest.launcher, token)) {
+                postWorkerResult(window, launcherReplaced, {});
+                return;
             }
-        });
+            // Read by the window only after it has joined this worker.
+            if (update) state.updatedConfig = update->config;
+            const LauncherConfig& config = update ? update->config : state.config;
+            postWorkerResult(window, isInstalledClientReady(config, token) ? clientVerified : clientMissing,
+                             {});
+        } catch (const Canceled&) {
+            postWorkerResult(window, clientFailed, L"检查已取消");
+        } catch (...) {
+            logUnexpected("check.error");
+            postWorkerResult(window, clientFailed, L"无法检查客户端，请重试。");
+        }
+    });
 }
 
 void startDownload(LauncherWindow& state) {
@@ -267,6 +314,7 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
     switch (result.kind) {
     case clientVerified:
         joinWorker(state, 1);
+        adoptUpdatedConfig(state);
         state.checking = false;
         state.clientReady = true;
         state.progressCaption = L"客户端已就绪";
@@ -274,6 +322,7 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
         break;
     case clientMissing:
         joinWorker(state, 1);
+        adoptUpdatedConfig(state);
         state.checking = false;
         startDownload(state);
         break;
@@ -281,6 +330,7 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
     case clientFailed: {
         const bool installed = result.kind == clientInstalled;
         joinWorker(state, 1);
+        adoptUpdatedConfig(state);
         state.downloading = false;
         state.clientReady = installed;
         state.checking = false;
@@ -296,6 +346,14 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
         ::SetWindowTextW(state.passwordEdit, L"");
         setStatus(state, L"账号验证通过，正在启动游戏…", 2);
         break;
+    case launcherUpdating:
+        state.progressCaption = result.text;
+        setStatus(state, result.text, 0);
+        break;
+    case launcherReplaced:
+        joinWorker(state, 1);
+        closeLauncher(state);
+        return;
     case gameStarted:
         joinWorker(state, 2);
         setStatus(state, L"游戏已启动", 2);

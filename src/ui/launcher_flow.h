@@ -29,6 +29,8 @@ enum WorkerResultKind {
     gameStarted = 6,
     clientNoLongerVerifies = 7,
     loginFailed = 8,
+    launcherUpdating = 9,
+    launcherReplaced = 10,
 };
 
 void setStatus(LauncherWindow& state, const std::wstring& text, int kind);

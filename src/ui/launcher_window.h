@@ -8,6 +8,7 @@
 #include "foundation/cancel_token.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
+#include "install/update_channel.h"
 
 #include <windows.h>
 #include <objidl.h>
@@ -18,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,6 +62,15 @@ struct LauncherWindow {
     HWND statusLabel = nullptr;
 
     LauncherConfig config;
+    // Off unless the build names a manifest address. The check worker follows an accepted
+    // manifest: it leaves the configuration it makes in updatedConfig, which the window takes over
+    // once the worker has been joined.
+    UpdateChannel updateChannel;
+    std::optional<LauncherConfig> updatedConfig;
+    // The running build's version, executable and starting directory, for replacing itself.
+    std::string version;
+    std::filesystem::path executable;
+    std::filesystem::path workingDirectory;
     CredentialStore credentials;
     std::unique_ptr<Gdiplus::Bitmap> skin;
     // The built-in skin's resource. Only tests change it: a missing skin makes window creation fail.

@@ -77,6 +77,17 @@ TEST(AllowedEndpoint, PlainHttpDownloadOnlyForZipFilesUnderThePackagePath) {
     EXPECT_FALSE(isAllowedEndpoint(package(L"/K3ClientRes/exe/TalvoPC/a.zip"), EndpointPurpose::login));
 }
 
+TEST(AllowedEndpoint, PlainHttpUpdatesOnlyUnderThePackagePathWhateverTheFile) {
+    const auto update = EndpointPurpose::update;
+    EXPECT_TRUE(isAllowedEndpoint(package(L"/K3ClientRes/exe/TalvoPC/update/manifest.json"), update));
+    EXPECT_TRUE(isAllowedEndpoint(package(L"/K3ClientRes/exe/TalvoPC/update/Gatehouse.exe?v=2"), update));
+    EXPECT_FALSE(isAllowedEndpoint(package(L"/K3ClientRes/exe/TalvoPC/%2e%2e/manifest.json"), update));
+    EXPECT_FALSE(isAllowedEndpoint(package(L"/other/manifest.json"), update));
+    EXPECT_FALSE(isAllowedEndpoint(L"http://evil.example.com/K3ClientRes/exe/TalvoPC/manifest.json", update));
+    EXPECT_FALSE(
+        isAllowedEndpoint(package(L"/K3ClientRes/exe/TalvoPC/manifest.json"), EndpointPurpose::download));
+}
+
 TEST(AllowedEndpoint, PlainHttpPathsMayNotHoldDotSegmentsHoweverWritten) {
     const std::wstring prefix = L"/K3ClientRes/exe/TalvoPC/";
     for (const wchar_t* climb : {L"../../x.zip", L"%2E%2E/%2e%2e/x.zip", L".%2e/x.zip", L"%2e./x.zip",

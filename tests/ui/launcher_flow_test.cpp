@@ -2,8 +2,11 @@
 // messages clicks and keys produce, against the loopback package and login services and the
 // stand-in game.
 #include "config/deployment.h"
+#include "config/update_manifest.h"
+#include "foundation/file_io.h"
 #include "foundation/resources.h"
 #include "net/sha256_hash.h"
+#include "net/update_signature.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
@@ -85,9 +88,15 @@ protected:
         settings["executablePath"] = "TalvoPC/talvo.exe";
         fs::create_directories(dir / L"Launcher");
         state = std::make_unique<LauncherWindow>(std::move(config));
+        if (opensAtSetUp) openWindow();
+    }
+
+    // Creating the window starts the client check.
+    void openWindow() {
         createLauncherWindow(*state, ::GetModuleHandleW(nullptr));
         ::ShowWindow(state->window, SW_SHOW);
     }
+    bool opensAtSetUp = true;
 
     void TearDown() override {
         if (!state) return;
@@ -454,6 +463,131 @@ TEST(LauncherWindowCreation, FailureLeavesNoQuitMessageThatWouldCloseTheErrorBox
     EXPECT_EQ(failure, "无法创建启动器窗口。");
     MSG quit;
     EXPECT_FALSE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// The launcher following the operator's signed update manifest, served beside the packages.
+class UpdateFlow : public LauncherFlow {
+protected:
+    UpdateFlow() { opensAtSetUp = false; }
+
+    static const UpdateSigningKey& key() {
+        static const UpdateSigningKey made = generateUpdateSigningKey();
+        return made;
+    }
+    static std::string packageUrl(const char* path) {
+        return "http://" + std::string(packageHostUtf8) + "/K3ClientRes/exe/TalvoPC/" + path;
+    }
+
+    std::string package2 = testing::buildZip({
+        {.name = "TalvoPC/talvo.exe", .data = testing::readBytes(STANDIN_GAME_EXE)},
+        {.name = "TalvoPC/talvo_Data/level0", .data = "level"},
+        {.name = "TalvoPC/talvo_Data/level2", .data = "only in version 2"},
+        {.name = "TalvoPC/UnityPlayer.dll", .data = testing::readBytes(STANDIN_UNITY_PLAYER_DLL)},
+    });
+    std::string manifest, signature; // what the server answers; set before the window opens
+    std::optional<LauncherConfig> configured;
+
+    void SetUp() override {
+        LauncherFlow::SetUp();
+        configured = state->config;
+        state->updateChannel = {multiByteToUtf16(packageUrl("update/manifest.json"), codePageUtf8),
+                                key().publicKeyHex, dir / L"Updates"};
+        servePackage = [this](Exchange& exchange) {
+            const std::string& target = exchange.request.target;
+            const std::string& body = target.ends_with("manifest.json")       ? manifest
+                                      : target.ends_with("manifest.json.sig") ? signature
+                                      : target.ends_with("v2/TalvoPC.zip")    ? package2
+                                                                              : package;
+            exchange.send(testing::httpResponse(body.empty() ? 404 : 200, body));
+        };
+    }
+
+    // A signed manifest offering version 2 of the client.
+    std::pair<std::string, std::string> signedManifest(std::uint64_t sequence, std::int64_t expires,
+                                                       const std::string& offered, const char* version) {
+        const UpdateManifest made{
+            .sequence = sequence,
+            .expires = expires,
+            .clientPackage = {
+                {"downloadUrl", packageUrl(offered == package2 ? "v2/TalvoPC.zip" : "t/TalvoPC.zip")},
+                {"sha256", sha256Hex(offered.data(), offered.size())},
+                {"version", version}}};
+        const std::string bytes = serializeUpdateManifest(made);
+        return {bytes, signUpdateMessage(key(), bytes)};
+    }
+    void publish(std::uint64_t sequence, std::int64_t expires = currentUtcSeconds() + 86400) {
+        std::tie(manifest, signature) = signedManifest(sequence, expires, package2, "2");
+    }
+
+    // Opens the window and waits for the client check and any download to end.
+    std::string installedVersion() {
+        openWindow();
+        reachReady();
+        return state->config.document["clientPackage"].value("version", std::string());
+    }
+    bool fetched(const std::string& ending) {
+        for (const auto& request : packages.requests())
+            if (request.target.ends_with(ending)) return true;
+        return false;
+    }
+};
+
+TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhenTheServerIsGone) {
+    publish(1);
+    EXPECT_EQ(installedVersion(), "2");
+    EXPECT_TRUE(fs::exists(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level2"));
+    EXPECT_TRUE(fs::exists(storedManifestPath(state->updateChannel)));
+
+    // The next run finds no update server: the accepted version stays installed and playable.
+    closeLauncher(*state);
+    manifest.clear();
+    signature.clear();
+    const std::size_t before = packages.requests().size();
+    UpdateChannel channel = state->updateChannel;
+    state = std::make_unique<LauncherWindow>(*configured);
+    state->updateChannel = channel;
+    EXPECT_EQ(installedVersion(), "2");
+    for (std::size_t index = before; index < packages.requests().size(); ++index)
+        EXPECT_FALSE(packages.requests()[index].target.ends_with(".zip"))
+            << packages.requests()[index].target;
+}
+
+TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
+    const std::vector<std::pair<const char*, std::function<void()>>> cases = {
+        {"bad signature",
+         [&] {
+             publish(1);
+             signature[10] = signature[10] == '0' ? '1' : '0';
+         }},
+        {"expired", [&] { publish(1, currentUtcSeconds() - 60); }},
+        {"lower sequence",
+         [&] {
+             // Sequence 5, offering the configured package, was accepted before.
+             const auto [bytes, signed5] = signedManifest(5, currentUtcSeconds() + 86400, package, "1");
+             const fs::path stored = storedManifestPath(state->updateChannel);
+             fs::create_directories(stored.parent_path());
+             writeFileAtomically(stored, bytes);
+             writeFileAtomically(stored.native() + L".sig", signed5);
+             publish(4);
+         }},
+    };
+    for (const auto& [what, prepare] : cases) {
+        SCOPED_TRACE(what);
+        TearDown();
+        fs::remove_all(dir.path());
+        SetUp();
+        prepare();
+        EXPECT_NE(installedVersion(), "2");
+        EXPECT_FALSE(fetched("v2/TalvoPC.zip"));
+    }
+}
+
+TEST_F(UpdateFlow, WithoutAManifestAddressNothingIsAsked) {
+    publish(1);
+    state->updateChannel = {};
+    EXPECT_EQ(installedVersion(), state->config.document["clientPackage"]["version"]);
+    EXPECT_FALSE(fetched("manifest.json"));
+    EXPECT_FALSE(fs::exists(dir / L"Updates"));
 }
 
 } // namespace
