@@ -104,6 +104,13 @@ struct BcryptHashTraits {
     static void close(Handle h) noexcept { ::BCryptDestroyHash(h); }
 };
 
+struct BcryptKeyTraits {
+    using Handle = BCRYPT_KEY_HANDLE;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::BCryptDestroyKey(h); }
+};
+
 // Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
 template <class T>
 struct LocalMemoryTraits {
@@ -127,6 +134,7 @@ using UniqueFind = Unique<FindHandleTraits>;
 using UniqueWinHttp = Unique<WinHttpHandleTraits>;
 using UniqueBcryptAlgorithm = Unique<BcryptAlgorithmTraits>;
 using UniqueBcryptHash = Unique<BcryptHashTraits>;
+using UniqueBcryptKey = Unique<BcryptKeyTraits>;
 template <class T>
 using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>

@@ -33,11 +33,16 @@ void Sha256Hash::update(const void* bytes, std::size_t count) {
     }
 }
 
+Sha256Digest Sha256Hash::finish() {
+    Sha256Digest digest{};
+    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
+        throw Error("文件校验失败。");
+    return digest;
+}
+
 std::string Sha256Hash::finishHex() {
     static constexpr char digits[] = "0123456789ABCDEF";
-    UCHAR digest[32] = {};
-    if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash_.get(), digest, sizeof(digest), 0)))
-        throw Error("文件校验失败。");
+    const Sha256Digest digest = finish();
     std::string text;
     text.reserve(64);
     for (const UCHAR byte : digest) {
@@ -51,6 +56,12 @@ std::string sha256Hex(const void* bytes, std::size_t count) {
     Sha256Hash hash;
     hash.update(bytes, count);
     return hash.finishHex();
+}
+
+Sha256Digest sha256Digest(const void* bytes, std::size_t count) {
+    Sha256Hash hash;
+    hash.update(bytes, count);
+    return hash.finish();
 }
 
 } // namespace launcher

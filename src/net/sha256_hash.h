@@ -2,10 +2,13 @@
 
 #include "foundation/unique_handle.h"
 
+#include <array>
 #include <cstddef>
 #include <string>
 
 namespace launcher {
+
+using Sha256Digest = std::array<unsigned char, 32>;
 
 // Incremental SHA-256 on the platform's cryptography provider. One object computes one digest;
 // use it from one thread at a time.
@@ -24,6 +27,9 @@ public:
     // The digest as 64 upper-case hexadecimal digits. Throws Error("文件校验失败。").
     std::string finishHex();
 
+    // The digest's 32 bytes, as signatures are computed over. Throws Error("文件校验失败。").
+    Sha256Digest finish();
+
 private:
     UniqueBcryptAlgorithm algorithm_; // declared first: the hash object is destroyed before it
     UniqueBcryptHash hash_;
@@ -31,5 +37,6 @@ private:
 
 // The digest text of `bytes` in one call.
 std::string sha256Hex(const void* bytes, std::size_t count);
+Sha256Digest sha256Digest(const void* bytes, std::size_t count);
 
 } // namespace launcher
