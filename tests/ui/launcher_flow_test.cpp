@@ -4,6 +4,7 @@
 #include "config/deployment.h"
 #include "config/update_manifest.h"
 #include "foundation/file_io.h"
+#include "foundation/text.h"
 #include "foundation/resources.h"
 #include "net/sha256_hash.h"
 #include "net/update_signature.h"
