@@ -200,7 +200,9 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
         const DWORD status = statusCode(attempt.request, token);
         logEvent("http.status", {{"status", status}});
         if (isRedirect(status)) {
-            if (!request.downloadMode) throw Error("登录服务地址发生跳转，请联系管理员。");
+            // Update files may sit behind a CDN's redirect; every hop still passes the update rule.
+            if (!request.downloadMode && !request.updateChannel)
+                throw Error("登录服务地址发生跳转，请联系管理员。");
             currentUrl = redirectTarget(attempt.request, currentUrl, token);
             continue;
         }

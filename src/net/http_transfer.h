@@ -21,8 +21,9 @@ struct HttpRequest {
     bool usePost = false;      // POST with JSON headers, else GET
     bool downloadMode = false; // package download: long receive time-out, redirects followed
     std::uint64_t maxBytes = 0;
-    bool httpsOnly = false;     // every hop must be HTTPS: nothing else vouches for the body
-    bool updateChannel = false; // the update manifest or a launcher build: the update endpoint rule
+    bool httpsOnly = false; // every hop must be HTTPS: nothing else vouches for the body
+    // The update manifest or a launcher build: the update endpoint rule, and redirects followed.
+    bool updateChannel = false;
 };
 
 // One blocking HTTP(S) exchange on the calling worker thread. Every URL contacted, the first and
