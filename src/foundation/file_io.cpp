@@ -31,6 +31,23 @@ void writeAndFlush(const std::filesystem::path& path, std::string_view bytes) {
     if (!::FlushFileBuffers(file.get())) throw Error("无法写入文件，请检查目录权限和磁盘空间。");
 }
 
+void placeNewContent(const std::filesystem::path& target, std::string_view bytes, DWORD moveFlags) {
+    const std::filesystem::path temporary =
+        target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
+    try {
+        writeAndFlush(temporary, bytes);
+        // A scanner that opened the target or the new file makes the replace fail for a moment.
+        const std::error_code error = moveFileWhenFree(temporary.c_str(), target.c_str(), moveFlags);
+        const bool replacing = (moveFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+        if (!replacing && (error.value() == ERROR_ALREADY_EXISTS || error.value() == ERROR_FILE_EXISTS))
+            throw Error("文件已存在：" + utf16ToUtf8(target.native()));
+        if (error) throw Error("无法保存文件，请检查目录权限。");
+    } catch (...) {
+        ::DeleteFileW(temporary.c_str());
+        throw;
+    }
+}
+
 } // namespace
 
 std::string readFileLimited(const std::filesystem::path& path, std::uint64_t maxBytes) {
@@ -55,18 +72,12 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 }
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
-    const std::filesystem::path temporary =
-        target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
-    try {
-        writeAndFlush(temporary, bytes);
-        // A scanner that opened the target or the new file makes the replace fail for a moment.
-        if (moveFileWhenFree(temporary.c_str(), target.c_str(),
-                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            throw Error("无法保存文件，请检查目录权限。");
-    } catch (...) {
-        ::DeleteFileW(temporary.c_str());
-        throw;
-    }
+    placeNewContent(target, bytes, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+    // Without MOVEFILE_REPLACE_EXISTING the rename itself refuses an existing target, with no race.
+    placeNewContent(target, bytes, MOVEFILE_WRITE_THROUGH);
 }
 
 } // namespace launcher

@@ -18,4 +18,8 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 // be written, Error("无法保存文件，请检查目录权限。") when it cannot replace the target.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
+// The same for a file that must not exist yet: never replaces one, even one that appears meanwhile.
+// Throws Error("文件已存在：<path>") when `target` exists, or the errors above.
+void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
 } // namespace launcher

@@ -1,5 +1,6 @@
 // gatehouse-pack: the publisher's tool that packs a client folder into a package every launcher
-// accepts, and checks a package as the launcher would. A thin entry point over the launcher's core.
+// accepts, checks a package as the launcher would, and signs update manifests. A thin entry point
+// over the launcher's core.
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "pack/console_text.h"
@@ -8,6 +9,7 @@
 #include "pack/refused_entry.h"
 #include "pack/tool_arguments.h"
 #include "pack/tool_config.h"
+#include "pack/update_publish.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -100,6 +102,35 @@ void runCheck(const ToolCommand& command, ProgressReport& progress) {
                         "\n");
 }
 
+void runKeygen(const ToolCommand& command) {
+    const UpdateSigningKey key = createUpdateKeyFile(command.keyFile);
+    writeStandardOutput("key file:   " + utf16ToUtf8(command.keyFile.native()) + "\n" +
+                        "public key: " + key.publicKeyHex + "\n" +
+                        "build with: -DLAUNCHER_UPDATE_PUBLIC_KEY=" + key.publicKeyHex + "\n");
+    writeStandardError(
+        "gatehouse-pack: 警告：密钥文件含有签名私钥，请离线妥善保管，切勿提交到代码仓库或随启动器分发。\n"
+        "  warning: the key file holds the private signing key. Keep it secret and offline; "
+        "never commit it or ship it.\n");
+}
+
+void runPublish(const ToolCommand& command, ProgressReport& progress) {
+    const PublishSummary summary =
+        publishUpdate(command.publish, toolDirectory(), interruption,
+                      [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
+                          progress(status, 0, 0, done, total);
+                      });
+    progress.finish();
+    const UpdateManifest& manifest = summary.manifest;
+    std::string text = "manifest: " + utf16ToUtf8(command.publish.manifest.native()) +
+                       " (signed: " + utf16ToUtf8(command.publish.manifest.native()) + ".sig)\n" +
+                       "sequence: " + std::to_string(manifest.sequence) + "\n" +
+                       "expires:  " + formatUtcTime(manifest.expires) + "\n" +
+                       "client:   " + command.publish.version + ", sha256 " + summary.package.sha256 + "\n";
+    if (manifest.launcher)
+        text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 + "\n";
+    writeStandardOutput(text);
+}
+
 void printStats(std::chrono::steady_clock::time_point start) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -128,10 +159,22 @@ int run(const std::vector<std::wstring>& arguments) {
     ProgressReport progress;
     int status = 0;
     try {
-        if (command.kind == ToolCommand::Kind::pack)
+        switch (command.kind) {
+        case ToolCommand::Kind::pack:
             runPack(command, progress);
-        else
+            break;
+        case ToolCommand::Kind::check:
             runCheck(command, progress);
+            break;
+        case ToolCommand::Kind::keygen:
+            runKeygen(command);
+            break;
+        case ToolCommand::Kind::publish:
+            runPublish(command, progress);
+            break;
+        case ToolCommand::Kind::help:
+            break;
+        }
     } catch (const Canceled& canceled) {
         progress.finish();
         writeStandardError(std::string("gatehouse-pack: ") + canceled.what() + "\n");

@@ -2,6 +2,7 @@
 
 #include "foundation/text.h"
 
+#include <optional>
 #include <string_view>
 
 namespace launcher {
@@ -23,16 +24,36 @@ private:
     std::size_t next_ = 0;
 };
 
-unsigned parseThreads(const std::wstring& text) {
+// A whole number from 1 to `maximum`, or UsageError("<option> needs a number from 1 to <maximum>").
+unsigned parseCount(const std::wstring& text, const char* option, unsigned maximum) {
+    const std::string refusal = std::string(option) + " needs a number from 1 to " + std::to_string(maximum);
     unsigned value = 0;
     for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9' || value > 1000)
-            throw UsageError("--threads needs a number from 1 to 1024");
+        if (digit < L'0' || digit > L'9' || value > maximum) throw UsageError(refusal);
         value = value * 10 + (digit - L'0');
     }
-    if (text.empty() || value == 0 || value > 1024)
-        throw UsageError("--threads needs a number from 1 to 1024");
+    if (text.empty() || value == 0 || value > maximum) throw UsageError(refusal);
     return value;
+}
+
+// The publish command once its options are read: what it requires, and the launcher options
+// that only make sense together.
+void completePublish(ToolCommand& command, const std::vector<std::wstring>& positional,
+                     const std::optional<std::wstring>& launcherExecutable) {
+    PublishRequest& publish = command.publish;
+    if (positional.size() != 1) throw UsageError("publish takes one package file");
+    if (publish.keyFile.empty()) throw UsageError("publish needs --key");
+    if (publish.manifest.empty()) throw UsageError("publish needs --manifest");
+    if (publish.executablePath.empty()) throw UsageError("publish needs --executable");
+    if (publish.version.empty()) throw UsageError("publish needs --version");
+    if (publish.downloadUrl.empty()) throw UsageError("publish needs --url");
+    const bool anyLauncher = launcherExecutable || publish.launcher;
+    if (anyLauncher && (!launcherExecutable || !publish.launcher || publish.launcher->version.empty() ||
+                        publish.launcher->downloadUrl.empty()))
+        throw UsageError("--launcher, --launcher-version and --launcher-url go together");
+    if (launcherExecutable) publish.launcher->executable = *launcherExecutable;
+    publish.package = positional.front();
+    publish.configFile = command.configFile;
 }
 
 } // namespace
@@ -46,6 +67,10 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
         command.kind = ToolCommand::Kind::pack;
     else if (verb == L"check")
         command.kind = ToolCommand::Kind::check;
+    else if (verb == L"keygen")
+        command.kind = ToolCommand::Kind::keygen;
+    else if (verb == L"publish")
+        command.kind = ToolCommand::Kind::publish;
     else
         throw UsageError("unknown command: " + utf16ToUtf8(verb));
 
@@ -53,13 +78,19 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     ArgumentList list(rest);
     std::vector<std::wstring> positional;
     bool hasExecutable = false, hasVersion = false;
+    std::optional<std::wstring> launcherExecutable;
+    const bool packing = command.kind == ToolCommand::Kind::pack;
+    const bool publishing = command.kind == ToolCommand::Kind::publish;
+    const auto offer = [&]() -> LauncherOffer& {
+        if (!command.publish.launcher) command.publish.launcher.emplace();
+        return *command.publish.launcher;
+    };
     while (!list.done()) {
         const std::wstring argument = list.take();
-        const bool packing = command.kind == ToolCommand::Kind::pack;
         if (argument == L"--help" || argument == L"-h") {
             command.kind = ToolCommand::Kind::help;
             return command;
-        } else if (argument == L"--config") {
+        } else if (argument == L"--config" && command.kind != ToolCommand::Kind::keygen) {
             command.configFile = list.valueOf(argument);
         } else if (argument == L"--stats") {
             command.stats = true;
@@ -72,7 +103,25 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
         } else if (packing && argument == L"--url") {
             command.pack.downloadUrl = utf16ToUtf8(list.valueOf(argument));
         } else if (packing && argument == L"--threads") {
-            command.pack.threads = parseThreads(list.valueOf(argument));
+            command.pack.threads = parseCount(list.valueOf(argument), "--threads", 1024);
+        } else if (publishing && argument == L"--key") {
+            command.publish.keyFile = list.valueOf(argument);
+        } else if (publishing && argument == L"--manifest") {
+            command.publish.manifest = list.valueOf(argument);
+        } else if (publishing && argument == L"--executable") {
+            command.publish.executablePath = utf16ToUtf8(list.valueOf(argument));
+        } else if (publishing && argument == L"--version") {
+            command.publish.version = utf16ToUtf8(list.valueOf(argument));
+        } else if (publishing && argument == L"--url") {
+            command.publish.downloadUrl = utf16ToUtf8(list.valueOf(argument));
+        } else if (publishing && argument == L"--expires-days") {
+            command.publish.expiresDays = parseCount(list.valueOf(argument), "--expires-days", 3650);
+        } else if (publishing && argument == L"--launcher") {
+            launcherExecutable = list.valueOf(argument);
+        } else if (publishing && argument == L"--launcher-version") {
+            offer().version = utf16ToUtf8(list.valueOf(argument));
+        } else if (publishing && argument == L"--launcher-url") {
+            offer().downloadUrl = utf16ToUtf8(list.valueOf(argument));
         } else if (argument.starts_with(L"--")) {
             throw UsageError("unknown option: " + utf16ToUtf8(argument));
         } else {
@@ -83,6 +132,15 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     if (command.kind == ToolCommand::Kind::check) {
         if (positional.size() != 1) throw UsageError("check takes one package file");
         command.package = positional.front();
+        return command;
+    }
+    if (command.kind == ToolCommand::Kind::keygen) {
+        if (positional.size() != 1) throw UsageError("keygen takes one key file");
+        command.keyFile = positional.front();
+        return command;
+    }
+    if (publishing) {
+        completePublish(command, positional, launcherExecutable);
         return command;
     }
     if (positional.size() != 2) throw UsageError("pack takes a client folder and a package file");
@@ -103,6 +161,13 @@ std::string toolUsage() {
            "      clientPackage.downloadUrl (--url), sha256, version and executablePath in that file.\n"
            "  gatehouse-pack check PACKAGE.zip [--config launcher.config.json] [--stats]\n"
            "      Checks a package as the launcher would after downloading it, without installing.\n"
+           "  gatehouse-pack keygen KEY_FILE\n"
+           "      Makes the update signing key pair in a new file and prints the public key for the build.\n"
+           "  gatehouse-pack publish PACKAGE.zip --key KEY_FILE --manifest OUT.json --executable EXE\n"
+           "                 --version V --url URL [--config launcher.config.json] [--expires-days N]\n"
+           "                 [--launcher EXE --launcher-version V --launcher-url URL] [--stats]\n"
+           "      Checks the package, then writes the signed update manifest OUT.json and OUT.json.sig,\n"
+           "      numbered one past the manifest already there; expires in N days (30).\n"
            "Exit codes: 0 accepted, 1 refused or failed, 2 wrong usage.\n";
 }
 

@@ -2,6 +2,7 @@
 
 #include "foundation/error.h"
 #include "pack/pack_command.h"
+#include "pack/update_publish.h"
 
 #include <filesystem>
 #include <optional>
@@ -16,9 +17,11 @@ struct UsageError : Error {
 };
 
 struct ToolCommand {
-    enum class Kind { pack, check, help } kind = Kind::help;
+    enum class Kind { pack, check, keygen, publish, help } kind = Kind::help;
     PackRequest pack;                                // for pack
+    PublishRequest publish;                          // for publish
     std::filesystem::path package;                   // for check
+    std::filesystem::path keyFile;                   // for keygen
     std::optional<std::filesystem::path> configFile; // for check
     bool stats = false;                              // print time and peak memory at the end
 };

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test, lists in
 # name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
-# archive naming the entry; Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
+# archive naming the entry; a manifest signed by `publish` with a `keygen` key verifies with OpenSSL;
+# Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
 work=$(mktemp -d "${TMPDIR:-/tmp}/pack-tool-test.XXXXXX")
@@ -69,6 +70,31 @@ tool check "$(winpath "$work/hostile.zip")" >"$work/hostile.out" 2>"$work/hostil
 grep -q "安装包包含保留文件名。" "$work/hostile.err" || fail "refusal sentence: $(cat "$work/hostile.err")"
 grep -q "TalvoPC/Aux.dll" "$work/hostile.err" || fail "refused entry not named: $(cat "$work/hostile.err")"
 
+tool keygen "$(winpath "$work/update-key.json")" >"$work/keygen.out" 2>/dev/null || fail "keygen failed"
+public=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["publicKey"])' "$work/update-key.json")
+grep -q -- "-DLAUNCHER_UPDATE_PUBLIC_KEY=$public$" "$work/keygen.out" || fail "keygen output: $(cat "$work/keygen.out")"
+tool publish "$(winpath "$work/out.zip")" --key "$(winpath "$work/update-key.json")" \
+    --manifest "$(winpath "$work/update.json")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 \
+    --url https://download.example.com/TalvoPC.zip >"$work/publish.out" 2>&1 || fail "publish: $(cat "$work/publish.out")"
+grep -q "^sequence: 1$" "$work/publish.out" || fail "publish output: $(cat "$work/publish.out")"
+# The key and signature texts are X‖Y and r‖s; OpenSSL wants them in DER.
+python3 - "$work" "$public" <<'PY'
+import base64, sys
+work, public = sys.argv[1], sys.argv[2]
+def integer(value):
+    value = value.lstrip(b"\0")
+    value = b"\0" + value if value[0] & 0x80 else value
+    return b"\x02" + bytes([len(value)]) + value
+signature = bytes.fromhex(open(f"{work}/update.json.sig").read())
+body = integer(signature[:32]) + integer(signature[32:])
+open(f"{work}/signature.der", "wb").write(b"\x30" + bytes([len(body)]) + body)
+key = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d03010703420004" + public)
+pem = base64.encodebytes(key).decode()
+open(f"{work}/public.pem", "w").write(f"-----BEGIN PUBLIC KEY-----\n{pem}-----END PUBLIC KEY-----\n")
+PY
+openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der" "$work/update.json" >/dev/null ||
+    fail "OpenSSL does not verify the published manifest"
+
 # Ctrl+C while packing: the tool stops, says so, and leaves neither the package nor a partial file.
 python3 - "$work/client/TalvoPC/talvo-曜石纪元_Data" <<'PY'
 import os, sys
@@ -94,4 +120,8 @@ status=0
 tool pack "$(winpath "$work/client")" >/dev/null 2>"$work/usage.err" || status=$?
 [ "$status" -eq 2 ] || fail "wrong usage exited $status"
 grep -q "gatehouse-pack pack CLIENT_DIR" "$work/usage.err" || fail "no usage text: $(cat "$work/usage.err")"
+status=0
+tool publish "$(winpath "$work/out.zip")" --key k --manifest m --executable e --version 3 --url https://x/p.zip \
+    --launcher "$(winpath "$work/out.zip")" >/dev/null 2>"$work/usage.err" || status=$?
+[ "$status" -eq 2 ] || fail "--launcher alone exited $status"
 echo "pack tool console test passed"

@@ -1,14 +1,17 @@
 #include "config/deployment.h"
 #include "config/launcher_config.h"
+#include "config/update_manifest.h"
 #include "foundation/resources.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
 #include "install/package_extraction.h"
 #include "net/sha256_hash.h"
+#include "net/update_signature.h"
 #include "pack/archive_writer.h"
 #include "pack/pack_command.h"
 #include "pack/refused_entry.h"
 #include "pack/tool_config.h"
+#include "pack/update_publish.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
@@ -188,6 +191,41 @@ TEST_F(Publishing, FolderTheLauncherWouldRefuseIsRefusedBeforeAnythingIsWritten)
         EXPECT_TRUE(testing::listNames(output.path()).empty());
         EXPECT_EQ(testing::readBytes(configFile), configBefore);
     }
+}
+
+TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCountsUp) {
+    const PackageSummary packed = pack(request());
+    const fs::path keyFile = dir / L"update-key.json";
+    const UpdateSigningKey key = createUpdateKeyFile(keyFile);
+    const std::string keyText = testing::readBytes(keyFile);
+    EXPECT_THROW(createUpdateKeyFile(keyFile), Error);
+    EXPECT_EQ(testing::readBytes(keyFile), keyText);
+
+    PublishRequest what{.package = package,
+                        .keyFile = keyFile,
+                        .manifest = dir / L"update.json",
+                        .executablePath = executable,
+                        .version = "2026.12.2",
+                        .downloadUrl = *request().downloadUrl,
+                        .configFile = configFile};
+    CancelToken token;
+    for (const std::uint64_t sequence : {1u, 2u}) {
+        if (sequence == 2)
+            what.launcher = LauncherOffer{.executable = client / L"TalvoPC" / L"talvo-曜石纪元.exe",
+                                          .version = "1.3.0",
+                                          .downloadUrl = "https://download.example.com/Gatehouse.exe"};
+        publishUpdate(what, fs::path(), token, {});
+        const std::string document = testing::readBytes(what.manifest);
+        const UpdateManifest manifest = parseUpdateManifest(document);
+        EXPECT_EQ(manifest.sequence, sequence);
+        EXPECT_EQ(manifest.clientPackage["sha256"], packed.sha256);
+        EXPECT_EQ(manifest.clientPackage["version"], "2026.12.2");
+        EXPECT_TRUE(
+            isValidUpdateSignature(key.publicKeyHex, document, testing::readBytes(dir / L"update.json.sig")));
+        EXPECT_EQ(manifest.launcher.has_value(), sequence == 2);
+    }
+    EXPECT_EQ(parseUpdateManifest(testing::readBytes(what.manifest)).launcher->sha256,
+              sha256Hex("MZ game", 7));
 }
 
 TEST(ArchiveWriter, CountsAndSizesPastTheClassicZipLimitsAreWrittenAsZip64AndReadBack) {
