@@ -297,7 +297,7 @@ class PackageHandler(DemoHandler):
         with package:
             size = os.fstat(package.fileno()).st_size
             self.send_response(200)
-            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Type", "application/zip" if served.endswith(".zip") else "application/octet-stream")
             self.send_header("Content-Length", str(size))
             self.end_headers()
             if self.command == "HEAD":

@@ -337,6 +337,8 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         ::ShowWindow(window, showState);
         ::UpdateWindow(window);
         runMessageLoop(state);
+        // The build this one replaced was still closing at start; by now it is gone.
+        if (!build.updateManifestUrl.empty()) removeReplacedLauncher(state.executable);
         logEvent("launcher.exit");
         return 0;
     } catch (const Error& error) {

@@ -2,7 +2,8 @@
 # The launcher replacing itself from the update channel, as a player's PC sees it: the demo
 # launcher (update channel on the development server) finds a signed manifest offering a newer
 # launcher build, downloads it, puts it in place of Gatehouse.exe, starts it and closes; the new
-# build starts from the same place and follows the same manifest without replacing itself again.
+# build starts from the same place and follows the same manifest without replacing itself again,
+# and the next start removes the replaced build.
 set -euo pipefail
 source_dir=$1 build=$2 output=$3
 source "$source_dir/scripts/lib/x11-driver.sh"
@@ -64,6 +65,11 @@ wait_for 60 grep -q ' install.done' "$logs/Logs/launcher.log" ||
 [ "$(grep -c ' update.launcher_replaced ' "$logs/Logs/launcher.log")" -eq 1 ] ||
     fail "the launcher was replaced more than once"
 [ ! -e "$run_dir/Gatehouse.exe.new" ] || fail "a downloaded build was left as Gatehouse.exe.new"
+# The replaced build is still closing while the new one starts; the next start removes it.
+pgrep -f "$run_name" | xargs -r kill 2>/dev/null || true
+"$build/wine-run" "C:\\$run_name\\Gatehouse.exe" &
+old_removed() { [ ! -e "$run_dir/Gatehouse.exe.old" ]; }
+wait_for 30 old_removed || fail "the next start left the replaced build as Gatehouse.exe.old"
 [ "$(grep -c ' package GET .*Gatehouse-next.exe' "$server_log")" -eq 1 ] ||
     fail "expected exactly one download of the new build"
 echo "self-update test passed"
