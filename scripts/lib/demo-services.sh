@@ -25,13 +25,16 @@ demo_publish_update() {
     rm -rf "$folder"
     unzip -q "$run_dir/TalvoPC.zip" -d "$folder"
     echo "client version 2" >"$folder/TalvoPC/talvo-曜石纪元_Data/version-2.txt"
+    # The tool's progress lines are shown only when it fails.
     "$build/wine-run" "$build/gatehouse-pack.exe" pack "$(winpath "$folder")" "$(winpath "$updates/TalvoPC-2.zip")" \
-        --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 >/dev/null
+        --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 >/dev/null 2>"$updates/pack.err" ||
+        { cat "$updates/pack.err" >&2; return 1; }
     rm -rf "$folder"
     "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(winpath "$updates/TalvoPC-2.zip")" \
         --key "$(winpath "$root/tools/demo-update-key.json")" --manifest "$(winpath "$updates/manifest.json")" \
         --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 --url "$base/TalvoPC-2.zip" \
-        --config "$(winpath "$run_dir/launcher.config.json")"
+        --config "$(winpath "$run_dir/launcher.config.json")" 2>"$updates/publish.err" ||
+        { cat "$updates/publish.err" >&2; return 1; }
 }
 
 # Starts the development server serving $1 (the package), logging to $2, with any further options
