@@ -77,31 +77,15 @@ struct InflateStream {
 
 } // namespace
 
-ZipReader::ZipReader(UniqueFile file) : file_(std::move(file)) {}
+ZipReader::ZipReader(std::unique_ptr<ZipSource> source) : source_(std::move(source)) {}
 
 bool ZipReader::readAt(std::uint64_t offset, void* buffer, std::size_t count) {
     if (offset > fileSize_ || count > fileSize_ - offset) return false;
-    auto* next = static_cast<char*>(buffer);
-    while (count > 0) {
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(offset);
-        position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
-        DWORD read = 0;
-        if (!::ReadFile(file_.get(), next, chunk, &read, &position) || read == 0) return false;
-        next += read;
-        offset += read;
-        count -= read;
-    }
-    return true;
+    return count == 0 || source_->readAt(offset, buffer, count);
 }
 
 bool ZipReader::open() {
-    LARGE_INTEGER size{};
-    if (!file_ || !::GetFileSizeEx(file_.get(), &size) ||
-        size.QuadPart < static_cast<LONGLONG>(endRecordSize))
-        return false;
-    fileSize_ = static_cast<std::uint64_t>(size.QuadPart);
+    if (!source_ || !source_->size(fileSize_) || fileSize_ < endRecordSize) return false;
 
     const std::size_t tailSize =
         static_cast<std::size_t>(std::min<std::uint64_t>(fileSize_, endRecordSize + maxCommentSize));

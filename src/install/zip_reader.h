@@ -4,7 +4,7 @@
 // deflated entries, CRC-32 and size verification. Written for hostile input: every offset, size
 // and count is checked against the file before it is used, memory stays bounded, and every
 // failure is a false result, never a crash or a hang.
-#include "foundation/unique_handle.h"
+#include "install/zip_source.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -14,6 +14,11 @@
 #include <vector>
 
 namespace launcher {
+
+// Declared in foundation/unique_handle.h, which brings in the platform headers this one avoids.
+template <class Traits>
+class Unique;
+struct FileHandleTraits;
 
 // One entry as the central directory describes it.
 struct ZipEntryStat {
@@ -36,8 +41,10 @@ using ZipWriteCallback =
 
 class ZipReader {
 public:
-    // Opens `file` for reading; the reader is not open until open() succeeds.
-    explicit ZipReader(UniqueFile file);
+    // Reads the archive `source` provides; the reader is not open until open() succeeds.
+    explicit ZipReader(std::unique_ptr<ZipSource> source);
+    // Reads an open file (defined apart from the reader, with the platform calls).
+    explicit ZipReader(Unique<FileHandleTraits> file);
 
     // Reads the end records. False if this is not a readable ZIP archive.
     bool open();
@@ -70,7 +77,7 @@ private:
     bool extractStored(const Entry& entry, std::uint64_t dataOffset, const ZipWriteCallback& write);
     bool extractDeflated(const Entry& entry, std::uint64_t dataOffset, const ZipWriteCallback& write);
 
-    UniqueFile file_;
+    std::unique_ptr<ZipSource> source_;
     std::uint64_t fileSize_ = 0;
     std::uint64_t entryCount_ = 0;
     std::uint64_t directoryOffset_ = 0;
