@@ -55,7 +55,8 @@ std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std:
 std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
                                               std::wstring_view relativePath) {
     std::wstring result;
-    resolvePackagePathInto(result, absoluteBase.native(), relativePath);
+    // wstring() is native() on Windows; it also keeps the rules building where paths are narrow.
+    resolvePackagePathInto(result, absoluteBase.wstring(), relativePath);
     return std::filesystem::path(std::move(result));
 }
 

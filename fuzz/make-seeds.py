@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Writes small ZIP archives into DIRECTORY as a starting corpus for the zip_reader fuzz target:
-stored, deflated, empty, directory, comment and ZIP64 forms, so the fuzzer begins inside the
-format instead of having to discover it."""
+"""Writes a small starting corpus for each fuzz target into DIRECTORY/TARGET, so the fuzzer begins
+inside the input format instead of having to discover it: ZIP archives in stored, deflated,
+empty, directory, comment and ZIP64 forms, and entry names as UTF-16LE."""
 import os
 import struct
 import sys
@@ -38,9 +38,7 @@ def write_zip64(path, name, data):
         out.write(body + central + end64 + locator + end)
 
 
-def main():
-    directory = sys.argv[1]
-    os.makedirs(directory, exist_ok=True)
+def zip_seeds(directory):
     text = b"Gatehouse client file\n" * 8
     write_zip(os.path.join(directory, "stored.zip"), [("readme.txt", text, zipfile.ZIP_STORED)])
     write_zip(os.path.join(directory, "deflated.zip"), [("Game/Data/level0", text * 4, zipfile.ZIP_DEFLATED)])
@@ -51,6 +49,22 @@ def main():
     write_zip(os.path.join(directory, "comment.zip"), [("a", b"x", zipfile.ZIP_STORED)], comment=b"PK\x05\x06 note")
     write_zip(os.path.join(directory, "empty.zip"), [])
     write_zip64(os.path.join(directory, "zip64.zip"), "big.bin", text)
+
+
+def path_seeds(directory):
+    # The first byte picks the install folder and staging; the rest is the name in UTF-16LE.
+    names = ["Game/Game.exe", "Game\\Data\\level0", "../outside", "con .txt", "COM\u00b9",
+             "a./b", "客户端/名字.txt", ".launcher-installed.json", "x" * 300]
+    for number, name in enumerate(names):
+        with open(os.path.join(directory, f"name{number}"), "wb") as out:
+            out.write(bytes([number * 37 % 256]) + name.encode("utf-16-le"))
+
+
+def main():
+    for target, make in (("zip_reader", zip_seeds), ("path_rules", path_seeds)):
+        directory = os.path.join(sys.argv[1], target)
+        os.makedirs(directory, exist_ok=True)
+        make(directory)
 
 
 if __name__ == "__main__":
