@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native fuzz targets and runs each one for a fixed number of inputs from its seeds,
 # its kept regression inputs and its dictionary. Any sanitizer report or crash fails the run;
-# the input that caused it is left in BUILD_DIR/fuzz/artifacts.
+# the input that caused it is left in BUILD_DIR/fuzz/artifacts. FUZZ_RUNS sets the inputs per target.
 set -euo pipefail
 source_dir=${1:?usage: run-fuzz-tests.sh SOURCE_DIR BUILD_DIR}
 build_dir=${2:?usage: run-fuzz-tests.sh SOURCE_DIR BUILD_DIR}
