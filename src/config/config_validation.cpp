@@ -54,10 +54,6 @@ void checkLoginEndpoint(const LauncherConfig& config) {
     if (!valid) throw Error("登录接口配置无效。");
 }
 
-bool isHexDigest(const std::string& digest) {
-    return digest.size() == 64 && digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
-
 void checkPackage(const json& package) {
     const std::wstring downloadUrl =
         multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8);
@@ -96,6 +92,10 @@ void checkInstallDirectory(const LauncherConfig& config, const std::filesystem::
 }
 
 } // namespace
+
+bool isHexDigest(const std::string& digest) {
+    return digest.size() == 64 && digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+}
 
 void validateLauncherConfig(const LauncherConfig& config) {
     const json& document = config.document;

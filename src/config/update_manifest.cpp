@@ -17,10 +17,6 @@ using nlohmann::json;
     throw Error("更新清单无效。");
 }
 
-bool isHexDigest(const std::string& digest) {
-    return digest.size() == 64 && digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
-}
-
 const std::string& stringMember(const json& object, const char* name) {
     const auto member = object.find(name);
     if (member == object.end() || !member->is_string()) throwInvalid();

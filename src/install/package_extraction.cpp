@@ -7,6 +7,7 @@
 #include "foundation/unique_handle.h"
 #include "install/disk_space.h"
 #include "install/path_rules.h"
+#include "install/zip_format.h"
 #include "install/zip_reader.h"
 
 #include <windows.h>
@@ -19,7 +20,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr std::uint16_t flagUtf8Name = 0x0800;
 constexpr std::uint32_t unixFileTypeMask = 0xF0000000;
 constexpr std::uint32_t unixSymbolicLink = 0xA0000000;
 constexpr std::uint32_t dosReparsePoint = 0x400;
@@ -159,7 +159,7 @@ json extractAll(const std::filesystem::path& package, const std::filesystem::pat
             refuseUnsupportedEntry();
 
         const std::wstring name =
-            multiByteToUtf16(rawName, (stat.m_bit_flag & flagUtf8Name) ? codePageUtf8 : codePageGbk);
+            multiByteToUtf16(rawName, (stat.m_bit_flag & zipUtf8NameFlag) ? codePageUtf8 : codePageGbk);
         const std::wstring& target = paths.accept(name);
         if (stat.m_is_directory) {
             if (write)

@@ -48,7 +48,7 @@ bool applyZip64Extra(std::string_view extra, ZipEntryStat& stat, bool wantUncomp
         const std::uint16_t size = read16(extra.data() + 2);
         if (size > extra.size() - 4) return false;
         std::string_view field = extra.substr(4, size);
-        if (id == 0x0001) {
+        if (id == zipZip64ExtraId) {
             for (auto [wanted, target] : {std::pair{wantUncompressed, &stat.m_uncomp_size},
                                           std::pair{wantCompressed, &stat.m_comp_size},
                                           std::pair{wantOffset, &stat.m_local_header_ofs}}) {

@@ -3,10 +3,10 @@
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
+#include "install/update_channel.h"
 #include "net/sha256_hash.h"
 #include "pack/tool_config.h"
 
-#include <chrono>
 #include <system_error>
 
 namespace launcher {
@@ -33,12 +33,6 @@ std::uint64_t publishedSequence(const std::filesystem::path& manifest) {
     } catch (const Error&) {
         throw Error("已有的更新清单无效，无法确定新序号：" + utf16ToUtf8(manifest.native()));
     }
-}
-
-std::int64_t secondsNow() {
-    return std::chrono::duration_cast<std::chrono::seconds>(
-               std::chrono::system_clock::now().time_since_epoch())
-        .count();
 }
 
 } // namespace
@@ -92,7 +86,7 @@ PublishSummary publishUpdate(const PublishRequest& request, const std::filesyste
 
     UpdateManifest& manifest = summary.manifest;
     manifest.sequence = publishedSequence(request.manifest) + 1;
-    manifest.expires = secondsNow() + std::int64_t{request.expiresDays} * 86400;
+    manifest.expires = currentUtcSeconds() + std::int64_t{request.expiresDays} * 86400;
     manifest.clientPackage = clientPackage(summary.package.sha256);
     if (request.launcher)
         manifest.launcher =

@@ -7,8 +7,6 @@
 namespace launcher {
 namespace {
 
-constexpr std::uint16_t utf8NameFlag = 0x0800;
-constexpr std::uint16_t zip64ExtraId = 0x0001;
 constexpr std::uint16_t plainVersion = 20;
 constexpr std::uint16_t zip64Version = 45;
 // Made on NTFS: DOS attributes in the low byte, and names that readers take as they are (they
@@ -40,7 +38,7 @@ std::uint64_t field32(std::uint64_t value) {
 void putCommonFields(std::string& out, const ZipRecord& record, bool zip64, std::uint64_t compressedField,
                      std::uint64_t sizeField) {
     put16(out, zip64 ? zip64Version : plainVersion);
-    put16(out, utf8NameFlag);
+    put16(out, zipUtf8NameFlag);
     put16(out, record.deflated ? 8 : 0);
     put16(out, 0); // time 00:00:00
     put16(out, dosDate1980);
@@ -62,7 +60,7 @@ std::string zipLocalHeader(const ZipRecord& record) {
     put16(out, zip64 ? 20 : 0);
     out += record.name;
     if (zip64) {
-        put16(out, zip64ExtraId);
+        put16(out, zipZip64ExtraId);
         put16(out, 16);
         put64(out, record.size);
         put64(out, record.compressedSize);
@@ -89,7 +87,7 @@ std::string zipCentralHeader(const ZipRecord& record) {
     put32(out, field32(record.headerOffset));
     out += record.name;
     if (zip64) {
-        put16(out, zip64ExtraId);
+        put16(out, zipZip64ExtraId);
         put16(out, extra.size());
         out += extra;
     }
