@@ -44,5 +44,5 @@ if(NOT LAUNCHER_UPDATE_MANIFEST_URL STREQUAL "")
 endif()
 
 set(LAUNCHER_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
-configure_file(cmake/deployment_values.h.in "${LAUNCHER_GENERATED_DIR}/deployment_values.h" @ONLY)
-configure_file(resources/builtin-config.json.in "${LAUNCHER_GENERATED_DIR}/builtin-config.json" @ONLY)
+configure_file("${CMAKE_CURRENT_LIST_DIR}/deployment_values.h.in" "${LAUNCHER_GENERATED_DIR}/deployment_values.h" @ONLY)
+configure_file("${CMAKE_CURRENT_LIST_DIR}/../resources/builtin-config.json.in" "${LAUNCHER_GENERATED_DIR}/builtin-config.json" @ONLY)

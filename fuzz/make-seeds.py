@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Writes a small starting corpus for each fuzz target into DIRECTORY/TARGET, so the fuzzer begins
 inside the input format instead of having to discover it: ZIP archives in stored, deflated,
-empty, directory, comment and ZIP64 forms, and entry names as UTF-16LE."""
+empty, directory, comment and ZIP64 forms, entry names as UTF-16LE, login replies, installed
+markers and configuration documents in the forms the launcher and its tests write them.
+Usage: make-seeds.py DIRECTORY BUILT_IN_CONFIG"""
+import json
 import os
 import struct
 import sys
@@ -60,11 +63,69 @@ def path_seeds(directory):
             out.write(bytes([number * 37 % 256]) + name.encode("utf-16-le"))
 
 
+def write_all(directory, documents, prefix=b""):
+    for number, document in enumerate(documents):
+        text = document if isinstance(document, str) else json.dumps(document, ensure_ascii=False)
+        with open(os.path.join(directory, f"seed{number}"), "wb") as out:
+            out.write(prefix[number % len(prefix)].to_bytes(1, "little") if prefix else b"")
+            out.write(text.encode())
+
+
+def login_seeds(directory):
+    identity = {"userid": 42, "token": "tok-123", "game_id": "7", "username": "玩家"}
+    write_all(directory, [
+        {"code": 1, "data": identity, "msg": "ok"},
+        {"code": "1", "data": {"userid": "u-1", "token": 99, "game_id": 3.5}},
+        {"code": 0, "msg": "密码错误"},
+        {"code": -1, "message": "维护中", "msg": "ignored"},
+        {"code": 1, "data": {"code": 0, "data": {"code": 0, "data": identity}}},
+        {"code": 1, "data": {"code": 1, "msg": "内层失败", "data": {"userid": "5"}}},
+        '{"code":1,"data":{"userid":"\\u0000","token":"\\ud83d\\ude00","game_id":"g"}}',
+    ])
+
+
+def marker_seeds(directory):
+    # The first byte picks the install folder, the configured version and digest, and missing files.
+    digest = "3813A66F29E4AC582B2E725E305BE6BF79F86849195B3656336F652339B966E9"
+    files = [{"length": 8, "path": "TalvoPC\\talvo.exe"}, {"length": 10, "path": "TalvoPC/talvo_Data/level0"},
+             {"length": 0, "path": "TalvoPC\\名字.txt"}]
+    write_all(directory, [
+        {"files": files, "sha256": digest, "version": "2026-11-09.3"},
+        {"files": files + [{"path": "../outside", "length": 1}], "sha256": digest, "version": "v"},
+        {"files": [{"length": 1}, files[0]], "sha256": digest, "version": "v"},
+        {"files": files, "files": [], "version": 3},
+        '{"version":"v","files":[{"path":"a","length":1.5e3,"path":"b"},7,{"path":"c","length":-1}]}',
+    ], prefix=bytes([4, 12, 20, 6, 31]))
+
+
+def config_seeds(directory, built_in_path):
+    with open(built_in_path, encoding="utf-8") as source:
+        built_in = json.load(source)
+    legacy = dict(built_in, clientPackage=dict(built_in["clientPackage"], executablePath="Game.exe", downloadUrl=""))
+    https = dict(built_in, loginProxyUrl="https://login.example.com/api/login", loginRequestMethod="POST",
+                 clientPackage=dict(built_in["clientPackage"], downloadUrl="https://cdn.example.com/c.zip", sha256=""))
+    write_all(directory, [built_in, legacy, https, {"platId": 81, "sdkName": "PCtalvoSDK"},
+                          dict(built_in, platId="81"), "[]"])
+
+
+def manifest_seeds(directory):
+    digest = "3813A66F29E4AC582B2E725E305BE6BF79F86849195B3656336F652339B966E9"
+    package = {"downloadUrl": "https://cdn.example.com/client/2.zip", "sha256": digest, "version": "2"}
+    launcher = {"version": "1.3.0", "downloadUrl": "https://cdn.example.com/Gatehouse.exe", "sha256": digest}
+    write_all(directory, [
+        {"sequence": 7, "expires": "2027-01-08T05:00:00Z", "clientPackage": package},
+        {"sequence": 8, "expires": "2099-12-31T23:59:59Z", "clientPackage": package, "launcher": launcher},
+        {"sequence": 1, "expires": "2024-02-29T00:00:00Z", "clientPackage": {}, "launcher": dict(launcher, version="1..2")},
+    ])
+
+
 def main():
-    for target, make in (("zip_reader", zip_seeds), ("path_rules", path_seeds)):
-        directory = os.path.join(sys.argv[1], target)
-        os.makedirs(directory, exist_ok=True)
-        make(directory)
+    directory = sys.argv[1]
+    for target, make in (("zip_reader", zip_seeds), ("path_rules", path_seeds), ("login_reply", login_seeds),
+                         ("installed_marker", marker_seeds), ("update_manifest", manifest_seeds),
+                         ("config_document", lambda path: config_seeds(path, sys.argv[2]))):
+        os.makedirs(os.path.join(directory, target), exist_ok=True)
+        make(os.path.join(directory, target))
 
 
 if __name__ == "__main__":

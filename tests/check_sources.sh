@@ -6,7 +6,7 @@ root=${1:?usage: check_sources.sh SOURCE_DIR}
 cd "$root" || exit 1
 status=0
 
-mapfile -t files < <(git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' 'benchmarks/*.cpp' 'tools/*.cpp' 'fuzz/*.cpp' \
+mapfile -t files < <(git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' 'benchmarks/*.cpp' 'tools/*.cpp' 'fuzz/*.h' 'fuzz/*.cpp' \
     2>/dev/null || find src tests benchmarks tools fuzz -name '*.h' -o -name '*.cpp')
 
 raw=$(grep -nE '(^|[^A-Za-z_:])(::)?(CloseHandle|FindClose|WinHttpCloseHandle|RegCloseKey|DeleteObject|DeleteDC|LocalFree)\(' \

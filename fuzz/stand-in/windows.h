@@ -15,3 +15,4 @@ int WideCharToMultiByte(unsigned codePage, DWORD flags, const wchar_t* text, int
 int MultiByteToWideChar(unsigned codePage, DWORD flags, const char* bytes, int length, wchar_t* text,
                         int room);
 DWORD CharLowerBuffW(wchar_t* text, DWORD length);
+DWORD GetLastError();

@@ -1,6 +1,7 @@
 #include "config/config_upgrade.h"
 
 #include "config/deployment.h"
+#include "foundation/error.h"
 #include "foundation/text.h"
 
 #include <algorithm>
@@ -24,7 +25,11 @@ bool addMissingMembers(json& document, const json& builtIn) {
 
 bool passesUpgradeGate(const json& document) {
     if (document.value("sdkName", std::string()) != requiredSdkName) return false;
-    return document.value("platId", 0) == requiredPlatId;
+    // Compared as a number: converting 1e300 to int has no defined result. Any other type is the
+    // library's own type error, as before.
+    const json platId = document.value("platId", json(0));
+    if (!platId.is_number()) return platId.get<int>() == requiredPlatId;
+    return platId == requiredPlatId;
 }
 
 bool upgradeLoginAddress(json& document, const json& builtIn) {
@@ -75,6 +80,13 @@ bool upgradeConfigDocument(json& document, const json& builtIn) {
         changed = upgradeClientPackage(document, builtIn) || changed;
     }
     return changed;
+}
+
+json readConfigDocument(std::string_view bytes, const json& builtIn, bool& upgraded) {
+    json document = json::parse(bytes);
+    if (!document.is_object()) throw Error("启动器配置文件无效。");
+    upgraded = upgradeConfigDocument(document, builtIn);
+    return document;
 }
 
 } // namespace launcher

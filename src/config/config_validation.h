@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/document_rules.h" // validateConfigDocument, isHexDigest
 #include "config/launcher_config.h"
 
 #include <string>
@@ -10,8 +11,5 @@ namespace launcher {
 // endpoint, package digest, size limits, install directory, executable path. A missing member or
 // one of the wrong JSON type raises the JSON library's error. Changes nothing.
 void validateLauncherConfig(const LauncherConfig& config);
-
-// Whether `digest` is a SHA-256 written as 64 hexadecimal digits of either case.
-bool isHexDigest(const std::string& digest);
 
 } // namespace launcher

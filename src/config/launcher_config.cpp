@@ -2,7 +2,6 @@
 
 #include "config/config_upgrade.h"
 #include "foundation/diagnostic_log.h"
-#include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/path_normal.h"
 #include "foundation/resources.h"
@@ -22,10 +21,8 @@ LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirecto
         return config;
     }
 
-    config.document = json::parse(readFileLimited(file, maxConfigFileBytes));
-    if (!config.document.is_object()) throw Error("启动器配置文件无效。");
-
-    const bool upgraded = upgradeConfigDocument(config.document, builtIn);
+    bool upgraded = false;
+    config.document = readConfigDocument(readFileLimited(file, maxConfigFileBytes), builtIn, upgraded);
     logEvent("config.loaded", {{"source", "file"}, {"path", file}, {"upgraded", upgraded}});
     if (upgraded) {
         saveLauncherConfig(config);

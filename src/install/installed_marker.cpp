@@ -6,6 +6,7 @@
 #include "foundation/text.h"
 #include "install/directory_links.h"
 #include "install/game_executable_path.h"
+#include "install/marker_content.h"
 #include "install/path_rules.h"
 #include "install/unity_layout.h"
 
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -24,181 +24,6 @@ using nlohmann::json;
 
 std::string textMember(const json& object, const char* key) {
     return object.value(key, std::string());
-}
-
-bool sameDigest(const std::string& a, const std::string& b) {
-    return toLowerCase(multiByteToUtf16(a, codePageUtf8)) == toLowerCase(multiByteToUtf16(b, codePageUtf8));
-}
-
-// A top-level text member: an empty text when missing; reading one of another type fails.
-struct MarkerText {
-    std::string text;
-    bool wrongType = false;
-};
-
-struct RecordedFile {
-    std::uint64_t length;
-    std::uint32_t pathEnd; // the path is MarkerContent::paths from the previous entry's end to this one
-    bool wellFormed;       // an object with a text `path` and a numeric `length`
-};
-static_assert(maxMarkerFileBytes <= UINT32_MAX, "paths are shorter than the marker");
-
-// What the check needs from the marker. A client lists hundreds of thousands of files, and a
-// document of that many objects costs more to build and free than the check itself.
-struct MarkerContent {
-    bool isObject = false;
-    MarkerText version, sha256;
-    bool hasFilesArray = false;
-    std::string paths;
-    // Every entry up to the first that is not well formed, which ends the list: the check stops there.
-    std::vector<RecordedFile> files;
-};
-
-// Fills a MarkerContent from the parser's events. Depth counts the open objects and arrays: the
-// marker object is 1, its `files` array 2, an entry 3. A member given twice counts once, with the
-// later value, as in a parsed document.
-class MarkerReader {
-public:
-    explicit MarkerReader(MarkerContent& content) : content_(content) {}
-
-    bool null() { return value(Kind::other); }
-    bool boolean(bool) { return value(Kind::other); }
-    // A `length` converts as the document's typed read converts any number: by a plain cast.
-    bool number_integer(json::number_integer_t number) {
-        return lengthValue(static_cast<std::uint64_t>(number));
-    }
-    bool number_unsigned(json::number_unsigned_t number) { return lengthValue(number); }
-    bool number_float(json::number_float_t number, const std::string&) {
-        return lengthValue(static_cast<std::uint64_t>(number));
-    }
-    bool binary(json::binary_t&) { return value(Kind::other); }
-
-    bool string(std::string& text) {
-        if (depth_ == 1 && content_.isObject) {
-            if (MarkerText* member = textMember()) *member = {std::move(text), false};
-        } else if (depth_ == 3 && inEntry_ && entryMember_ == EntryMember::path) {
-            entryPath_ = text;
-            hasEntryPath_ = true;
-            return true;
-        }
-        return value(Kind::text);
-    }
-
-    bool start_object(std::size_t) {
-        value(Kind::object);
-        if (depth_ == 0) content_.isObject = true;
-        if (depth_ == 2 && inFiles_) {
-            inEntry_ = true;
-            hasEntryPath_ = false;
-            entryLength_.reset();
-        }
-        ++depth_;
-        return true;
-    }
-
-    bool end_object() {
-        --depth_;
-        if (depth_ == 2 && inEntry_) {
-            inEntry_ = false;
-            record(hasEntryPath_ && entryLength_.has_value());
-        }
-        return true;
-    }
-
-    bool start_array(std::size_t) {
-        value(Kind::array);
-        if (depth_ == 1 && content_.isObject && topMember_ == TopMember::files) {
-            content_.hasFilesArray = true;
-            inFiles_ = true;
-        }
-        ++depth_;
-        return true;
-    }
-
-    bool end_array() {
-        --depth_;
-        if (depth_ == 1) inFiles_ = false;
-        return true;
-    }
-
-    bool key(std::string& name) {
-        if (depth_ == 1) {
-            topMember_ = name == "files"     ? TopMember::files
-                         : name == "sha256"  ? TopMember::sha256
-                         : name == "version" ? TopMember::version
-                                             : TopMember::other;
-        } else if (depth_ == 3 && inEntry_) {
-            entryMember_ = name == "path"     ? EntryMember::path
-                           : name == "length" ? EntryMember::length
-                                              : EntryMember::other;
-        }
-        return true;
-    }
-
-    bool parse_error(std::size_t, const std::string&, const json::exception&) { return false; }
-
-private:
-    enum class Kind { text, number, object, array, other };
-    enum class TopMember { files, sha256, version, other };
-    enum class EntryMember { path, length, other };
-
-    MarkerText* textMember() {
-        if (topMember_ == TopMember::version) return &content_.version;
-        if (topMember_ == TopMember::sha256) return &content_.sha256;
-        return nullptr;
-    }
-
-    bool lengthValue(std::uint64_t length) {
-        if (depth_ == 3 && inEntry_ && entryMember_ == EntryMember::length) {
-            entryLength_ = length;
-            return true;
-        }
-        return value(Kind::number);
-    }
-
-    // Any value other than the ones taken above, and the start of every object and array.
-    bool value(Kind kind) {
-        if (depth_ == 1 && content_.isObject) {
-            if (MarkerText* member = textMember(); member && kind != Kind::text) *member = {{}, true};
-            if (topMember_ == TopMember::files) {
-                // A later `files` replaces an earlier one.
-                content_.hasFilesArray = false;
-                content_.paths.clear();
-                content_.files.clear();
-            }
-        } else if (depth_ == 2 && inFiles_ && kind != Kind::object) {
-            record(false);
-        } else if (depth_ == 3 && inEntry_) {
-            if (entryMember_ == EntryMember::path) hasEntryPath_ = false;
-            if (entryMember_ == EntryMember::length) entryLength_.reset();
-        }
-        return true;
-    }
-
-    void record(bool wellFormed) {
-        if (!content_.files.empty() && !content_.files.back().wellFormed) return;
-        if (wellFormed) content_.paths += entryPath_;
-        content_.files.push_back(
-            {wellFormed ? *entryLength_ : 0, static_cast<std::uint32_t>(content_.paths.size()), wellFormed});
-    }
-
-    MarkerContent& content_;
-    int depth_ = 0;
-    TopMember topMember_ = TopMember::other;
-    bool inFiles_ = false;
-    bool inEntry_ = false;
-    EntryMember entryMember_ = EntryMember::other;
-    std::string entryPath_;
-    bool hasEntryPath_ = false;
-    std::optional<std::uint64_t> entryLength_;
-};
-
-// Most recorded paths are ASCII: those are widened directly into the reused buffer.
-void utf8ToUtf16(std::string_view utf8, std::wstring& result) {
-    if (std::ranges::all_of(utf8, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-        result.assign(utf8.begin(), utf8.end());
-    else
-        result = multiByteToUtf16(utf8, codePageUtf8);
 }
 
 // A regular file (not a directory, not a link) of exactly `length` bytes. A placeholder whose
@@ -251,47 +76,36 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(markerPath)))
         return notReady("no marker", markerPath);
 
-    const std::string bytes = readFileLimited(markerPath, maxMarkerFileBytes);
     MarkerContent marker;
-    // Grown step by step, these cost more than the parse. The marker's size bounds both: the paths
-    // are shorter than their JSON text, and an entry takes at least 22 bytes.
-    marker.paths.reserve(bytes.size());
-    marker.files.reserve(bytes.size() / 22 + 1);
-    MarkerReader reader(marker);
-    if (!json::sax_parse(bytes, &reader) || !marker.isObject || marker.version.wrongType ||
-        marker.sha256.wrongType)
+    if (!readMarkerContent(readFileLimited(markerPath, maxMarkerFileBytes), marker))
         return notReady("marker unreadable", markerPath);
-    if (marker.version.text != textMember(package, "version")) {
-        logEvent("check.not_ready", {{"reason", "version"},
-                                     {"installed", marker.version.text},
-                                     {"configured", textMember(package, "version")}});
-        return false;
-    }
-    // A package configured without a digest (allowed over HTTPS) accepts the one the install recorded.
-    const std::string configuredDigest = textMember(package, "sha256");
-    if (!configuredDigest.empty() && !sameDigest(marker.sha256.text, configuredDigest)) {
-        logEvent("check.not_ready",
-                 {{"reason", "digest"}, {"installed", marker.sha256.text}, {"configured", configuredDigest}});
-        return false;
-    }
-    if (!marker.hasFilesArray || marker.files.empty()) return notReady("no files recorded", markerPath);
 
     // D and its ancestors were checked above; what lies between D and each file is checked once
     // per directory, so a client of many files costs about one query per file.
     CheckedDirectories checkedDirectories{{directory.native()}, directory.native()};
-    std::wstring relative, path; // reused from file to file
-    std::size_t pathStart = 0;
-    for (const RecordedFile& file : marker.files) {
-        throwIfCanceled(token);
-        if (!file.wellFormed) return notReady("marker unreadable", markerPath);
-        utf8ToUtf16(std::string_view(marker.paths).substr(pathStart, file.pathEnd - pathStart), relative);
-        pathStart = file.pathEnd;
-        resolvePackagePathInto(path, directory.native(), relative);
-        if (!hasNoLinkAbove(path, checkedDirectories)) return notReady("folder missing or a link", path);
-        if (!hasLength(path, file.length)) return notReady("file missing, a link or of another size", path);
+    const std::string version = textMember(package, "version"), digest = textMember(package, "sha256");
+    const MarkerVerdict verdict =
+        judgeMarker(marker, version, digest, directory.native(),
+                    [&](const std::wstring& path, std::uint64_t length) -> const char* {
+                        throwIfCanceled(token);
+                        if (!hasNoLinkAbove(path, checkedDirectories)) return "folder missing or a link";
+                        if (!hasLength(path, length)) return "file missing, a link or of another size";
+                        return nullptr;
+                    });
+    const std::string_view reason = verdict.reason;
+    if (reason == "version") {
+        logEvent("check.not_ready",
+                 {{"reason", reason}, {"installed", marker.version.text}, {"configured", version}});
+    } else if (reason == "digest") {
+        logEvent("check.not_ready",
+                 {{"reason", reason}, {"installed", marker.sha256.text}, {"configured", digest}});
+    } else if (!reason.empty()) {
+        notReady(reason, verdict.path.empty() ? markerPath : std::filesystem::path(verdict.path));
+    } else {
+        logEvent("check.ready", {{"files", marker.files.size()}});
+        return true;
     }
-    logEvent("check.ready", {{"files", marker.files.size()}});
-    return true;
+    return false;
 }
 
 } // namespace

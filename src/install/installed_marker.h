@@ -2,14 +2,13 @@
 
 #include "config/launcher_config.h"
 #include "foundation/cancel_token.h"
+#include "install/marker_content.h" // maxMarkerFileBytes
 
 #include <nlohmann/json.hpp>
 
 #include <string>
 
 namespace launcher {
-
-inline constexpr std::uint64_t maxMarkerFileBytes = 33554432;
 
 // The marker's bytes: compact JSON {"files", "sha256", "version"} in key order, raw UTF-8.
 std::string serializeInstalledMarker(const std::string& version, const std::string& sha256,

@@ -73,6 +73,10 @@ TEST(ConfigUpgrade, NothingIsUpgradedForAnotherPlatform) {
     document["clientPackage"]["executablePath"] = "Game.exe";
     EXPECT_FALSE(upgradeConfigDocument(document, builtIn()));
     EXPECT_EQ(document["loginRequestMethod"], "POST");
+    for (const double platId : {81.5, 1e300}) { // not whole, or beyond any int
+        document["platId"] = platId;
+        EXPECT_FALSE(upgradeConfigDocument(document, builtIn())) << platId;
+    }
 
     document["platId"] = 81;
     document["sdkName"] = "pctalvosdk";

@@ -110,6 +110,7 @@ TEST_F(InstalledClient, DamagedMarkersAreNotReady) {
           markerWith(R"([{"length":8,)" + exe + R"(},{)" + exe + "}])"),
           markerWith(R"([{"length":null,)" + exe + "}]"),
           markerWith(R"([{"length":-8,)" + exe + "}]"),
+          markerWith(R"([{"length":1e30,)" + exe + "}]"),
           markerWith(R"([{"length":8,)" + exe + R"(,"length":[8]}])"),
           markerWith(R"([{"length":8,)" + exe + "}]", R"(,"files":[{"length":9,)" + exe + "}]"),
           markerWith(R"([{"length":8,)" + exe + "}]", R"(,"sha256":null)"),
