@@ -84,6 +84,15 @@ def login_seeds(directory):
     ])
 
 
+def credential_seeds(directory):
+    write_all(directory, [
+        '{"password":"p\\"w\\\\d\\u0001","username":"玩家 One"}',
+        '{"username":"a","username":"b","other":[1,{"x":null}],"password":"\\ud83d\\ude00"}',
+        '{}',
+        ' { "password" : "" } ',
+    ])
+
+
 def marker_seeds(directory):
     # The first byte picks the install folder, the configured version and digest, and missing files.
     digest = "3813A66F29E4AC582B2E725E305BE6BF79F86849195B3656336F652339B966E9"
@@ -121,7 +130,7 @@ def manifest_seeds(directory):
 
 def main():
     directory = sys.argv[1]
-    for target, make in (("zip_reader", zip_seeds), ("path_rules", path_seeds), ("login_reply", login_seeds),
+    for target, make in (("zip_reader", zip_seeds), ("path_rules", path_seeds), ("login_reply", login_seeds), ("credential_text", credential_seeds),
                          ("installed_marker", marker_seeds), ("update_manifest", manifest_seeds),
                          ("config_document", lambda path: config_seeds(path, sys.argv[2]))):
         os.makedirs(os.path.join(directory, target), exist_ok=True)

@@ -93,6 +93,13 @@ int MultiByteToWideChar(unsigned codePage, DWORD, const char* bytes, int length,
     return finish(out, text, room);
 }
 
+void* SecureZeroMemory(void* bytes, std::size_t count) {
+    auto* volatile out = static_cast<volatile unsigned char*>(bytes);
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = 0;
+    return bytes;
+}
+
 // ASCII only: the targets look for memory faults, and case mapping never changes a length.
 DWORD CharLowerBuffW(wchar_t* text, DWORD length) {
     for (DWORD i = 0; i < length; ++i)

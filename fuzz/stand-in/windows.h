@@ -2,6 +2,7 @@
 
 // The few Windows declarations the product files in the native fuzz build use, so those files
 // compile unchanged on Linux. Only what the targets reach does real work (stand-in/windows.cpp).
+#include <cstddef>
 #include <cstdint>
 
 using DWORD = std::uint32_t;
@@ -16,3 +17,4 @@ int MultiByteToWideChar(unsigned codePage, DWORD flags, const char* bytes, int l
                         int room);
 DWORD CharLowerBuffW(wchar_t* text, DWORD length);
 DWORD GetLastError();
+void* SecureZeroMemory(void* bytes, std::size_t count);
