@@ -5,7 +5,7 @@
 set -euo pipefail
 source_dir=${1:?usage: run-fuzz-tests.sh SOURCE_DIR BUILD_DIR}
 build_dir=${2:?usage: run-fuzz-tests.sh SOURCE_DIR BUILD_DIR}
-runs=${FUZZ_RUNS:-100000}
+runs=${FUZZ_RUNS:-50000}
 
 "$source_dir/fuzz/build.sh" "$source_dir" "$build_dir"
 fuzz=$build_dir/fuzz
