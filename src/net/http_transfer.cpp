@@ -16,18 +16,30 @@ namespace launcher {
 namespace {
 
 constexpr const wchar_t* userAgent = L"YaoShiJiYuan/0.6.0";
-constexpr int resolveTimeoutMs = 15000;
-constexpr int connectTimeoutMs = 15000;
-constexpr int sendTimeoutMs = 15000;
-constexpr int loginReceiveTimeoutMs = 25000;
-constexpr int downloadReceiveTimeoutMs = 60000;
+
+// How long each stage of an exchange may wait, and the whole body once it flows (0: no limit).
+struct Patience {
+    int connectMs; // resolving, connecting and sending alike
+    int receiveMs;
+    ULONGLONG bodyMs;
+};
+constexpr Patience loginPatience{15000, 25000, 25000};
+constexpr Patience downloadPatience{15000, 60000, 0};
+// The update check holds up the client check, and the last accepted manifest stands in when the
+// server is slow: a silent server must not keep the player waiting at every start.
+constexpr Patience updateCheckPatience{5000, 8000, 8000};
+
+Patience patienceFor(const HttpRequest& request) {
+    if (request.downloadMode) return downloadPatience;
+    return request.updateChannel ? updateCheckPatience : loginPatience;
+}
+
 constexpr DWORD disabledFeatures =
     WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
 constexpr std::size_t readBufferBytes = 131072;
 constexpr int maxAttempts = 6;
 constexpr DWORD redirectBufferUnits = 8192;
 constexpr ULONGLONG progressIntervalMs = 100;
-constexpr ULONGLONG loginTimeLimitMs = 25000;
 
 constexpr const wchar_t* postHeaders =
     L"Content-Type: application/json; charset=utf-8\r\nAccept: application/json\r\n";
@@ -79,8 +91,9 @@ void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& req
     attempt.session.reset(::WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!attempt.session) throw Error("无法创建网络连接。");
-    ::WinHttpSetTimeouts(attempt.session.get(), resolveTimeoutMs, connectTimeoutMs, sendTimeoutMs,
-                         request.downloadMode ? downloadReceiveTimeoutMs : loginReceiveTimeoutMs);
+    const Patience patience = patienceFor(request);
+    ::WinHttpSetTimeouts(attempt.session.get(), patience.connectMs, patience.connectMs, patience.connectMs,
+                         patience.receiveMs);
 
     attempt.connection.reset(::WinHttpConnect(attempt.session.get(), parts.host.c_str(), parts.port, 0));
     if (!attempt.connection) throw Error("无法创建网络连接。");
@@ -94,6 +107,12 @@ void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& req
 
     DWORD features = disabledFeatures;
     ::WinHttpSetOption(attempt.request, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof(features));
+    // The receive time-out bounds each read of the body only; the wait for the response headers
+    // has a limit of its own (90 s unless set), which a server that accepts and never answers
+    // would otherwise hold the player to.
+    DWORD headersMs = static_cast<DWORD>(patience.receiveMs);
+    ::WinHttpSetOption(attempt.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs,
+                       sizeof(headersMs));
 }
 
 void sendAndReceive(const Attempt& attempt, const HttpRequest& request, CancelToken& token) {
@@ -131,6 +150,7 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
     if (announced > request.maxBytes) throw Error("下载内容超过允许大小。");
 
     const ULONGLONG start = ::GetTickCount64();
+    const ULONGLONG bodyLimitMs = patienceFor(request).bodyMs;
     ULONGLONG lastReport = 0;
     if (progress) progress(downloadingStatus, 0, announced);
 
@@ -161,7 +181,8 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
         sink(buffer.get(), count);
 
         const ULONGLONG now = ::GetTickCount64();
-        if (!request.downloadMode && now - start > loginTimeLimitMs) throw Error("登录请求超时，请重试。");
+        if (bodyLimitMs != 0 && now - start > bodyLimitMs)
+            throw Error(request.updateChannel ? "更新检查超时。" : "登录请求超时，请重试。");
         if (progress && now - lastReport >= progressIntervalMs) {
             progress(downloadingStatus, received, announced);
             lastReport = now;

@@ -22,7 +22,8 @@ struct HttpRequest {
     bool downloadMode = false; // package download: long receive time-out, redirects followed
     std::uint64_t maxBytes = 0;
     bool httpsOnly = false; // every hop must be HTTPS: nothing else vouches for the body
-    // The update manifest or a launcher build: the update endpoint rule, and redirects followed.
+    // The update manifest or a launcher build: the update endpoint rule, and redirects followed. A
+    // manifest (not downloadMode) gets short time-outs: the check must not hold the player up.
     bool updateChannel = false;
 };
 

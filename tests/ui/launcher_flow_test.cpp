@@ -533,16 +533,22 @@ protected:
     }
 };
 
-TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhenTheServerIsGone) {
+TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhenTheServerFallsSilent) {
     publish(1);
     EXPECT_EQ(installedVersion(), "2");
     EXPECT_TRUE(fs::exists(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level2"));
     EXPECT_TRUE(fs::exists(storedManifestPath(state->updateChannel)));
 
-    // The next run finds no update server: the accepted version stays installed and playable.
+    // The next run finds an update server that accepts and never answers: the check gives up well
+    // within the player's patience, and the accepted version stays installed and playable.
     closeLauncher(*state);
-    manifest.clear();
-    signature.clear();
+    const auto serve = servePackage;
+    servePackage = [serve](Exchange& exchange) {
+        if (exchange.request.target.ends_with("manifest.json"))
+            exchange.waitForStop(60000);
+        else
+            serve(exchange);
+    };
     const std::size_t before = packages.requests().size();
     UpdateChannel channel = state->updateChannel;
     state = std::make_unique<LauncherWindow>(*configured);
