@@ -1,6 +1,7 @@
 #include "install/marker_content.h"
 
 #include "foundation/text.h"
+#include "install/package_digest.h"
 #include "install/path_rules.h"
 
 #include <nlohmann/json.hpp>
@@ -154,10 +155,6 @@ private:
     std::optional<std::uint64_t> entryLength_;
 };
 
-bool sameDigest(std::string_view a, std::string_view b) {
-    return toLowerCase(multiByteToUtf16(a, codePageUtf8)) == toLowerCase(multiByteToUtf16(b, codePageUtf8));
-}
-
 // Most recorded paths are ASCII: those are widened directly into the reused buffer.
 void utf8ToUtf16(std::string_view utf8, std::wstring& result) {
     if (std::ranges::all_of(utf8, [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
@@ -180,10 +177,10 @@ bool readMarkerContent(std::string_view bytes, MarkerContent& content) {
            !content.sha256.wrongType;
 }
 
-MarkerVerdict judgeMarker(const MarkerContent& marker, std::string_view version, std::string_view digest,
+MarkerVerdict judgeMarker(const MarkerContent& marker, std::string_view version, const std::string& digest,
                           std::wstring_view directory, const RecordedFileCheck& checkFile) {
     if (marker.version.text != version) return {"version", {}};
-    if (!digest.empty() && !sameDigest(marker.sha256.text, digest)) return {"digest", {}};
+    if (!packageDigestMatches(digest, marker.sha256.text)) return {"digest", {}};
     if (!marker.hasFilesArray || marker.files.empty()) return {"no files recorded", {}};
 
     std::wstring relative, path; // reused from file to file

@@ -53,7 +53,7 @@ using RecordedFileCheck = std::function<const char*(const std::wstring& path, st
 // The marker against the configured version and digest (an empty digest accepts the recorded
 // one), then each recorded file in order until the first reason. Throws Error for a recorded
 // path the package rules refuse.
-MarkerVerdict judgeMarker(const MarkerContent& marker, std::string_view version, std::string_view digest,
+MarkerVerdict judgeMarker(const MarkerContent& marker, std::string_view version, const std::string& digest,
                           std::wstring_view directory, const RecordedFileCheck& checkFile);
 
 } // namespace launcher
