@@ -65,10 +65,11 @@ LoginResult login(const LauncherConfig& config, std::wstring_view account, std::
         logEvent("login.reply", {{"json", false}, {"bytes", reply.size()}});
         throw Error("登录服务返回格式异常，请稍后重试。");
     }
-    // The service's own verdict; the token in its data is never written.
+    // The service's own verdict; the token in its data is never written, nor the account it may echo.
     logEvent("login.reply",
              {{"code", memberText(parsed, "code")},
-              {"message", memberText(parsed, parsed.contains("message") ? "message" : "msg")}});
+              {"message", loggableServiceText(
+                              memberText(parsed, parsed.contains("message") ? "message" : "msg"), account)}});
     return parseLoginReply(parsed, L"1", 0);
 }
 

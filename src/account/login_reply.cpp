@@ -28,6 +28,27 @@ bool isBlank(std::wstring_view text) {
 
 } // namespace
 
+std::wstring loggableServiceText(std::wstring_view text, std::wstring_view account) {
+    constexpr std::size_t maxLoggedLength = 200;
+    std::wstring result(text);
+    if (const std::wstring name = toLowerCase(trimWhitespace(account)); !name.empty()) {
+        constexpr std::wstring_view placeholder = L"<account>";
+        std::wstring lower = toLowerCase(result);
+        for (std::size_t at = lower.find(name); at != std::wstring::npos;
+             at = lower.find(name, at + placeholder.size())) {
+            result.replace(at, name.size(), placeholder);
+            lower.replace(at, name.size(), placeholder);
+        }
+    }
+    if (result.size() > maxLoggedLength) {
+        std::size_t cut = maxLoggedLength;
+        if (result[cut - 1] >= 0xD800 && result[cut - 1] <= 0xDBFF) --cut; // never half a character
+        result.resize(cut);
+        result += L"…";
+    }
+    return result;
+}
+
 bool hasUsableIdentity(const LoginResult& result) {
     const auto usable = [](const std::wstring& text, std::size_t maxLength) {
         return !isBlank(text) && text.size() <= maxLength && !hasControlCharacter(text);

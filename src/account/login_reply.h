@@ -24,6 +24,12 @@ bool hasUsableIdentity(const LoginResult& result);
 // 3) use "0". Throws Error with the login messages.
 LoginResult parseLoginReply(const nlohmann::json& value, std::wstring_view expected, int depth);
 
+// What the log may show of a text the login service sent (its message, or a sentence holding it):
+// at most 200 units, and every occurrence of the account as typed (trimmed, in any letter case)
+// replaced with "<account>", so a service that echoes the account name does not put it in the log.
+// Pure.
+std::wstring loggableServiceText(std::wstring_view text, std::wstring_view account);
+
 // A member as text: strings converted from UTF-8, numbers as their JSON text, anything else or an
 // absent member empty.
 std::wstring memberText(const nlohmann::json& value, const char* key);

@@ -98,8 +98,11 @@ LauncherConfig configWithClientPackage(const LauncherConfig& config, const nlohm
         throwInvalid();
     LauncherConfig result = config;
     json& package = result.document["clientPackage"];
-    for (const auto& [name, value] : clientPackage.items())
-        package[name] = value;
+    // Where the client goes and how large it may be are the site's own settings: a manifest names
+    // the package only, and anything else it carries is ignored.
+    for (const char* name : manifestPackageMembers)
+        if (const auto member = clientPackage.find(name); member != clientPackage.end())
+            package[name] = *member;
     try {
         validateLauncherConfig(result);
     } catch (const Error&) {

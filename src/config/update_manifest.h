@@ -43,9 +43,14 @@ UpdateManifest parseUpdateManifest(std::string_view bytes);
 // The document as the publishing tool writes it: keys sorted, two-space indent, raw UTF-8.
 std::string serializeUpdateManifest(const UpdateManifest& manifest);
 
-// `config` with its clientPackage replaced by the manifest's, members it lacks taken from
-// `config`, validated as the configuration itself is. A manifest must name its package's digest.
-// Throws the validation's Error, or Error("更新清单无效。") without a digest.
+// The members of clientPackage a manifest decides; the install directory and the size limits stay
+// the site's own.
+inline constexpr const char* manifestPackageMembers[] = {"downloadUrl", "sha256", "version",
+                                                         "executablePath"};
+
+// `config` with the manifest's manifestPackageMembers put into its clientPackage (others the
+// manifest carries are ignored), validated as the configuration itself is. A manifest must name its
+// package's digest. Throws the validation's Error, or Error("更新清单无效。") without a digest.
 LauncherConfig configWithClientPackage(const LauncherConfig& config, const nlohmann::json& clientPackage);
 
 // "2027-01-08T05:00:00Z" and back; only this exact form. Parsing throws Error("更新清单无效。").

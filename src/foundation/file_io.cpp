@@ -75,6 +75,12 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
     placeNewContent(target, bytes, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
+                                 const CancelToken* token) {
+    if (token != nullptr) throwIfCanceled(*token);
+    writeFileAtomically(target, bytes);
+}
+
 void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
     // Without MOVEFILE_REPLACE_EXISTING the rename itself refuses an existing target, with no race.
     placeNewContent(target, bytes, MOVEFILE_WRITE_THROUGH);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "foundation/cancel_token.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -17,6 +19,11 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 // left behind. Throws Error("无法写入文件，请检查目录权限和磁盘空间。") when the new content cannot
 // be written, Error("无法保存文件，请检查目录权限。") when it cannot replace the target.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+
+// writeFileAtomically for a worker: a target that a scanner holds for a moment is waited for, as
+// long as `token` (if given) is not cancelled. Throws Canceled then.
+void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
+                                 const CancelToken* token);
 
 // The same for a file that must not exist yet: never replaces one, even one that appears meanwhile.
 // Throws Error("文件已存在：<path>") when `target` exists, or the errors above.

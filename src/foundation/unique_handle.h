@@ -111,6 +111,13 @@ struct BcryptKeyTraits {
     static void close(Handle h) noexcept { ::BCryptDestroyKey(h); }
 };
 
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::RegCloseKey(h); }
+};
+
 // Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
 template <class T>
 struct LocalMemoryTraits {
@@ -135,6 +142,7 @@ using UniqueWinHttp = Unique<WinHttpHandleTraits>;
 using UniqueBcryptAlgorithm = Unique<BcryptAlgorithmTraits>;
 using UniqueBcryptHash = Unique<BcryptHashTraits>;
 using UniqueBcryptKey = Unique<BcryptKeyTraits>;
+using UniqueRegistryKey = Unique<RegistryKeyTraits>;
 template <class T>
 using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>

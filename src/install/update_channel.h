@@ -6,6 +6,7 @@
 #include "config/update_manifest.h"
 #include "foundation/cancel_token.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -18,7 +19,12 @@ namespace launcher {
 struct UpdateChannel {
     std::wstring manifestUrl;
     std::string publicKeyHex;             // ECDSA P-256, X‖Y in hexadecimal
-    std::filesystem::path stateDirectory; // where accepted manifests are kept
+    std::filesystem::path stateDirectory; // where the last accepted manifest is kept; empty: nowhere
+    // Under HKEY_CURRENT_USER: the highest sequence accepted with each key (see accepted_sequence.h).
+    std::wstring sequenceRegistryKey = L"Software\\K3Gatehouse";
+    // The whole check, manifest, signature and every redirect of both together: it holds up the
+    // client check at every start.
+    std::chrono::milliseconds checkLimit{15000};
 };
 
 // A manifest in force and the configuration it makes: the configured one with its clientPackage.
@@ -29,16 +35,21 @@ struct AcceptedUpdate {
 
 // The manifest to follow in this run. Fetches the manifest and its signature ("<path>.sig") and
 // accepts them when the signature verifies with the channel's key, the sequence is not below the
-// last accepted one, the manifest has not expired at `now` (seconds since 1970 UTC) and its client
-// package passes the configuration's rules; an accepted manifest is stored. Anything else is
-// logged and ignored, and the last accepted manifest (checked again) is used, or none. Without an
-// address nothing is read or fetched. Throws only Canceled.
+// highest one accepted before (kept in the registry and in the stored manifest; an equal sequence
+// only for the same bytes), the manifest has not expired at `now` (seconds since 1970 UTC) and
+// its client package passes the configuration's rules; an accepted manifest is stored and its
+// sequence recorded. Anything else is logged and ignored, and the last accepted manifest (checked
+// again) is used, or none. Without an address nothing is read or fetched. Throws only Canceled.
 std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel,
                                                     const LauncherConfig& config, std::int64_t now,
                                                     CancelToken& token);
 
-// Where the channel keeps its last accepted manifest; its signature lies beside it as "<name>.sig".
+// The file that keeps the last accepted manifest with its signature, named after the key so that
+// launchers of another operator on the same account keep their own.
 std::filesystem::path storedManifestPath(const UpdateChannel& channel);
+
+// The registry value under the channel's key that records its highest accepted sequence.
+std::wstring acceptedSequenceName(const UpdateChannel& channel);
 
 // The system clock in seconds since 1970-01-01 UTC.
 std::int64_t currentUtcSeconds();

@@ -34,6 +34,19 @@ Patience patienceFor(const HttpRequest& request) {
     return request.updateChannel ? updateCheckPatience : loginPatience;
 }
 
+const char* timeoutMessage(const HttpRequest& request) {
+    return request.updateChannel ? "更新检查超时。" : "登录请求超时，请重试。";
+}
+
+// What is left of the request's deadline, at most `stageMs`: each wait of the exchange is bounded
+// by both. Throws the time-out once the deadline has passed.
+int waitWithin(const HttpRequest& request, ULONGLONG deadline, int stageMs) {
+    if (deadline == 0) return stageMs;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now >= deadline) throw Error(timeoutMessage(request));
+    return static_cast<int>(std::min<ULONGLONG>(deadline - now, static_cast<ULONGLONG>(stageMs)));
+}
+
 constexpr DWORD disabledFeatures =
     WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_AUTHENTICATION;
 constexpr std::size_t readBufferBytes = 131072;
@@ -92,8 +105,9 @@ void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& req
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!attempt.session) throw Error("无法创建网络连接。");
     const Patience patience = patienceFor(request);
-    ::WinHttpSetTimeouts(attempt.session.get(), patience.connectMs, patience.connectMs, patience.connectMs,
-                         patience.receiveMs);
+    const int connectMs = waitWithin(request, request.deadline, patience.connectMs);
+    const int receiveMs = waitWithin(request, request.deadline, patience.receiveMs);
+    ::WinHttpSetTimeouts(attempt.session.get(), connectMs, connectMs, connectMs, receiveMs);
 
     attempt.connection.reset(::WinHttpConnect(attempt.session.get(), parts.host.c_str(), parts.port, 0));
     if (!attempt.connection) throw Error("无法创建网络连接。");
@@ -110,7 +124,7 @@ void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& req
     // The receive time-out bounds each read of the body only; the wait for the response headers
     // has a limit of its own (90 s unless set), which a server that accepts and never answers
     // would otherwise hold the player to.
-    DWORD headersMs = static_cast<DWORD>(patience.receiveMs);
+    DWORD headersMs = static_cast<DWORD>(receiveMs);
     ::WinHttpSetOption(attempt.request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &headersMs,
                        sizeof(headersMs));
 }
@@ -150,23 +164,35 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
     if (announced > request.maxBytes) throw Error("下载内容超过允许大小。");
 
     const ULONGLONG start = ::GetTickCount64();
-    const ULONGLONG bodyLimitMs = patienceFor(request).bodyMs;
+    const Patience patience = patienceFor(request);
+    ULONGLONG deadline = request.deadline;
+    if (deadline != 0 && known && request.minimumBytesPerSecond != 0)
+        deadline = std::max(deadline, start + announced * 1000 / request.minimumBytesPerSecond);
     ULONGLONG lastReport = 0;
     if (progress) progress(downloadingStatus, 0, announced);
 
+    // A read that fails once the deadline has passed timed out by our own bound.
+    const auto failRead = [&] {
+        throwIfCanceled(token);
+        if (deadline != 0 && ::GetTickCount64() >= deadline) throw Error(timeoutMessage(request));
+        throw Error("网络读取中断，请重试。");
+    };
     const auto buffer = std::make_unique<std::uint8_t[]>(readBufferBytes);
     for (;;) {
         throwIfCanceled(token);
+        if (deadline != 0) {
+            // Each wait for the next bytes ends with the deadline.
+            DWORD readMs = static_cast<DWORD>(waitWithin(request, deadline, patience.receiveMs));
+            ::WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &readMs, sizeof(readMs));
+        }
         // Ask how much has arrived before reading: a plain read may wait for a full buffer on some
         // stacks, which would hold back progress and the login time limit.
         DWORD available = 0;
         DWORD count = 0;
-        if (!::WinHttpQueryDataAvailable(handle, &available))
-            failUnlessCanceled(token, "网络读取中断，请重试。");
+        if (!::WinHttpQueryDataAvailable(handle, &available)) failRead();
         if (available > 0) {
             const DWORD wanted = std::min<DWORD>(available, readBufferBytes);
-            if (!::WinHttpReadData(handle, buffer.get(), wanted, &count))
-                failUnlessCanceled(token, "网络读取中断，请重试。");
+            if (!::WinHttpReadData(handle, buffer.get(), wanted, &count)) failRead();
         }
         // A cancelled request can also look like a clean end of the body.
         throwIfCanceled(token);
@@ -181,8 +207,8 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
         sink(buffer.get(), count);
 
         const ULONGLONG now = ::GetTickCount64();
-        if (bodyLimitMs != 0 && now - start > bodyLimitMs)
-            throw Error(request.updateChannel ? "更新检查超时。" : "登录请求超时，请重试。");
+        if (patience.bodyMs != 0 && now - start > patience.bodyMs) throw Error(timeoutMessage(request));
+        if (deadline != 0 && now >= deadline) throw Error(timeoutMessage(request));
         if (progress && now - lastReport >= progressIntervalMs) {
             progress(downloadingStatus, received, announced);
             lastReport = now;

@@ -25,6 +25,13 @@ struct HttpRequest {
     // The update manifest or a launcher build: the update endpoint rule, and redirects followed. A
     // manifest (not downloadMode) gets short time-outs: the check must not hold the player up.
     bool updateChannel = false;
+    // The whole exchange, every hop and the body included, ends by this ::GetTickCount64() value;
+    // 0 leaves only the mode's time-outs. A server that trickles a byte now and then would
+    // otherwise never run into them.
+    ULONGLONG deadline = 0;
+    // With a deadline: a body of announced length n may take until n / minimumBytesPerSecond
+    // seconds after its headers, when that is later. 0: the deadline stands as given.
+    std::uint32_t minimumBytesPerSecond = 0;
 };
 
 // One blocking HTTP(S) exchange on the calling worker thread. Every URL contacted, the first and

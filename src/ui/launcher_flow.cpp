@@ -1,5 +1,6 @@
 #include "ui/launcher_flow.h"
 
+#include "account/login_reply.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
@@ -13,6 +14,8 @@
 
 #include <commctrl.h>
 #include <shellapi.h>
+
+#include <optional>
 
 namespace launcher {
 namespace {
@@ -35,12 +38,16 @@ void joinWorker(LauncherWindow& state, int slot) {
     state.workers.erase(found);
 }
 
-// Worker side: hands the record to the window, or drops it if the window cannot take it.
-void postWorkerResult(HWND window, int kind, std::wstring text) noexcept {
+// Worker side: hands the record to the window, or drops it if the window cannot take it. The log
+// shows `logText` in place of a text that may carry what the player typed.
+void postWorkerResult(HWND window, int kind, std::wstring text,
+                      std::optional<std::wstring> logText = std::nullopt) noexcept {
     try {
+        if (!logText) logText = text;
         // What the player is told, as the worker hands it over.
-        if (!text.empty()) logEvent("worker.failed", {{"kind", kind}, {"text", text}});
-        auto record = std::make_unique<WorkerResult>(WorkerResult{std::move(text), kind});
+        if (!text.empty()) logEvent("worker.failed", {{"kind", kind}, {"text", *logText}});
+        auto record =
+            std::make_unique<WorkerResult>(WorkerResult{std::move(text), kind, std::move(*logText)});
         if (::PostMessageW(window, workerResultMessage, 0, reinterpret_cast<LPARAM>(record.get())))
             (void)record.release();
     } catch (...) {
@@ -149,8 +156,8 @@ void adoptUpdatedConfig(LauncherWindow& state) {
 
 } // namespace
 
-void setStatus(LauncherWindow& state, const std::wstring& text, int kind) {
-    if (kind == 1) logEvent("window.status", {{"text", text}});
+void setStatus(LauncherWindow& state, const std::wstring& text, int kind, const std::wstring* logText) {
+    if (kind == 1) logEvent("window.status", {{"text", logText != nullptr ? *logText : text}});
     state.statusText = text;
     state.statusKind = kind;
     ::SetWindowTextW(state.statusLabel, text.c_str());
@@ -280,7 +287,10 @@ void startLoginAndLaunch(LauncherWindow& state) {
             } catch (const Canceled&) {
                 postWorkerResult(window, loginFailed, L"登录已取消。");
             } catch (const Error& error) {
-                postWorkerResult(window, loginFailed, failureText(error));
+                // A refusal can quote the service, which may echo the account.
+                std::wstring text = failureText(error);
+                std::wstring logText = loggableServiceText(text, account);
+                postWorkerResult(window, loginFailed, std::move(text), std::move(logText));
             } catch (...) {
                 logUnexpected("login.error");
                 postWorkerResult(window, loginFailed, L"登录或启动失败，请稍后重试。");
@@ -365,7 +375,7 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
         joinWorker(state, 2);
         state.loginBusy = false;
         enableForm(state, true);
-        setStatus(state, result.text, 1);
+        setStatus(state, result.text, 1, &result.logText);
         // Disabling the form took the keyboard away: the player types the next try without a click.
         giveKeyboardTo(state, formEditToType(state));
         break;

@@ -18,6 +18,7 @@ inline constexpr UINT_PTR rememberTimerId = 1;
 struct WorkerResult {
     std::wstring text;
     int kind;
+    std::wstring logText; // what the diagnostic log may show of `text`
 };
 
 enum WorkerResultKind {
@@ -33,7 +34,9 @@ enum WorkerResultKind {
     launcherReplaced = 10,
 };
 
-void setStatus(LauncherWindow& state, const std::wstring& text, int kind);
+// Shows `text` in the status line; an error (kind 1) is also logged, as `logText` when given.
+void setStatus(LauncherWindow& state, const std::wstring& text, int kind,
+               const std::wstring* logText = nullptr);
 // The edit the player fills in next: the account edit while the account is blank, else the
 // password edit.
 HWND formEditToType(const LauncherWindow& state);

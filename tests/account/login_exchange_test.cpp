@@ -1,6 +1,8 @@
 #include "account/login_exchange.h"
 #include "config/deployment.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/resources.h"
+#include "foundation/text.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 
@@ -98,6 +100,34 @@ TEST_F(LoginService, ServiceFailuresAndMalformedRepliesHaveTheirOwnMessages) {
     EXPECT_EQ(loginFailure(L"a", L"b"), "登录接口缺少 code。");
     reply = R"({"code":0,"msg":"密码错误"})";
     EXPECT_EQ(loginFailure(L"a", L"b"), "登录失败：密码错误");
+}
+
+// Support reads the log; a service that echoes the account name must not put it there.
+TEST_F(LoginService, LogHoldsABoundedReplyMessageWithoutTheAccount) {
+    testing::TempDir dir;
+    reply = R"({"code":0,"msg":"账号 Player.One 不存在。)" + std::string(300, 'x') + R"("})";
+    {
+        const DiagnosticLog log(dir / L"Logs");
+        EXPECT_EQ(loginFailure(L" player.one ", L"pw"), "登录失败：账号认证失败，请检查账号和密码。");
+    }
+    const std::string text = testing::readBytes(dir / L"Logs" / L"launcher.log");
+    const std::string logged = "message=\"账号 <account> 不存在。" + std::string(200 - 17, 'x') + "…\"";
+    EXPECT_NE(text.find(logged), std::string::npos) << text;
+    EXPECT_EQ(utf16ToUtf8(toLowerCase(multiByteToUtf16(text, codePageUtf8))).find("player.one"),
+              std::string::npos);
+}
+
+TEST(LoginReply, LoggedServiceTextIsBoundedAndHidesTheAccount) {
+    const std::wstring pair = L"\U0001F600"; // one character, two units
+    for (const auto& [text, account, logged] :
+         std::vector<std::tuple<std::wstring, std::wstring, std::wstring>>{
+             {L"用户 Ann 或 ANN 或 ann", L"ann", L"用户 <account> 或 <account> 或 <account>"},
+             {L"annann", L"\tann ", L"<account><account>"},
+             {L"no account here", L" ", L"no account here"},
+             {std::wstring(199, L'x') + pair, L"a", std::wstring(199, L'x') + L"…"},
+             {std::wstring(198, L'x') + pair + L"y", L"a", std::wstring(198, L'x') + pair + L"…"},
+         })
+        EXPECT_EQ(loggableServiceText(text, account), logged) << testing::narrow(text);
 }
 
 TEST(LoginReply, NumbersAndStringsAreBothAccepted) {

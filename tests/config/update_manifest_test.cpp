@@ -59,15 +59,26 @@ TEST(UpdateManifest, OnlyWellFormedDocumentsAreRead) {
 }
 
 TEST(UpdateManifest, ClientPackageFollowsTheConfigurationsRulesAndNeedsADigest) {
-    const LauncherConfig config{json::parse(loadResourceBytes(builtinConfigResourceId)),
-                                L"C:\\Games\\Launcher"};
-    const json package = {
-        {"downloadUrl", "https://cdn.example.com/TalvoPC-2.zip"}, {"sha256", digest}, {"version", "2"}};
-    const LauncherConfig updated = configWithClientPackage(config, package);
-    EXPECT_EQ(updated.document["clientPackage"]["version"], "2");
-    // What the manifest does not name stays as configured.
-    EXPECT_EQ(updated.document["clientPackage"]["maxExtractBytes"],
-              config.document["clientPackage"]["maxExtractBytes"]);
+    LauncherConfig config{json::parse(loadResourceBytes(builtinConfigResourceId)), L"C:\\Games\\Launcher"};
+    // A site that installs elsewhere and allows less than the built-in limits.
+    json& site = config.document["clientPackage"];
+    site["installDirectory"] = "D:\\Games\\曜石纪元";
+    site["maxDownloadBytes"] = 5000000000u;
+    site["maxExtractBytes"] = 9000000000u;
+    const json package = {{"downloadUrl", "https://cdn.example.com/TalvoPC-2.zip"},
+                          {"sha256", digest},
+                          {"version", "2"},
+                          {"executablePath", "TalvoPC2/talvo.exe"},
+                          // Not the manifest's to decide: ignored, not refused.
+                          {"installDirectory", "GameClient"},
+                          {"maxDownloadBytes", 17179869184u},
+                          {"maxExtractBytes", "all of it"},
+                          {"gameTitle", "x"}};
+    const json updated = configWithClientPackage(config, package).document["clientPackage"];
+    json expected = site;
+    for (const char* name : {"downloadUrl", "sha256", "version", "executablePath"})
+        expected[name] = package[name];
+    EXPECT_EQ(updated, expected);
 
     json without = package;
     without.erase("sha256");
@@ -76,8 +87,8 @@ TEST(UpdateManifest, ClientPackageFollowsTheConfigurationsRulesAndNeedsADigest) 
     elsewhere["downloadUrl"] = "http://example.com/K3ClientRes/exe/TalvoPC/x.zip";
     EXPECT_EQ(failureOf([&] { configWithClientPackage(config, elsewhere); }), "客户端下载地址无效。");
     json wrongType = package;
-    wrongType["maxDownloadBytes"] = "100";
-    EXPECT_EQ(failureOf([&] { configWithClientPackage(config, wrongType); }), "安装包大小限制无效。");
+    wrongType["executablePath"] = 7;
+    EXPECT_EQ(failureOf([&] { configWithClientPackage(config, wrongType); }), invalid);
 }
 
 TEST(UpdateManifest, TimesAndVersionsCompareAsCalendarsAndNumbers) {
@@ -85,11 +96,15 @@ TEST(UpdateManifest, TimesAndVersionsCompareAsCalendarsAndNumbers) {
     EXPECT_EQ(parseUtcTime("2000-03-01T00:00:00Z") - parseUtcTime("2000-02-28T00:00:00Z"), 2 * 86400);
     for (const char* time : {"2000-02-29T12:34:56Z", "2026-12-31T23:59:59Z", "2100-02-28T00:00:00Z"})
         EXPECT_EQ(formatUtcTime(parseUtcTime(time)), time);
-    for (const char* time : {"2026-02-29T00:00:00Z", "2100-02-29T00:00:00Z", "2026-13-01T00:00:00Z",
-                             "2026-12-09T24:00:00Z", "2026-12-09T05:00:00", "2026-12-09T05:00:00+08:00"})
+    for (const char* time :
+         {"2026-02-29T00:00:00Z", "2100-02-29T00:00:00Z", "2026-13-01T00:00:00Z", "2026-12-09T24:00:00Z",
+          "2026-12-09T05:00:00", "2026-12-09T05:00:00+08:00", "2026-12-09T05:00:00z", "2026-12-09T05:00:00 "})
         EXPECT_EQ(failureOf([&] { parseUtcTime(time); }), invalid) << time;
 
     EXPECT_GT(compareVersions("1.10.0", "1.9"), 0);
+    // A part past the other's end decides: a launcher at 1.2 takes 1.2.1, and not the other way.
+    EXPECT_GT(compareVersions("1.2.1", "1.2"), 0);
+    EXPECT_LT(compareVersions("1.2", "1.2.1"), 0);
     EXPECT_EQ(compareVersions("1.0", "1.0.0"), 0);
     EXPECT_LT(compareVersions("0.6.1.0", "0.6.1.1"), 0);
     EXPECT_LT(compareVersions("beta", "0.0.1"), 0);

@@ -36,6 +36,7 @@ TEST(DiagnosticLog, ConcurrentLinesStayWholeAndTheLogRotatesAtOneMebibyte) {
                     logEvent("test.event", {{"index", i},
                                             {"path", L"C:\\游戏 目录\\a=b"},
                                             {"text", "x\r\ny\"z"},
+                                            {"spaced", "a b"},
                                             {"pad", std::string(300, 'p')}});
             });
         for (std::thread& thread : threads)
@@ -49,7 +50,7 @@ TEST(DiagnosticLog, ConcurrentLinesStayWholeAndTheLogRotatesAtOneMebibyte) {
 
     const std::regex wellFormed(
         R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z (window|check|download|login) test\.event )"
-        R"(index=\d+ path="C:\\\\游戏 目录\\\\a=b" text="x\\r\\ny\\"z" pad=p{300}\r)");
+        R"(index=\d+ path="C:\\\\游戏 目录\\\\a=b" text="x\\r\\ny\\"z" spaced="a b" pad=p{300}\r)");
     std::size_t count = 0;
     for (const std::string* text : {&older, &current})
         for (const std::string& line : linesOf(*text)) {

@@ -295,6 +295,29 @@ TEST(HttpLogin, ReplyTricklingPastTheTimeLimitFails) {
     EXPECT_LT(seconds.count(), 29);
 }
 
+// A launcher build served a byte now and then never runs into a time-out of its own: the request's
+// deadline ends it, and a body announced larger may take longer at the slowest acceptable rate.
+TEST(HttpDeadline, TrickleEndsAtTheDeadlineUnlessTheAnnouncedSizeAllowsMore) {
+    LoopbackHttpServer server(packagePort, [](Exchange& exchange) {
+        exchange.send(httpHead(200, 8));
+        for (int i = 0; i < 8 && !exchange.waitForStop(250); ++i)
+            exchange.send("x");
+    });
+    struct Case {
+        std::uint32_t minimumBytesPerSecond;
+        const char* outcome;
+    };
+    // The server serves one connection at a time: the trickle that is cut off goes last.
+    for (const Case& c : {Case{2, "<no error>"}, Case{0, "更新检查超时。"}}) {
+        Transfer transfer(L"http://" + std::wstring(packageHost) +
+                          L"/K3ClientRes/exe/TalvoPC/up/Gatehouse.exe");
+        transfer.request.updateChannel = true;
+        transfer.request.deadline = ::GetTickCount64() + 800;
+        transfer.request.minimumBytesPerSecond = c.minimumBytesPerSecond;
+        EXPECT_EQ(transfer.run(), c.outcome) << c.minimumBytesPerSecond;
+    }
+}
+
 TEST(HttpFailure, RefusedAddressesAreNeverContacted) {
     LoopbackHttpServer server(packagePort, [](Exchange& exchange) { exchange.send(httpResponse(200, "x")); });
     EXPECT_EQ(Transfer(L"http://" + std::wstring(packageHost) + L"/K3ClientRes/exe/TalvoPC/a.exe").run(),

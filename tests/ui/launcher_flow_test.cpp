@@ -3,8 +3,10 @@
 // stand-in game.
 #include "config/deployment.h"
 #include "config/update_manifest.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
+#include "install/accepted_sequence.h"
 #include "foundation/resources.h"
 #include "net/sha256_hash.h"
 #include "net/update_signature.h"
@@ -375,12 +377,19 @@ TEST_F(LauncherFlow, RememberBoxNeedsACompleteForm) {
 
 TEST_F(LauncherFlow, FailedLoginEnablesTheFormAgain) {
     reachReady();
-    loginReply = R"({"code":0,"msg":"密码错误"})";
+    loginReply = R"({"code":0,"msg":"Player 密码错误"})";
     ::SetWindowTextW(state->accountEdit, L"player");
     ::SetWindowTextW(state->passwordEdit, L"wrong");
-    click(enterGameButtonId);
-    ASSERT_TRUE(pumpUntil([&] { return !state->loginBusy; }));
-    EXPECT_EQ(state->statusText, L"登录失败：密码错误");
+    {
+        const DiagnosticLog log(dir / L"Logs");
+        click(enterGameButtonId);
+        ASSERT_TRUE(pumpUntil([&] { return !state->loginBusy; }));
+    }
+    EXPECT_EQ(state->statusText, L"登录失败：Player 密码错误");
+    // The player sees what the service said; support's log never sees the account it echoed.
+    const std::string log = testing::readBytes(dir / L"Logs" / L"launcher.log");
+    EXPECT_NE(log.find("登录失败：<account> 密码错误"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Player"), std::string::npos) << log;
     EXPECT_EQ(state->statusKind, 1);
     for (HWND control : {state->enterGameButton, state->accountEdit, state->passwordEdit,
                          state->showPasswordButton, state->rememberCheck})
@@ -492,7 +501,7 @@ protected:
         LauncherFlow::SetUp();
         configured = state->config;
         state->updateChannel = {multiByteToUtf16(packageUrl("update/manifest.json"), codePageUtf8),
-                                key().publicKeyHex, dir / L"Updates"};
+                                key().publicKeyHex, dir / L"Updates", sequenceKey()};
         servePackage = [this](Exchange& exchange) {
             const std::string& target = exchange.request.target;
             const std::string& body = target.ends_with("manifest.json")       ? manifest
@@ -501,6 +510,15 @@ protected:
                                                                               : package;
             exchange.send(testing::httpResponse(body.empty() ? 404 : 200, body));
         };
+    }
+
+    void TearDown() override {
+        LauncherFlow::TearDown();
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, sequenceKey().c_str());
+    }
+    // A registry key of this test's own, so no other run's accepted sequence counts here.
+    std::wstring sequenceKey() const {
+        return L"Software\\K3Gatehouse\\Tests\\" + dir.path().filename().native();
     }
 
     // A signed manifest offering version 2 of the client.
@@ -569,12 +587,9 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
         {"expired", [&] { publish(1, currentUtcSeconds() - 60); }},
         {"lower sequence",
          [&] {
-             // Sequence 5, offering the configured package, was accepted before.
-             const auto [bytes, signed5] = signedManifest(5, currentUtcSeconds() + 86400, package, "1");
-             const fs::path stored = storedManifestPath(state->updateChannel);
-             fs::create_directories(stored.parent_path());
-             writeFileAtomically(stored, bytes);
-             writeFileAtomically(stored.native() + L".sig", signed5);
+             // Sequence 5 was accepted before.
+             raiseAcceptedSequence(state->updateChannel.sequenceRegistryKey,
+                                   acceptedSequenceName(state->updateChannel), 5);
              publish(4);
          }},
     };
