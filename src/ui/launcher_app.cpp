@@ -328,7 +328,6 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         state.workingDirectory = std::filesystem::current_path();
         state.version = build.version;
         if (!build.updateManifestUrl.empty()) {
-            removeReplacedLauncher(state.executable);
             const std::filesystem::path logs = logDirectory();
             state.updateChannel = UpdateChannel{build.updateManifestUrl, build.updatePublicKey,
                                                 logs.empty() ? logs : logs.parent_path() / L"Updates"};
@@ -336,6 +335,8 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         HWND window = createLauncherWindow(state, instance);
         ::ShowWindow(window, showState);
         ::UpdateWindow(window);
+        // The build this one replaced stays until this one has shown that it starts.
+        if (!build.updateManifestUrl.empty()) removeReplacedLauncher(state.executable);
         runMessageLoop(state);
         // The build this one replaced was still closing at start; by now it is gone.
         if (!build.updateManifestUrl.empty()) removeReplacedLauncher(state.executable);

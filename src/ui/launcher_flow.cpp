@@ -95,8 +95,8 @@ void giveKeyboardTo(LauncherWindow& state, HWND control) {
 
 // Cancels and joins every worker, drops the results they queued and destroys the window.
 void endWorkersAndWindow(LauncherWindow& state) {
-    if (state.clientToken) cancel(*state.clientToken);
-    if (state.loginToken) cancel(*state.loginToken);
+    for (const auto* token : {&state.clientToken, &state.loginToken, &state.launcherToken})
+        if (*token) cancel(**token);
     ::ShowWindow(state.window, SW_HIDE);
     for (auto& [slot, thread] : state.workers)
         if (thread.joinable()) thread.join();
@@ -118,9 +118,42 @@ bool gameStillRuns(LauncherWindow& state) {
     return false;
 }
 
+// Worker side: keeps the latest report where the window reads it, and queues at most one refresh.
+ProgressCallback reportTo(LauncherWindow& state) {
+    return
+        [&state, window = state.window](const std::wstring& label, std::uint64_t done, std::uint64_t total) {
+            {
+                std::lock_guard guard(state.progressLock);
+                state.progressLabel = label;
+                state.progressDone = done;
+                state.progressTotal = total;
+            }
+            if (!state.progressPosted.exchange(true)) ::PostMessageW(window, workerProgressMessage, 0, 0);
+        };
+}
+
+// Shows the bar at its start and the cancel button for a new download.
+void showFreshProgress(LauncherWindow& state, const wchar_t* label) {
+    {
+        // A report left from an earlier download must not show its position for this one.
+        std::lock_guard guard(state.progressLock);
+        state.progressLabel = label;
+        state.progressDone = 0;
+        state.progressTotal = 0;
+    }
+    ::SendMessageW(state.progressBar, PBM_SETMARQUEE, FALSE, 0);
+    ::SetWindowLongPtrW(state.progressBar, GWL_STYLE,
+                        ::GetWindowLongPtrW(state.progressBar, GWL_STYLE) &
+                            ~static_cast<LONG_PTR>(PBS_MARQUEE));
+    ::SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
+    ::EnableWindow(state.cancelDownloadButton, TRUE);
+    showDownloadControls(state, true);
+    state.progressCaption = label;
+}
+
 // Replaces the running launcher with a newer build the manifest offers, and starts that one; on
-// the check worker, so nothing else runs. False when there is nothing to do or replacing failed:
-// this launcher then goes on as it is.
+// the check worker, so nothing else runs. False when there is nothing to do, replacing failed or
+// the player cancelled it: this launcher then goes on as it is.
 bool replaceLauncher(LauncherWindow& state, const LauncherRelease& release, CancelToken& token) {
     if (state.version.empty() || compareVersions(release.version, state.version) <= 0) return false;
     // A build that calls itself older than the manifest says would otherwise replace itself on
@@ -131,20 +164,28 @@ bool replaceLauncher(LauncherWindow& state, const LauncherRelease& release, Canc
     }
     postWorkerResult(state.window, launcherUpdating, L"正在更新启动器…");
     try {
-        replaceLauncherExecutable(release, state.executable, token);
+        replaceLauncherExecutable(release, state.executable, token, reportTo(state));
     } catch (const Canceled&) {
-        throw;
+        logEvent("update.launcher_canceled");
+        return false;
     } catch (const std::exception& error) {
         logEvent("update.launcher_failed", {{"reason", error.what()}});
         return false;
     }
     try {
-        startLauncherExecutable(state.executable, state.workingDirectory);
-    } catch (const Error&) {
+        startLauncherExecutable(state.executable, state.workingDirectory, release.sha256);
+    } catch (const Error& error) {
         // The new build is in place and starts next time; this one carries on meanwhile.
+        logEvent("update.launcher_not_started", {{"reason", error.what()}});
         return false;
     }
     return true;
+}
+
+// The launcher's own update is over, whichever way; the check goes on or has ended.
+void endLauncherUpdate(LauncherWindow& state) {
+    if (!std::exchange(state.updatingLauncher, false)) return;
+    showDownloadControls(state, false);
 }
 
 // The configuration a check worker's accepted manifest made, once that worker is joined.
@@ -174,30 +215,32 @@ void startClientCheck(LauncherWindow& state) {
     joinWorker(state, 1);
     state.checking = true;
     state.clientToken = std::make_unique<CancelToken>();
+    state.launcherToken = std::make_unique<CancelToken>();
     state.progressCaption = L"正在检查客户端…";
     invalidate(state);
-    state.workers[1] = std::thread([&state, window = state.window, &token = *state.clientToken] {
-        setLogThreadName("check");
-        try {
-            const std::optional<AcceptedUpdate> update =
-                refreshUpdateManifest(state.updateChannel, state.config, currentUtcSeconds(), token);
-            if (update && update->manifest.launcher &&
-                replaceLauncher(state, *update->manifest.launcher, token)) {
-                postWorkerResult(window, launcherReplaced, {});
-                return;
+    state.workers[1] = std::thread(
+        [&state, window = state.window, &token = *state.clientToken, &launcherToken = *state.launcherToken] {
+            setLogThreadName("check");
+            try {
+                const std::optional<AcceptedUpdate> update =
+                    refreshUpdateManifest(state.updateChannel, state.config, currentUtcSeconds(), token);
+                if (update && update->manifest.launcher &&
+                    replaceLauncher(state, *update->manifest.launcher, launcherToken)) {
+                    postWorkerResult(window, launcherReplaced, {});
+                    return;
+                }
+                // Read by the window only after it has joined this worker.
+                if (update) state.updatedConfig = update->config;
+                const LauncherConfig& config = update ? update->config : state.config;
+                postWorkerResult(window,
+                                 isInstalledClientReady(config, token) ? clientVerified : clientMissing, {});
+            } catch (const Canceled&) {
+                postWorkerResult(window, clientFailed, L"检查已取消");
+            } catch (...) {
+                logUnexpected("check.error");
+                postWorkerResult(window, clientFailed, L"无法检查客户端，请重试。");
             }
-            // Read by the window only after it has joined this worker.
-            if (update) state.updatedConfig = update->config;
-            const LauncherConfig& config = update ? update->config : state.config;
-            postWorkerResult(window, isInstalledClientReady(config, token) ? clientVerified : clientMissing,
-                             {});
-        } catch (const Canceled&) {
-            postWorkerResult(window, clientFailed, L"检查已取消");
-        } catch (...) {
-            logUnexpected("check.error");
-            postWorkerResult(window, clientFailed, L"无法检查客户端，请重试。");
-        }
-    });
+        });
 }
 
 void startDownload(LauncherWindow& state) {
@@ -206,37 +249,13 @@ void startDownload(LauncherWindow& state) {
     state.downloading = true;
     state.clientReady = false;
     state.clientToken = std::make_unique<CancelToken>();
-    {
-        // A report left from an earlier download must not show its position for this one.
-        std::lock_guard guard(state.progressLock);
-        state.progressLabel = L"正在准备下载…";
-        state.progressDone = 0;
-        state.progressTotal = 0;
-    }
-    ::SendMessageW(state.progressBar, PBM_SETMARQUEE, FALSE, 0);
-    ::SetWindowLongPtrW(state.progressBar, GWL_STYLE,
-                        ::GetWindowLongPtrW(state.progressBar, GWL_STYLE) &
-                            ~static_cast<LONG_PTR>(PBS_MARQUEE));
-    ::SendMessageW(state.progressBar, PBM_SETPOS, 0, 0);
-    ::EnableWindow(state.cancelDownloadButton, TRUE);
-    showDownloadControls(state, true);
+    state.updatingLauncher = false;
+    showFreshProgress(state, L"正在准备下载…");
     setStatus(state, L"游戏正在下载，完成后点击进入游戏。", 0);
-    state.progressCaption = L"正在准备下载…";
     state.workers[1] = std::thread([&state, window = state.window, &token = *state.clientToken] {
         setLogThreadName("download");
-        const ProgressCallback progress = [&state, window](const std::wstring& label, std::uint64_t done,
-                                                           std::uint64_t total) {
-            {
-                std::lock_guard guard(state.progressLock);
-                state.progressLabel = label;
-                state.progressDone = done;
-                state.progressTotal = total;
-            }
-            // At most one refresh is queued; the window always reads the latest values.
-            if (!state.progressPosted.exchange(true)) ::PostMessageW(window, workerProgressMessage, 0, 0);
-        };
         try {
-            installClient(state.config, token, progress);
+            installClient(state.config, token, reportTo(state));
             postWorkerResult(window, clientInstalled, {});
         } catch (const Canceled&) {
             postWorkerResult(window, clientFailed, L"下载已取消，点击进入游戏可重新下载。");
@@ -325,6 +344,7 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
     case clientVerified:
         joinWorker(state, 1);
         adoptUpdatedConfig(state);
+        endLauncherUpdate(state);
         state.checking = false;
         state.clientReady = true;
         state.progressCaption = L"客户端已就绪";
@@ -341,6 +361,7 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
         const bool installed = result.kind == clientInstalled;
         joinWorker(state, 1);
         adoptUpdatedConfig(state);
+        endLauncherUpdate(state);
         state.downloading = false;
         state.clientReady = installed;
         state.checking = false;
@@ -357,7 +378,8 @@ void handleWorkerResult(LauncherWindow& state, const WorkerResult& result) {
         setStatus(state, L"账号验证通过，正在启动游戏…", 2);
         break;
     case launcherUpdating:
-        state.progressCaption = result.text;
+        state.updatingLauncher = true;
+        showFreshProgress(state, L"正在更新启动器…");
         setStatus(state, result.text, 0);
         break;
     case launcherReplaced:
@@ -395,7 +417,7 @@ void refreshProgress(LauncherWindow& state) {
         total = state.progressTotal;
         state.progressPosted = false;
     }
-    if (!state.downloading) return;
+    if (!state.downloading && !state.updatingLauncher) return;
     const ProgressCaption caption = progressCaption(label, done, total);
     const LONG_PTR style = ::GetWindowLongPtrW(state.progressBar, GWL_STYLE);
     if (caption.percent) {
@@ -411,8 +433,10 @@ void refreshProgress(LauncherWindow& state) {
 }
 
 void cancelDownload(LauncherWindow& state) {
-    logEvent("window.cancel_download");
-    if (state.clientToken) cancel(*state.clientToken);
+    logEvent("window.cancel_download", {{"launcher", state.updatingLauncher}});
+    // Cancelling the launcher's own update leaves the client check to go on with this build.
+    const auto& token = state.updatingLauncher ? state.launcherToken : state.clientToken;
+    if (token) cancel(*token);
     ::EnableWindow(state.cancelDownloadButton, FALSE);
 }
 

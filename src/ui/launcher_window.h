@@ -82,6 +82,9 @@ struct LauncherWindow {
     std::map<int, std::thread> workers; // slot 1: check or download; slot 2: login and launch
     std::unique_ptr<CancelToken> clientToken;
     std::unique_ptr<CancelToken> loginToken;
+    // A newer launcher build being downloaded by the check worker: the cancel button ends that
+    // download alone, and the check goes on with the running build.
+    std::unique_ptr<CancelToken> launcherToken;
     std::atomic<std::uint32_t> gameProcessId{0};
 
     std::atomic<bool> progressPosted{false};
@@ -96,6 +99,7 @@ struct LauncherWindow {
     std::wstring statusText = L"请输入账号和密码";
     std::wstring progressCaption = L"正在检查客户端…";
     bool downloading = false;
+    bool updatingLauncher = false;
     bool clientReady = false;
     bool loginBusy = false;
     bool checking = true;

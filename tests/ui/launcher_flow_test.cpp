@@ -521,21 +521,53 @@ protected:
         return L"Software\\K3Gatehouse\\Tests\\" + dir.path().filename().native();
     }
 
-    // A signed manifest offering version 2 of the client.
+    // A signed manifest offering version 2 of the client, and a launcher build if given.
     std::pair<std::string, std::string> signedManifest(std::uint64_t sequence, std::int64_t expires,
-                                                       const std::string& offered, const char* version) {
+                                                       const std::string& offered, const char* version,
+                                                       std::optional<LauncherRelease> launcher = {}) {
         const UpdateManifest made{
             .sequence = sequence,
             .expires = expires,
-            .clientPackage = {
-                {"downloadUrl", packageUrl(offered == package2 ? "v2/TalvoPC.zip" : "t/TalvoPC.zip")},
-                {"sha256", sha256Hex(offered.data(), offered.size())},
-                {"version", version}}};
+            .clientPackage = {{"downloadUrl",
+                               packageUrl(offered == package2 ? "v2/TalvoPC.zip" : "t/TalvoPC.zip")},
+                              {"sha256", sha256Hex(offered.data(), offered.size())},
+                              {"version", version}},
+            .launcher = std::move(launcher)};
         const std::string bytes = serializeUpdateManifest(made);
         return {bytes, signUpdateMessage(key(), bytes)};
     }
     void publish(std::uint64_t sequence, std::int64_t expires = currentUtcSeconds() + 86400) {
         std::tie(manifest, signature) = signedManifest(sequence, expires, package2, "2");
+    }
+
+    // This launcher calls itself 1.0.0 and runs from the test's folder; the manifest offers 9.0.0,
+    // served a byte at a time until the test ends.
+    const std::string runningBuild = "MZ running build";
+    void offerTricklingLauncherBuild() {
+        state->version = "1.0.0";
+        state->executable = dir / L"Launcher" / L"Gatehouse.exe";
+        state->workingDirectory = dir / L"Launcher";
+        testing::writeBytes(state->executable, runningBuild);
+        const std::string build = "MZ next build" + std::string(4096, 'n');
+        std::tie(manifest, signature) = signedManifest(
+            1, currentUtcSeconds() + 86400, package2, "2",
+            LauncherRelease{"9.0.0", packageUrl("up/Gatehouse.exe"), sha256Hex(build.data(), build.size())});
+        const auto serve = servePackage;
+        servePackage = [this, serve, build](Exchange& exchange) {
+            if (!exchange.request.target.ends_with("up/Gatehouse.exe")) return serve(exchange);
+            exchange.send(testing::httpHead(200, static_cast<long long>(build.size())));
+            for (std::size_t sent = 0; sent < build.size() && !stopTrickle && !exchange.waitForStop(150);
+                 ++sent)
+                exchange.send(build.substr(sent, 1));
+        };
+    }
+    // The server answers one request at a time: the trickle must end before the client is served.
+    std::atomic<bool> stopTrickle{false};
+    // The launcher's own build is as it was, and no download of the new one is left beside it.
+    void expectRunningBuildKept() {
+        EXPECT_EQ(testing::readBytes(state->executable), runningBuild);
+        EXPECT_FALSE(fs::exists(state->executable.native() + L".new"));
+        EXPECT_FALSE(fs::exists(state->executable.native() + L".old"));
     }
 
     // Opens the window and waits for the client check and any download to end.
@@ -602,6 +634,40 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
         EXPECT_NE(installedVersion(), "2");
         EXPECT_FALSE(fetched("v2/TalvoPC.zip"));
     }
+}
+
+// A slow launcher download shows where it is and can be given up: the client check then goes on
+// with the build that runs.
+TEST_F(UpdateFlow, LauncherUpdateShowsItsProgressAndCancelGoesOnWithTheRunningBuild) {
+    offerTricklingLauncherBuild();
+    openWindow();
+    ASSERT_TRUE(pumpUntil([&] { return state->progressCaption.find(L"%") != std::wstring::npos; }))
+        << testing::narrow(state->progressCaption);
+    EXPECT_TRUE(state->progressCaption.starts_with(L"正在更新启动器"))
+        << testing::narrow(state->progressCaption);
+    EXPECT_EQ(state->statusText, L"正在更新启动器…");
+    EXPECT_TRUE(::IsWindowVisible(state->progressBar));
+    EXPECT_TRUE(::IsWindowVisible(state->cancelDownloadButton) &&
+                ::IsWindowEnabled(state->cancelDownloadButton));
+
+    click(cancelDownloadButtonId);
+    ASSERT_TRUE(pumpUntil([&] { return !state->updatingLauncher; })) << "the check goes on at once";
+    stopTrickle = true;
+    reachReady();
+    EXPECT_EQ(state->config.document["clientPackage"]["version"], "2")
+        << "the manifest's client, all the same";
+    EXPECT_EQ(state->statusText, L"游戏下载完成，请点击进入游戏。");
+    expectRunningBuildKept();
+}
+
+TEST_F(UpdateFlow, ClosingDuringTheLauncherUpdateEndsAtOnce) {
+    offerTricklingLauncherBuild();
+    openWindow();
+    ASSERT_TRUE(pumpUntil([&] { return state->updatingLauncher; }));
+    ::SendMessageW(state->window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(state->window));
+    EXPECT_TRUE(state->workers.empty());
+    expectRunningBuildKept();
 }
 
 TEST_F(UpdateFlow, WithoutAManifestAddressNothingIsAsked) {
