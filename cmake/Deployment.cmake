@@ -43,6 +43,17 @@ if(NOT LAUNCHER_UPDATE_MANIFEST_URL STREQUAL "")
     endif()
 endif()
 
+# The demo's key pair is public (tools/demo-update-key.json): a build that trusted it would install
+# whatever anyone signs. Only the demo launcher and the tests' builds use it, through their own targets.
+file(READ "${CMAKE_CURRENT_LIST_DIR}/../tools/demo-update-key.json" demo_key_document)
+string(JSON LAUNCHER_DEMO_UPDATE_PUBLIC_KEY GET "${demo_key_document}" publicKey)
+string(TOLOWER "${LAUNCHER_UPDATE_PUBLIC_KEY}" given_key)
+string(TOLOWER "${LAUNCHER_DEMO_UPDATE_PUBLIC_KEY}" demo_key)
+if(given_key STREQUAL demo_key)
+    message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY is the public demo key of tools/demo-update-key.json, "
+                        "whose private key anyone can read: make your own with gatehouse-pack keygen")
+endif()
+
 set(LAUNCHER_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")
 configure_file("${CMAKE_CURRENT_LIST_DIR}/deployment_values.h.in" "${LAUNCHER_GENERATED_DIR}/deployment_values.h" @ONLY)
 configure_file("${CMAKE_CURRENT_LIST_DIR}/../resources/builtin-config.json.in" "${LAUNCHER_GENERATED_DIR}/builtin-config.json" @ONLY)

@@ -1,6 +1,7 @@
 #include "foundation/file_io.h"
 
 #include "foundation/busy_file.h"
+#include "foundation/current_user_security.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -15,9 +16,10 @@ namespace {
 
 constexpr DWORD maxChunk = 1u << 30;
 
-void writeAndFlush(const std::filesystem::path& path, std::string_view bytes) {
-    UniqueFile file{::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr)};
+void writeAndFlush(const std::filesystem::path& path, std::string_view bytes,
+                   CurrentUserOnlySecurity* security) {
+    UniqueFile file{::CreateFileW(path.c_str(), GENERIC_WRITE, 0, security ? security->attributes() : nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!file) throw Error("无法写入文件，请检查目录权限和磁盘空间。");
     while (!bytes.empty()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), maxChunk));
@@ -31,11 +33,12 @@ void writeAndFlush(const std::filesystem::path& path, std::string_view bytes) {
     if (!::FlushFileBuffers(file.get())) throw Error("无法写入文件，请检查目录权限和磁盘空间。");
 }
 
-void placeNewContent(const std::filesystem::path& target, std::string_view bytes, DWORD moveFlags) {
+void placeNewContent(const std::filesystem::path& target, std::string_view bytes, DWORD moveFlags,
+                     CurrentUserOnlySecurity* security = nullptr) {
     const std::filesystem::path temporary =
         target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
     try {
-        writeAndFlush(temporary, bytes);
+        writeAndFlush(temporary, bytes, security);
         // A scanner that opened the target or the new file makes the replace fail for a moment.
         const std::error_code error = moveFileWhenFree(temporary.c_str(), target.c_str(), moveFlags);
         const bool replacing = (moveFlags & MOVEFILE_REPLACE_EXISTING) != 0;
@@ -81,8 +84,14 @@ void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::strin
     writeFileAtomically(target, bytes);
 }
 
-void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes, FileAccess access) {
     // Without MOVEFILE_REPLACE_EXISTING the rename itself refuses an existing target, with no race.
+    // A rename on the volume keeps the file's own DACL.
+    if (access == FileAccess::currentUserOnly) {
+        CurrentUserOnlySecurity security;
+        placeNewContent(target, bytes, MOVEFILE_WRITE_THROUGH, &security);
+        return;
+    }
     placeNewContent(target, bytes, MOVEFILE_WRITE_THROUGH);
 }
 

@@ -25,8 +25,14 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
                                  const CancelToken* token);
 
+// Who may open a file written here: whoever the folder lets in, or the current user alone (for a
+// file that holds a secret; the temporary file already has that DACL before it takes the name).
+enum class FileAccess { inherited, currentUserOnly };
+
 // The same for a file that must not exist yet: never replaces one, even one that appears meanwhile.
-// Throws Error("文件已存在：<path>") when `target` exists, or the errors above.
-void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes);
+// Throws Error("文件已存在：<path>") when `target` exists, Error("无法设置文件权限。") when the
+// current user's DACL cannot be made, or the errors above.
+void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes,
+                            FileAccess access = FileAccess::inherited);
 
 } // namespace launcher

@@ -118,6 +118,14 @@ struct RegistryKeyTraits {
     static void close(Handle h) noexcept { ::RegCloseKey(h); }
 };
 
+// A module loaded with LoadLibraryExW, also as a data file for its resources alone.
+struct ModuleTraits {
+    using Handle = HMODULE;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::FreeLibrary(h); }
+};
+
 // Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
 template <class T>
 struct LocalMemoryTraits {
@@ -143,6 +151,7 @@ using UniqueBcryptAlgorithm = Unique<BcryptAlgorithmTraits>;
 using UniqueBcryptHash = Unique<BcryptHashTraits>;
 using UniqueBcryptKey = Unique<BcryptKeyTraits>;
 using UniqueRegistryKey = Unique<RegistryKeyTraits>;
+using UniqueModule = Unique<ModuleTraits>;
 template <class T>
 using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>

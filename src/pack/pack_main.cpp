@@ -127,7 +127,8 @@ void runPublish(const ToolCommand& command, ProgressReport& progress) {
                        "expires:  " + formatUtcTime(manifest.expires) + "\n" +
                        "client:   " + command.publish.version + ", sha256 " + summary.package.sha256 + "\n";
     if (manifest.launcher)
-        text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 + "\n";
+        text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 + "\n" +
+                "          looks for its updates at " + summary.launcherManifestUrl + "\n";
     writeStandardOutput(text);
 }
 

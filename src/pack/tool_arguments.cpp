@@ -2,6 +2,7 @@
 
 #include "foundation/text.h"
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -33,6 +34,18 @@ unsigned parseCount(const std::wstring& text, const char* option, unsigned maxim
         value = value * 10 + (digit - L'0');
     }
     if (text.empty() || value == 0 || value > maximum) throw UsageError(refusal);
+    return value;
+}
+
+// A manifest sequence number from 1 to maxManifestSequence, or UsageError.
+std::uint64_t parseSequence(const std::wstring& text) {
+    const std::string refusal = "--sequence needs a number from 1 to " + std::to_string(maxManifestSequence);
+    std::uint64_t value = 0;
+    for (const wchar_t digit : text) {
+        if (digit < L'0' || digit > L'9' || value > maxManifestSequence) throw UsageError(refusal);
+        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
+    }
+    if (text.empty() || value == 0 || value > maxManifestSequence) throw UsageError(refusal);
     return value;
 }
 
@@ -116,6 +129,8 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
             command.publish.downloadUrl = utf16ToUtf8(list.valueOf(argument));
         } else if (publishing && argument == L"--expires-days") {
             command.publish.expiresDays = parseCount(list.valueOf(argument), "--expires-days", 3650);
+        } else if (publishing && argument == L"--sequence") {
+            command.publish.sequence = parseSequence(list.valueOf(argument));
         } else if (publishing && argument == L"--launcher") {
             launcherExecutable = list.valueOf(argument);
         } else if (publishing && argument == L"--launcher-version") {
@@ -162,12 +177,20 @@ std::string toolUsage() {
            "  gatehouse-pack check PACKAGE.zip [--config launcher.config.json] [--stats]\n"
            "      Checks a package as the launcher would after downloading it, without installing.\n"
            "  gatehouse-pack keygen KEY_FILE\n"
-           "      Makes the update signing key pair in a new file and prints the public key for the build.\n"
+           "      Makes the update signing key pair in a new file only the current Windows user may open,\n"
+           "      and prints the public key for the build.\n"
            "  gatehouse-pack publish PACKAGE.zip --key KEY_FILE --manifest OUT.json --executable EXE\n"
            "                 --version V --url URL [--config launcher.config.json] [--expires-days N]\n"
-           "                 [--launcher EXE --launcher-version V --launcher-url URL] [--stats]\n"
-           "      Checks the package, then writes the signed update manifest OUT.json and OUT.json.sig,\n"
-           "      numbered one past the manifest already there; expires in N days (30).\n"
+           "                 [--sequence N] [--launcher EXE --launcher-version V --launcher-url URL] "
+           "[--stats]\n"
+           "      Checks the package, then writes the signed update manifest OUT.json and OUT.json.sig;\n"
+           "      it expires in N days (30). Its clientPackage names only the package (downloadUrl, sha256,\n"
+           "      version, executablePath). Sequence: one past that of the OUT.json already there, taken\n"
+           "      only when OUT.json.sig verifies with the key (1 when there is none). One that does not\n"
+           "      verify is refused unless --sequence N gives the number, which must be above a verified\n"
+           "      one's (a first publish from another machine); at most 2^53.\n"
+           "      --launcher EXE is read, never run: refused unless its update channel has a manifest\n"
+           "      address and this key's public key and its version information says V (1.3 = 1.3.0.0).\n"
            "Exit codes: 0 accepted, 1 refused or failed, 2 wrong usage.\n";
 }
 

@@ -1,5 +1,6 @@
 #include "pack/update_publish.h"
 
+#include "config/build_identity.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
@@ -15,6 +16,7 @@ namespace {
 using nlohmann::json;
 
 constexpr std::uint64_t maxKeyFileBytes = 4096;
+constexpr std::uint64_t maxSignatureBytes = 4096;
 constexpr std::uint64_t maxLauncherBytes = std::uint64_t{1} << 30;
 
 std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes) {
@@ -22,17 +24,81 @@ std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes
     return sha256Hex(bytes.data(), bytes.size());
 }
 
-// The sequence number of the manifest already published at `manifest`, 0 when there is none.
-// A file that is not a manifest is refused rather than numbered over: launchers that saw a
-// higher number would ignore every manifest published after it.
-std::uint64_t publishedSequence(const std::filesystem::path& manifest) {
+std::string namingFile(const std::filesystem::path& file) {
+    return "：" + utf16ToUtf8(file.native());
+}
+
+std::string lowerCase(std::string text) {
+    for (char& letter : text)
+        if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
+    return text;
+}
+
+// What is already published where the new manifest goes: whether there is a file, and its
+// sequence when its signature beside it verifies with the publishing key.
+struct PreviousManifest {
+    bool exists = false;
+    std::optional<std::uint64_t> verifiedSequence;
+};
+
+PreviousManifest previousManifest(const std::filesystem::path& manifest, const std::string& publicKey) {
     std::error_code error;
-    if (!std::filesystem::exists(manifest, error)) return 0;
+    if (!std::filesystem::exists(manifest, error) && !error) return {};
+    PreviousManifest previous;
+    previous.exists = true;
     try {
-        return parseUpdateManifest(readFileLimited(manifest, maxUpdateManifestBytes)).sequence;
-    } catch (const Error&) {
-        throw Error("已有的更新清单无效，无法确定新序号：" + utf16ToUtf8(manifest.native()));
+        const std::string document = readFileLimited(manifest, maxUpdateManifestBytes);
+        const std::string signature = readFileLimited(manifest.native() + L".sig", maxSignatureBytes);
+        if (isValidUpdateSignature(publicKey, document, signature))
+            previous.verifiedSequence = parseUpdateManifest(document).sequence;
+    } catch (const std::exception&) {
+        // Unreadable, unsigned or not a manifest: nothing vouches for its number.
     }
+    return previous;
+}
+
+// The new manifest's sequence. Launchers ignore a manifest numbered below the last one they
+// accepted, so a number taken from a file nobody vouches for could silence every later manifest;
+// and two manifests must never share a number.
+std::uint64_t nextSequence(const PreviousManifest& previous, const std::optional<std::uint64_t>& requested,
+                           const std::filesystem::path& manifest) {
+    if (previous.exists && !previous.verifiedSequence && !requested)
+        throw Error(
+            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号" +
+            namingFile(manifest));
+    const std::uint64_t last = previous.verifiedSequence.value_or(0);
+    if (requested && *requested <= last)
+        throw Error("新序号必须大于已有更新清单的序号 " + std::to_string(last) + namingFile(manifest));
+    if (requested ? *requested > maxManifestSequence : last >= maxManifestSequence)
+        throw Error("更新清单序号不能超过 " + std::to_string(maxManifestSequence) + namingFile(manifest));
+    return requested ? *requested : last + 1;
+}
+
+// The offered build's manifest address. A build that looks for no manifest, or trusts another key,
+// would never update again once players take it; one whose version differs from the offer would be
+// offered to them again and again.
+std::string checkedLauncherChannel(const LauncherOffer& offer, const std::string& publicKey) {
+    const std::string where = namingFile(offer.executable);
+    const BuildIdentity build = readBuildIdentity(offer.executable);
+    if (!build.channel) throw Error("启动器文件没有内置的更新通道，玩家换用后将无法再更新" + where);
+    if (build.channel->manifestUrl.empty())
+        throw Error("启动器文件未开启更新（没有更新清单地址），玩家换用后将无法再更新" + where);
+    if (lowerCase(build.channel->publicKey) != lowerCase(publicKey))
+        throw Error("启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单" + where);
+    if (!build.version) throw Error("启动器文件没有版本信息" + where);
+    if (compareVersions(*build.version, offer.version) != 0)
+        throw Error("启动器文件的版本 " + *build.version + " 与 --launcher-version " + offer.version +
+                    " 不符" + where);
+    return build.channel->manifestUrl;
+}
+
+// What a manifest may say about the client: which package, and where its game starts. Install
+// folder and size limits stay the site's own.
+json manifestClientPackage(const PublishRequest& request, const std::string& sha256) {
+    return {{"downloadUrl", request.downloadUrl},
+            {"executablePath", request.executablePath},
+            {"sha256", sha256},
+            {"version", request.version}};
 }
 
 } // namespace
@@ -41,7 +107,7 @@ UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile) {
     UpdateSigningKey key = generateUpdateSigningKey();
     const json document = {
         {"curve", "P-256"}, {"privateKey", key.privateKeyHex}, {"publicKey", key.publicKeyHex}};
-    writeNewFileAtomically(keyFile, document.dump(2) + "\n");
+    writeNewFileAtomically(keyFile, document.dump(2) + "\n", FileAccess::currentUserOnly);
     return key;
 }
 
@@ -64,30 +130,25 @@ UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress) {
     const UpdateSigningKey key = readUpdateKeyFile(request.keyFile);
-    ToolConfig config = loadToolConfig(request.configFile, toolDirectory);
-    if (config.file.empty()) {
-        // The built-in configuration stands for a file beside the tool.
-        config.fileDocument = config.effective.document;
-        config.file = config.effective.baseDirectory / configFileName;
-    }
-    const auto clientPackage = [&](const std::string& sha256) {
-        return publishedDocument(config, request.downloadUrl, sha256, request.version, request.executablePath)
-            .at("clientPackage");
-    };
+    PublishSummary summary;
+    UpdateManifest& manifest = summary.manifest;
+    // Refusals that need no reading of the package come first.
+    manifest.sequence = nextSequence(previousManifest(request.manifest, key.publicKeyHex), request.sequence,
+                                     request.manifest);
+    if (request.launcher)
+        summary.launcherManifestUrl = checkedLauncherChannel(*request.launcher, key.publicKeyHex);
 
     // Judged as launchers will run once they take the manifest: its install directory and limits.
     // A client package they would refuse is refused before the package is read.
+    const ToolConfig config = loadToolConfig(request.configFile, toolDirectory);
     const LauncherConfig applied =
-        configWithClientPackage(config.effective, clientPackage(std::string(64, '0')));
-    PublishSummary summary;
+        configWithClientPackage(config.effective, manifestClientPackage(request, std::string(64, '0')));
     summary.package = checkClientPackage(request.package, applied, request.executablePath, false,
                                          std::nullopt, token, progress);
     throwIfCanceled(token);
 
-    UpdateManifest& manifest = summary.manifest;
-    manifest.sequence = publishedSequence(request.manifest) + 1;
     manifest.expires = currentUtcSeconds() + std::int64_t{request.expiresDays} * 86400;
-    manifest.clientPackage = clientPackage(summary.package.sha256);
+    manifest.clientPackage = manifestClientPackage(request, summary.package.sha256);
     if (request.launcher)
         manifest.launcher =
             LauncherRelease{.version = request.launcher->version,

@@ -8,20 +8,26 @@
 #include "net/update_signature.h"
 #include "pack/package_check.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 
 namespace launcher {
 
-// Makes a key pair and writes it to `keyFile` as {"curve": "P-256", "privateKey": ..., "publicKey": ...}.
-// Never replaces an existing file. Throws Error.
+// Makes a key pair and writes it to `keyFile` as {"curve": "P-256", "privateKey": ..., "publicKey": ...},
+// readable by the current user alone (a protected DACL granting only that user, set before the file
+// takes its name). Never replaces an existing file. Throws Error.
 UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile);
 
 // The key pair in a file written by createUpdateKeyFile. Throws Error("更新签名密钥文件无效：<path>").
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile);
 
-// A launcher build to offer alongside the client.
+// The highest sequence a manifest gets: JSON readers that hold numbers as doubles stay exact.
+inline constexpr std::uint64_t maxManifestSequence = std::uint64_t{1} << 53;
+
+// A launcher build to offer alongside the client. Its own resources must say `version` (compared
+// as dotted numbers, missing parts 0) and an update channel signed with the publishing key.
 struct LauncherOffer {
     std::filesystem::path executable; // digested; the manifest names its digest
     std::string version;
@@ -37,18 +43,29 @@ struct PublishRequest {
     std::string downloadUrl;
     std::optional<std::filesystem::path> configFile;
     unsigned expiresDays = 30;
+    std::optional<std::uint64_t> sequence; // for a first publish from another machine
     std::optional<LauncherOffer> launcher;
 };
 
 struct PublishSummary {
     UpdateManifest manifest;
     PackageSummary package;
+    std::string launcherManifestUrl; // where the offered launcher build looks for manifests
 };
 
 // Checks the package as the launcher would with the manifest's client package applied to the
 // configuration (`configFile`, or the built-in one beside `toolDirectory`), then writes the
-// manifest, numbered one past the one already at `manifest`, and its signature by the key file's
-// key, each atomically. Throws RefusedEntry, Error or Canceled; a refusal writes nothing.
+// manifest and its signature by the key file's key, each atomically. The manifest's clientPackage
+// holds only downloadUrl, sha256, version and executablePath; the site's own settings stay the site's.
+//
+// Its sequence is one past that of the manifest already at `manifest` when that one's signature
+// (`<manifest>.sig`) verifies with the key, 1 when there is none, or `sequence` when given, which
+// must be above a verified one's. A manifest there that does not verify is refused without
+// `sequence`. Never past maxManifestSequence.
+//
+// An offered launcher build is read as a data file and refused when it has no update channel, an
+// empty manifest address, a key other than the key file's, or a version other than the offer's.
+// Throws RefusedEntry, Error or Canceled; a refusal writes nothing.
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress);
 

@@ -1,8 +1,23 @@
-// Entry point of Gatehouse.exe. The launcher takes no command-line options; the version and the
-// update channel come from the build.
+// Entry point of Gatehouse.exe. The launcher takes no command-line options; its version and update
+// channel are its own resources (version information and the channel document), which the
+// publisher's tool reads from the same file before it offers the build to players.
+#include "config/build_identity.h"
+#include "foundation/error.h"
+#include "foundation/text.h"
 #include "ui/launcher_app.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showState) {
-    return launcher::runLauncher(
-        instance, showState, {LAUNCHER_VERSION, LAUNCHER_UPDATE_MANIFEST_URL, LAUNCHER_UPDATE_PUBLIC_KEY});
+    using namespace launcher;
+    const BuildIdentity identity = runningBuildIdentity();
+    LauncherBuild build;
+    try {
+        if (!identity.version || !identity.channel) throw Error("启动器资源不完整。");
+        build = {*identity.version, multiByteToUtf16(identity.channel->manifestUrl, codePageUtf8),
+                 identity.channel->publicKey};
+    } catch (const Error& error) {
+        ::MessageBoxW(nullptr, multiByteToUtf16(error.what(), codePageUtf8).c_str(), L"曜石纪元",
+                      MB_ICONERROR);
+        return 1;
+    }
+    return runLauncher(instance, showState, build);
 }

@@ -2,6 +2,7 @@
 # gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test, lists in
 # name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
 # archive naming the entry; a manifest signed by `publish` with a `keygen` key verifies with OpenSSL;
+# publish names where an offered launcher build looks for updates;
 # Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
@@ -95,6 +96,15 @@ PY
 openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der" "$work/update.json" >/dev/null ||
     fail "OpenSSL does not verify the published manifest"
 
+# A launcher build offered alongside: publish reads the build and says where it looks for updates.
+demo_key=$(cd "$(dirname "$0")/../.." && pwd)/tools/demo-update-key.json
+tool publish "$(winpath "$work/out.zip")" --key "$(winpath "$demo_key")" --manifest "$(winpath "$work/offer.json")" \
+    --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 --url https://download.example.com/TalvoPC.zip \
+    --launcher "$(winpath "$build/update-demo-next/Gatehouse.exe")" --launcher-version 99.0.0.0 \
+    --launcher-url https://download.example.com/Gatehouse.exe >"$work/offer.out" 2>&1 || fail "publish --launcher: $(cat "$work/offer.out")"
+grep -q "looks for its updates at http://.*/K3ClientRes/exe/TalvoPC/update/manifest.json$" "$work/offer.out" ||
+    fail "publish did not name the offered build's manifest address: $(cat "$work/offer.out")"
+
 # Ctrl+C while packing: the tool stops, says so, and leaves neither the package nor a partial file.
 python3 - "$work/client/TalvoPC/talvo-曜石纪元_Data" <<'PY'
 import os, sys
@@ -103,13 +113,15 @@ for index in range(8):
     with open(os.path.join(sys.argv[1], f"slow{index}.assets"), "wb") as out:
         out.write(os.urandom(8 << 20).translate(letters))
 PY
-tool pack "$(winpath "$work/client")" "$(winpath "$work/interrupted.zip")" --executable 'TalvoPC/talvo-曜石纪元.exe' \
-    --version 1 --threads 2 >/dev/null 2>"$work/interrupt.err" &
+# Started directly, not through `tool`: wine-run execs Wine, so $! is the tool's own process. (Looking
+# the process up by its command line could find another run's pack when two run at once.)
+"$build/wine-run" "$build/gatehouse-pack.exe" pack "$(winpath "$work/client")" "$(winpath "$work/interrupted.zip")" \
+    --executable 'TalvoPC/talvo-曜石纪元.exe' --version 1 --threads 2 >/dev/null 2>"$work/interrupt.err" &
 pack=$!
-for _ in $(seq 300); do grep -q . "$work/interrupt.err" && break; sleep 0.1; done
-pid=$(grep -l -a 'interrupted\.zip' /proc/[0-9]*/cmdline 2>/dev/null | grep -v self | head -1 | cut -d/ -f3)
-[ -n "$pid" ] || fail "pack finished before it could be interrupted"
-kill -INT "$pid"
+for _ in $(seq 300); do grep -q . "$work/interrupt.err" 2>/dev/null && break; sleep 0.1; done
+grep -qaF "$(winpath "$work/interrupted.zip")" "/proc/$pack/cmdline" 2>/dev/null ||
+    fail "pack finished before it could be interrupted"
+kill -INT "$pack"
 status=0
 wait "$pack" || status=$?
 [ "$status" -eq 130 ] || fail "interrupted pack exited $status: $(cat "$work/interrupt.err")"

@@ -195,12 +195,15 @@ TEST_F(Publishing, FolderTheLauncherWouldRefuseIsRefusedBeforeAnythingIsWritten)
 
 TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCountsUp) {
     const PackageSummary packed = pack(request());
-    const fs::path keyFile = dir / L"update-key.json";
-    const UpdateSigningKey key = createUpdateKeyFile(keyFile);
-    const std::string keyText = testing::readBytes(keyFile);
-    EXPECT_THROW(createUpdateKeyFile(keyFile), Error);
-    EXPECT_EQ(testing::readBytes(keyFile), keyText);
+    const fs::path ownKeyFile = dir / L"update-key.json";
+    createUpdateKeyFile(ownKeyFile);
+    const std::string keyText = testing::readBytes(ownKeyFile);
+    EXPECT_THROW(createUpdateKeyFile(ownKeyFile), Error);
+    EXPECT_EQ(testing::readBytes(ownKeyFile), keyText);
 
+    // Signed with the demo's key, which the launcher build offered below trusts.
+    const fs::path keyFile = DEMO_UPDATE_KEY_FILE;
+    const UpdateSigningKey key = readUpdateKeyFile(keyFile);
     PublishRequest what{.package = package,
                         .keyFile = keyFile,
                         .manifest = dir / L"update.json",
@@ -211,8 +214,8 @@ TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCounts
     CancelToken token;
     for (const std::uint64_t sequence : {1u, 2u}) {
         if (sequence == 2)
-            what.launcher = LauncherOffer{.executable = client / L"TalvoPC" / L"talvo-曜石纪元.exe",
-                                          .version = "1.3.0",
+            what.launcher = LauncherOffer{.executable = UPDATE_DEMO_NEXT_EXE,
+                                          .version = "99.0.0.0",
                                           .downloadUrl = "https://download.example.com/Gatehouse.exe"};
         publishUpdate(what, fs::path(), token, {});
         const std::string document = testing::readBytes(what.manifest);
@@ -224,8 +227,9 @@ TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCounts
             isValidUpdateSignature(key.publicKeyHex, document, testing::readBytes(dir / L"update.json.sig")));
         EXPECT_EQ(manifest.launcher.has_value(), sequence == 2);
     }
+    const std::string offered = testing::readBytes(UPDATE_DEMO_NEXT_EXE);
     EXPECT_EQ(parseUpdateManifest(testing::readBytes(what.manifest)).launcher->sha256,
-              sha256Hex("MZ game", 7));
+              sha256Hex(offered.data(), offered.size()));
 }
 
 TEST(ArchiveWriter, CountsAndSizesPastTheClassicZipLimitsAreWrittenAsZip64AndReadBack) {

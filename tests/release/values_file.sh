@@ -1,21 +1,46 @@
 #!/usr/bin/env bash
-# A values file with a name scripts/release does not know (a typo of a real one) is refused with
-# that name before anything is built, so a misspelt host never ships as the default.
+# The values file of scripts/release, checked before anything is built: a name it does not know (a
+# typo of a real one) is refused with its line, so a misspelt host never ships as the default, while
+# every variable of "Deployment values" is taken, the update channel's included. And no build but the
+# demo's may trust the public demo key: configuring one with it fails.
 set -euo pipefail
 source_dir=$1 work=$2
 rm -rf "$work"
-mkdir -p "$work/out"
-printf 'LAUNCHER_PACKAGE_HOST=download.example.com\nLAUNCHER_PAKAGE_HOST=typo.example.com\n' >"$work/values"
-if message=$("$source_dir/scripts/release" "$work/values" "$work/out" 2>&1); then
-    echo "FAIL: the release was made:"$'\n'"$message"
+demo_key=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["publicKey"])' \
+    "$source_dir/tools/demo-update-key.json")
+own_key=$(printf '%0128x' 7)
+fail() {
+    echo "FAIL: $*"
     exit 1
+}
+
+# Each row: the values file, and the refusal it must end with. A typo on the last line shows that
+# every line before it was taken, without building a release.
+rows=(
+    $'LAUNCHER_PACKAGE_HOST=download.example.com\nLAUNCHER_PAKAGE_HOST=typo.example.com\n'
+    'values:2: unknown variable LAUNCHER_PAKAGE_HOST'
+    $'LAUNCHER_UPDATE_MANIFEST_URL=https://download.example.com/update/manifest.json\nLAUNCHER_UPDATE_PUBLIC_KEY='"$own_key"$'\nLAUNCHER_PAKAGE_HOST=typo.example.com\n'
+    'values:3: unknown variable LAUNCHER_PAKAGE_HOST'
+)
+for ((row = 0; row < ${#rows[@]}; row += 2)); do
+    mkdir -p "$work/$row/out"
+    printf '%s' "${rows[row]}" >"$work/$row/values"
+    if message=$("$source_dir/scripts/release" "$work/$row/values" "$work/$row/out" 2>&1); then
+        fail "the release was made:"$'\n'"$message"
+    fi
+    grep -qF "${rows[row + 1]}" <<<"$message" ||
+        fail "expected '${rows[row + 1]}', got:"$'\n'"$message"
+    [ -z "$(ls -A "$work/$row/out")" ] || fail "something was written to the release folder"
+    echo "PASS: $message"
+done
+
+# The configure step alone, in a folder of its own.
+if message=$(cmake -S "$source_dir" -B "$work/demo-key" -G Ninja -DBUILD_TESTING=OFF \
+    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
+    -DLAUNCHER_UPDATE_MANIFEST_URL=https://download.example.com/update/manifest.json \
+    -DLAUNCHER_UPDATE_PUBLIC_KEY="$demo_key" 2>&1); then
+    fail "a build trusting the demo key was configured"
 fi
-grep -q 'values:2: unknown variable LAUNCHER_PAKAGE_HOST' <<<"$message" || {
-    echo "FAIL: the refusal does not name the line and the variable:"$'\n'"$message"
-    exit 1
-}
-[ -z "$(ls -A "$work/out")" ] || {
-    echo "FAIL: something was written to the release folder"
-    exit 1
-}
-echo "PASS: $message"
+grep -q 'LAUNCHER_UPDATE_PUBLIC_KEY is the public demo key' <<<"$message" ||
+    fail "the configuration did not refuse the demo key by name:"$'\n'"$message"
+echo "PASS: the demo key is refused at configure time"

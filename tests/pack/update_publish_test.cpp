@@ -1,0 +1,296 @@
+// gatehouse-pack's keygen and publish: who may read the key file, the manifest's sequence and
+// client package, and the launcher builds publish refuses to offer.
+#include "config/deployment.h"
+#include "config/launcher_config.h"
+#include "config/update_manifest.h"
+#include "foundation/resources.h"
+#include "foundation/unique_handle.h"
+#include "net/update_signature.h"
+#include "pack/tool_arguments.h"
+#include "pack/update_publish.h"
+#include "support/test_support.h"
+#include "support/zip_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <aclapi.h>
+#include <sddl.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace launcher {
+namespace {
+
+using nlohmann::json;
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+const std::string executable = "TalvoPC/talvo-曜石纪元.exe";
+
+// A package every launcher accepts, a few bytes long, and a request to publish it with the built-in
+// configuration and a key of its own: for the rules of publish that do not depend on the package.
+struct SmallPublish {
+    TempDir dir;
+    UpdateSigningKey key = createUpdateKeyFile(dir / L"update-key.json");
+    PublishRequest request{.package = dir / L"TalvoPC.zip",
+                           .keyFile = dir / L"update-key.json",
+                           .manifest = dir / L"update.json",
+                           .executablePath = executable,
+                           .version = "2026.12.3",
+                           .downloadUrl = "https://download.example.com/TalvoPC.zip"};
+    PublishSummary summary;
+
+    SmallPublish() {
+        testing::writeZip(request.package, {{.name = executable, .data = "MZ game"},
+                                            {.name = "TalvoPC/talvo-曜石纪元_Data/level0", .data = "level"},
+                                            {.name = "TalvoPC/UnityPlayer.dll", .data = "MZ player"}});
+    }
+
+    // "<no error>" once the manifest is written, or the refusal.
+    std::string publish() {
+        CancelToken token;
+        return testing::failureOf([&] { summary = publishUpdate(request, dir.path(), token, {}); });
+    }
+
+    // A manifest numbered `sequence` where the next one goes, signed by `signer`.
+    void placeSignedManifest(std::uint64_t sequence, const UpdateSigningKey& signer) {
+        UpdateManifest manifest{.sequence = sequence,
+                                .expires = parseUtcTime("2030-01-01T00:00:00Z"),
+                                .clientPackage = {{"sha256", std::string(64, 'A')}}};
+        const std::string document = serializeUpdateManifest(manifest);
+        testing::writeBytes(request.manifest, document);
+        testing::writeBytes(request.manifest.native() + L".sig", signUpdateMessage(signer, document) + "\n");
+    }
+};
+
+TEST(PublishingManifest, ClientPackageNamesOnlyThePackageNotTheSitesSettings) {
+    SmallPublish publishing;
+    const fs::path configFile = publishing.dir / configFileName;
+    json document = json::parse(loadResourceBytes(builtinConfigResourceId));
+    document["clientPackage"]["installDirectory"] = "D:/Games/Talvo";
+    document["clientPackage"]["maxExtractBytes"] = 1 << 20;
+    document["clientPackage"]["maxDownloadBytes"] = 1 << 20;
+    testing::writeBytes(configFile, serializeConfigDocument(document));
+    publishing.request.configFile = configFile;
+    ASSERT_EQ(publishing.publish(), "<no error>");
+
+    const json published = parseUpdateManifest(testing::readBytes(publishing.request.manifest)).clientPackage;
+    std::vector<std::string> members;
+    for (const auto& [name, value] : published.items())
+        members.push_back(name);
+    EXPECT_EQ(members, (std::vector<std::string>{"downloadUrl", "executablePath", "sha256", "version"}));
+    EXPECT_EQ(published["version"], "2026.12.3");
+}
+
+std::string sidText(PSID sid) {
+    wchar_t* text = nullptr;
+    if (!::ConvertSidToStringSidW(sid, &text)) return "<bad SID>";
+    const UniqueLocalMemory<wchar_t> owner{text};
+    return testing::narrow(text);
+}
+
+// The user this process runs as, as "S-1-...".
+std::string currentUserSid() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+    const UniqueKernelHandle owner{token};
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (!::GetTokenInformation(token, TokenUser, user.data(), size, &size)) return {};
+    return sidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid);
+}
+
+TEST(PublishingKeyFile, IsReadableByTheCurrentUserAloneWhateverTheFolderGrants) {
+    TempDir dir;
+    const fs::path keyFile = dir / L"update-key.json";
+    createUpdateKeyFile(keyFile);
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(::GetNamedSecurityInfoW(keyFile.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                      nullptr, &dacl, nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    const UniqueLocalMemory<void> owner{descriptor};
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor, &control, &revision));
+    ASSERT_NE(dacl, nullptr);
+    std::vector<std::string> allowed; // whom each entry lets in; "denied" for any other kind of entry
+    for (DWORD index = 0; index < dacl->AceCount; ++index) {
+        void* entry = nullptr;
+        ASSERT_TRUE(::GetAce(dacl, index, &entry));
+        const auto* ace = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+        allowed.push_back(ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE
+                              ? sidText(const_cast<DWORD*>(&ace->SidStart))
+                              : "denied");
+    }
+    ASSERT_FALSE(allowed.empty());
+    if (testing::runningUnderWine()) {
+        // Wine keeps no DACL for a file: it turns the one given at creation into Unix mode bits (the
+        // user's entry becomes the owner's and the group's) and reports a DACL made from those bits,
+        // never protected, always with an entry for SYSTEM. What it can show: the user is let in, and
+        // everyone else is not (a key file written with the folder's DACL has an entry for everyone).
+        std::printf("Wine reports the key file's DACL from its mode bits:");
+        for (const std::string& sid : allowed)
+            std::printf(" %s", sid.c_str());
+        std::printf("\n");
+        EXPECT_NE(std::find(allowed.begin(), allowed.end(), currentUserSid()), allowed.end());
+        EXPECT_EQ(std::count(allowed.begin(), allowed.end(), "S-1-1-0"), 0) << "everyone may read the key";
+        return;
+    }
+    EXPECT_TRUE(control & SE_DACL_PROTECTED) << "the folder's inheritable entries must not reach the file";
+    EXPECT_EQ(allowed, std::vector<std::string>{currentUserSid()});
+}
+
+TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPassesTwoToThe53) {
+    const UpdateSigningKey stranger = generateUpdateSigningKey();
+    constexpr std::uint64_t limit = std::uint64_t{1} << 53;
+    const std::string refusedUnverified =
+        "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号：";
+    struct Case {
+        const char* what;
+        std::function<void(SmallPublish&)> previous;
+        std::optional<std::uint64_t> requested;
+        std::string expected; // the new sequence, or the refusal before the manifest's path
+    };
+    const auto signedByKey = [](std::uint64_t sequence) {
+        return [sequence](SmallPublish& publishing) {
+            publishing.placeSignedManifest(sequence, publishing.key);
+        };
+    };
+    const auto signedByStranger = [&](std::uint64_t sequence) {
+        return
+            [&, sequence](SmallPublish& publishing) { publishing.placeSignedManifest(sequence, stranger); };
+    };
+    const auto raised = [](SmallPublish& publishing) { // signed as 7, then edited to 70
+        publishing.placeSignedManifest(7, publishing.key);
+        std::string document = testing::readBytes(publishing.request.manifest);
+        document.replace(document.find("\"sequence\": 7"), 13, "\"sequence\": 70");
+        testing::writeBytes(publishing.request.manifest, document);
+    };
+    const Case cases[] = {
+        {"first", [](SmallPublish&) {}, std::nullopt, "1"},
+        {"first from a new machine", [](SmallPublish&) {}, 40, "40"},
+        {"after a verified one", signedByKey(7), std::nullopt, "8"},
+        {"given above a verified one", signedByKey(7), 20, "20"},
+        {"given equal to a verified one", signedByKey(7), 7, "新序号必须大于已有更新清单的序号 7："},
+        {"given below a verified one", signedByKey(7), 3, "新序号必须大于已有更新清单的序号 7："},
+        {"after one signed by another key", signedByStranger(7), std::nullopt, refusedUnverified},
+        {"given over one signed by another key", signedByStranger(500), 3, "3"},
+        {"after an edited one", raised, std::nullopt, refusedUnverified},
+        {"after one without its signature",
+         [](SmallPublish& publishing) {
+             publishing.placeSignedManifest(7, publishing.key);
+             fs::remove(publishing.request.manifest.native() + L".sig");
+         },
+         std::nullopt, refusedUnverified},
+        {"up to 2^53", signedByKey(limit - 1), std::nullopt, std::to_string(limit)},
+        {"past 2^53", signedByKey(limit), std::nullopt, "更新清单序号不能超过 9007199254740992："},
+        {"wrapping", signedByKey(UINT64_MAX), std::nullopt, "更新清单序号不能超过 9007199254740992："},
+        {"given past 2^53", [](SmallPublish&) {}, limit + 1, "更新清单序号不能超过 9007199254740992："},
+    };
+    for (const Case& rule : cases) {
+        SCOPED_TRACE(rule.what);
+        SmallPublish publishing;
+        rule.previous(publishing);
+        publishing.request.sequence = rule.requested;
+        const std::string before =
+            fs::exists(publishing.request.manifest) ? testing::readBytes(publishing.request.manifest) : "";
+        const std::string outcome = publishing.publish();
+        if (outcome != "<no error>") {
+            EXPECT_EQ(outcome, rule.expected + testing::narrow(publishing.request.manifest.native()));
+            const std::string after = fs::exists(publishing.request.manifest)
+                                          ? testing::readBytes(publishing.request.manifest)
+                                          : "";
+            EXPECT_EQ(after, before) << "a refusal writes nothing";
+            continue;
+        }
+        const std::string document = testing::readBytes(publishing.request.manifest);
+        EXPECT_EQ(std::to_string(parseUpdateManifest(document).sequence), rule.expected);
+        EXPECT_TRUE(
+            isValidUpdateSignature(publishing.key.publicKeyHex, document,
+                                   testing::readBytes(publishing.request.manifest.native() + L".sig")));
+    }
+}
+
+// This test program: an executable with no update channel.
+fs::path ownExecutable() {
+    std::wstring path(32768, L'\0');
+    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOfferedVersion) {
+    const fs::path next = UPDATE_DEMO_NEXT_EXE; // the demo's channel and key, version 99.0.0.0
+    const fs::path demoKey = DEMO_UPDATE_KEY_FILE;
+    struct Case {
+        const char* what;
+        fs::path executable;
+        bool demoKeyFile; // otherwise a key of the test's own
+        std::string version;
+        std::string expected; // "<no error>", or the refusal before the executable's path
+    };
+    std::vector<Case> cases = {
+        {"matching", next, true, "99.0.0.0", "<no error>"},
+        {"missing parts count as 0", next, true, "99", "<no error>"},
+        {"another version", next, true, "98.0.0.0",
+         "启动器文件的版本 99.0.0.0 与 --launcher-version 98.0.0.0 不符："},
+        {"a fifth part", next, true, "99.0.0.0.1",
+         "启动器文件的版本 99.0.0.0 与 --launcher-version 99.0.0.0.1 不符："},
+        {"another key", next, false, "99.0.0.0",
+         "启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单："},
+        {"no channel", ownExecutable(), true, "1.0",
+         "启动器文件没有内置的更新通道，玩家换用后将无法再更新："},
+        {"not an executable", demoKey, true, "1.0", "无法读取启动器文件的资源："},
+    };
+#ifdef GATEHOUSE_UPDATES_OFF_EXE
+    cases.push_back({"updates off", GATEHOUSE_UPDATES_OFF_EXE, true, "0.6.1",
+                     "启动器文件未开启更新（没有更新清单地址），玩家换用后将无法再更新："});
+#endif
+    for (const Case& offer : cases) {
+        SCOPED_TRACE(offer.what);
+        SmallPublish publishing;
+        if (offer.demoKeyFile) publishing.request.keyFile = demoKey;
+        publishing.request.launcher =
+            LauncherOffer{.executable = offer.executable,
+                          .version = offer.version,
+                          .downloadUrl = "https://download.example.com/Gatehouse.exe"};
+        const std::string outcome = publishing.publish();
+        if (offer.expected == "<no error>") {
+            ASSERT_EQ(outcome, "<no error>");
+            EXPECT_EQ(publishing.summary.launcherManifestUrl,
+                      "http://" + std::string(packageHostUtf8) +
+                          "/K3ClientRes/exe/TalvoPC/update/manifest.json");
+            EXPECT_EQ(parseUpdateManifest(testing::readBytes(publishing.request.manifest)).launcher->version,
+                      offer.version);
+        } else {
+            EXPECT_EQ(outcome, offer.expected + testing::narrow(offer.executable.native()));
+            EXPECT_FALSE(fs::exists(publishing.request.manifest));
+        }
+    }
+}
+
+TEST(ToolArguments, PublishTakesASequenceFrom1To2To53) {
+    const auto sequenceOf = [](const wchar_t* text) -> std::string {
+        try {
+            const ToolCommand command = parseToolArguments(
+                {L"publish", L"p.zip", L"--key", L"k", L"--manifest", L"m", L"--executable", L"e",
+                 L"--version", L"1", L"--url", L"https://x/p.zip", L"--sequence", text});
+            return std::to_string(command.publish.sequence.value());
+        } catch (const UsageError& error) {
+            return error.what();
+        }
+    };
+    const std::string refusal = "--sequence needs a number from 1 to 9007199254740992";
+    EXPECT_EQ(sequenceOf(L"1"), "1");
+    EXPECT_EQ(sequenceOf(L"9007199254740992"), "9007199254740992");
+    for (const wchar_t* wrong : {L"0", L"9007199254740993", L"18446744073709551617", L"-1", L"7x", L""})
+        EXPECT_EQ(sequenceOf(wrong), refusal) << testing::narrow(wrong);
+}
+
+} // namespace
+} // namespace launcher
