@@ -61,6 +61,17 @@ struct KernelHandleTraits {
     static void close(Handle h) noexcept { ::CloseHandle(h); }
 };
 
+// A mutex this thread holds: released and closed together.
+struct HeldMutexTraits {
+    using Handle = HANDLE;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept {
+        ::ReleaseMutex(h);
+        ::CloseHandle(h);
+    }
+};
+
 struct FindHandleTraits {
     using Handle = HANDLE;
     static Handle none() noexcept { return INVALID_HANDLE_VALUE; }
@@ -145,6 +156,7 @@ struct CoTaskMemoryTraits {
 
 using UniqueFile = Unique<FileHandleTraits>;
 using UniqueKernelHandle = Unique<KernelHandleTraits>;
+using UniqueHeldMutex = Unique<HeldMutexTraits>;
 using UniqueFind = Unique<FindHandleTraits>;
 using UniqueWinHttp = Unique<WinHttpHandleTraits>;
 using UniqueBcryptAlgorithm = Unique<BcryptAlgorithmTraits>;

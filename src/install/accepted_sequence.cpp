@@ -7,25 +7,14 @@
 namespace launcher {
 namespace {
 
-// Owns a wait on a mutex: released and closed together.
-struct HeldMutexTraits {
-    using Handle = HANDLE;
-    static Handle none() noexcept { return nullptr; }
-    static bool valid(Handle h) noexcept { return h != nullptr; }
-    static void close(Handle h) noexcept {
-        ::ReleaseMutex(h);
-        ::CloseHandle(h);
-    }
-};
-
 // Two launchers of one user may accept manifests at the same time; reading and writing the value
 // in turn keeps the higher of the two.
-Unique<HeldMutexTraits> holdSequenceMutex() {
+UniqueHeldMutex holdSequenceMutex() {
     UniqueKernelHandle mutex{::CreateMutexW(nullptr, FALSE, L"Local\\K3Gatehouse.AcceptedSequence")};
     if (!mutex) return {};
     const DWORD waited = ::WaitForSingleObject(mutex.get(), 5000);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return {};
-    return Unique<HeldMutexTraits>{mutex.release()};
+    return UniqueHeldMutex{mutex.release()};
 }
 
 } // namespace
