@@ -33,9 +33,11 @@ trap stop_everything EXIT
 server_log="$output/demo-server.log"
 demo_server_start "" "$server_log"
 
+# Without Wine's debugger: a launcher that aborts (a planted DLL lacks WinHTTP's functions) just ends.
 WINEPREFIX="$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winhttp=n,b;winedbg.exe=d" \
     /usr/lib/wine/wine64 "C:\\$run_name\\Gatehouse.exe" </dev/null >"$output/wine.log" 2>&1 &
-asked() { grep -q 'GET /K3ClientRes/exe/TalvoPC/2026-11-09/TalvoPC.zip -> 404' "$server_log"; }
+# The built-in configuration's package address, asked for through WinHTTP.
+asked() { grep -qE ' package GET /K3ClientRes/exe/TalvoPC/[^ ]+\.zip -> 404' "$server_log"; }
 wait_for 30 asked || true
 stop_everything
 
