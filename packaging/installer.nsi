@@ -20,11 +20,15 @@ SetDateSave off
 ; The launcher's install directory (its built-in configuration) with its lock file beside it.
 !define CLIENT "GameClient"
 
-; Removes every folder of $INSTDIR whose name matches PATTERN.
+!define FILE_ATTRIBUTE_DIRECTORY 0x10
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
+
+; Removes every entry of $INSTDIR whose name matches PATTERN, without following links.
 !macro RemoveLeftovers PATTERN
     FindFirst $0 $1 "$INSTDIR\${PATTERN}"
     ${DoWhile} $1 != ""
-        RMDir /r "$INSTDIR\$1"
+        StrCpy $R0 "$INSTDIR\$1"
+        Call un.RemoveWithoutFollowingLinks
         FindNext $0 $1
     ${Loop}
     FindClose $0
@@ -70,12 +74,58 @@ VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileDescription" "${PRODUCT} 安装�
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "FileVersion" "${VERSION}"
 VIAddVersionKey /LANG=${LANG_SIMPCHINESE} "ProductVersion" "${VERSION}"
 
+; The file version of the launcher this installer carries: CARRIED_1 to CARRIED_4.
+!getdllversion "${LAUNCHER_EXE}" CARRIED_
+
+; Sets $R0 to 1 when $INSTDIR\Gatehouse.exe has a newer file version than the launcher this
+; installer carries (it has updated itself through its update channel since), else to 0. A
+; launcher without a version resource counts as older.
+Function InstalledLauncherIsNewer
+    StrCpy $R0 0
+    ClearErrors
+    GetDLLVersion "$INSTDIR\Gatehouse.exe" $R1 $R2
+    ${IfNot} ${Errors}
+        IntOp $R3 ${CARRIED_1} << 16
+        IntOp $R3 $R3 | ${CARRIED_2}
+        IntOp $R4 ${CARRIED_3} << 16
+        IntOp $R4 $R4 | ${CARRIED_4}
+        ${If} $R1 U> $R3
+            StrCpy $R0 1
+        ${ElseIf} $R1 = $R3
+            ${If} $R2 U> $R4
+                StrCpy $R0 1
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
+FunctionEnd
+
+; Sets $R0 to the version of the launcher now in $INSTDIR in the form of VERSION (0.6.1).
+Function InstalledLauncherVersion
+    StrCpy $R0 "${VERSION}"
+    ClearErrors
+    GetDLLVersion "$INSTDIR\Gatehouse.exe" $R1 $R2
+    ${IfNot} ${Errors}
+        IntOp $R3 $R1 >> 16
+        IntOp $R3 $R3 & 0xFFFF
+        IntOp $R4 $R1 & 0xFFFF
+        IntOp $R5 $R2 >> 16
+        IntOp $R5 $R5 & 0xFFFF
+        StrCpy $R0 "$R3.$R4.$R5"
+    ${EndIf}
+FunctionEnd
+
 Section "启动器" SecLauncher
     SectionIn RO
     SetOutPath "$INSTDIR"
     ; Over an older version only the launcher is replaced: the downloaded client in GameClient
-    ; and the remembered account (kept per user elsewhere) stay as they are.
-    File "/oname=Gatehouse.exe" "${LAUNCHER_EXE}"
+    ; and the remembered account (kept per user elsewhere) stay as they are. A launcher that has
+    ; updated itself past this installer's stays too.
+    Call InstalledLauncherIsNewer
+    ${If} $R0 = 1
+        DetailPrint "已安装的启动器版本较新，保留不变。"
+    ${Else}
+        File "/oname=Gatehouse.exe" "${LAUNCHER_EXE}"
+    ${EndIf}
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}.lnk" "$INSTDIR\Gatehouse.exe"
     CreateShortcut "$DESKTOP\${PRODUCT}.lnk" "$INSTDIR\Gatehouse.exe"
@@ -83,8 +133,10 @@ SectionEnd
 
 Section "-Apps & Features"
     SectionGetSize ${SecLauncher} $0
+    ; The launcher actually installed, which may be newer than this installer.
+    Call InstalledLauncherVersion
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "$R0"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PRODUCT}"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\Gatehouse.exe,0"
     WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
@@ -95,9 +147,53 @@ Section "-Apps & Features"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; Removes the file, link or folder $R0 without ever following a directory link: an entry with the
+; reparse-point attribute (junction, symbolic link, mount point) is removed as one entry and the
+; folder it points to keeps its files (RMDir /r would descend into it). Changes no register.
+Function un.RemoveWithoutFollowingLinks
+    Push $R1
+    Push $R2
+    Push $R3
+    System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+    IntOp $R2 $R1 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+    IntOp $R3 $R1 & ${FILE_ATTRIBUTE_DIRECTORY}
+    ${If} $R1 = -1
+        ; Nothing there.
+    ${ElseIf} $R3 = 0
+        ; A file, or a link to one: the entry itself.
+        SetFileAttributes $R0 NORMAL
+        Delete $R0
+    ${ElseIf} $R2 <> 0
+        ; A directory link: removing it removes the link, never what it points to.
+        RMDir $R0
+    ${Else}
+        FindFirst $R1 $R2 "$R0\*"
+        ${DoWhile} $R2 != ""
+            ${If} $R2 != "."
+            ${AndIf} $R2 != ".."
+                Push $R0
+                StrCpy $R0 "$R0\$R2"
+                Call un.RemoveWithoutFollowingLinks
+                Pop $R0
+            ${EndIf}
+            FindNext $R1 $R2
+        ${Loop}
+        FindClose $R1
+        RMDir $R0
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+FunctionEnd
+
 Section "un.启动器和快捷方式" SecUnLauncher
     SectionIn RO
     Delete "$INSTDIR\Gatehouse.exe"
+    ; What the launcher's self-update leaves beside it: the build it replaced, a download it did
+    ; not finish and its lock.
+    Delete "$INSTDIR\Gatehouse.exe.old"
+    Delete "$INSTDIR\Gatehouse.exe.new"
+    Delete "$INSTDIR\Gatehouse.exe.update.lock"
     Delete "$INSTDIR\Uninstall.exe"
     ; The configuration beside the launcher, which the launcher may rewrite when it upgrades it.
     Delete "$INSTDIR\launcher.config.json"
@@ -109,7 +205,10 @@ SectionEnd
 
 ; Off unless the player ticks it; a silent uninstall keeps the client.
 Section /o "un.已下载的游戏客户端" SecUnClient
-    RMDir /r "$INSTDIR\${CLIENT}"
+    ; A directory link inside the client (a junction to another drive, say) goes as a link;
+    ; the files it points to stay.
+    StrCpy $R0 "$INSTDIR\${CLIENT}"
+    Call un.RemoveWithoutFollowingLinks
     Delete "$INSTDIR\${CLIENT}.install.lock"
     ; Staging and previous folders a download that was cut off left behind.
     !insertmacro RemoveLeftovers "${CLIENT}.install-*"

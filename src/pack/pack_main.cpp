@@ -202,5 +202,8 @@ int run(const std::vector<std::wstring>& arguments) {
 } // namespace launcher
 
 int wmain(int argc, wchar_t** argv) {
+    // Delay-loaded system DLLs (the launcher's own list) come from System32, never from the folder
+    // the tool sits in.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     return launcher::run(std::vector<std::wstring>(argv + 1, argv + argc));
 }

@@ -7,6 +7,10 @@
 #include "ui/launcher_app.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showState) {
+    // First of all: the DLLs that are not known DLLs (WinHTTP, CNG, crypt32, the common controls,
+    // themes, ...) are delay-loaded, and from here on come from System32 only, never from the
+    // folder the launcher was started from. No static initializer of ours calls into them.
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     using namespace launcher;
     const BuildIdentity identity = runningBuildIdentity();
     LauncherBuild build;

@@ -6,10 +6,14 @@
 #   2. The installed launcher starts and installs the game client beside itself (the demo package
 #      on the development server; the release's values are the local defaults).
 #   3. Installing again over it keeps the downloaded client and the remembered account.
-#   4. A silent uninstall leaves nothing of the launcher behind and keeps the client.
-#   5. The uninstaller's own pages, with the box for the client ticked, remove the client too.
+#   4. An installer older than the installed launcher (which updated itself since) keeps that
+#      launcher, and its entry shows the version installed.
+#   5. A silent uninstall leaves nothing of the launcher behind, what its self-update left
+#      beside it included, and keeps the client.
+#   6. The uninstaller's own pages, with the box for the client ticked, remove the client too,
+#      without following a directory link inside it to the files it points to.
 set -euo pipefail
-source_dir=$1 build=$2 work=$3
+source_dir=$1 build=$2 work=$3 newer_launcher=$4
 source "$source_dir/scripts/lib/x11-driver.sh"
 source "$source_dir/scripts/lib/demo-services.sh"
 DISPLAY=$(cat "$build/wine/display")
@@ -112,7 +116,23 @@ wine "$installer" /S || fail "the install over the installed one failed"
 [ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client changed"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
 
-echo "== 4. silent uninstall"
+echo "== 4. an older installer keeps a launcher that updated itself"
+cp "$newer_launcher" "$app/Gatehouse.exe"
+wine "$installer" /S || fail "the install over a newer launcher failed"
+cmp -s "$app/Gatehouse.exe" "$newer_launcher" || fail "the installer put its older launcher over the newer one"
+entry=$(uninstall_entry) || fail "no Apps & Features entry"
+# The newer launcher's file version is 99.0.0.0.
+grep -qF '"DisplayVersion"="99.0.0"' <<<"$entry" ||
+    fail "the Apps & Features entry does not show the installed launcher's version:"$'\n'"$entry"
+for shortcut in "${shortcuts[@]}"; do
+    strings -el "$shortcut" 2>/dev/null | grep -q 'Gatehouse\.exe' || fail "no shortcut to the launcher at $shortcut"
+done
+
+echo "== 5. silent uninstall"
+# A self-update that was cut off leaves the replaced build, a download and its lock beside the launcher.
+for leftover in Gatehouse.exe.old Gatehouse.exe.new Gatehouse.exe.update.lock; do
+    echo leftover >"$app/$leftover"
+done
 # The uninstaller runs on from a copy of itself in the temporary folder, so watch for its work.
 wine "$app_windows\\Uninstall.exe" /S || fail "the silent uninstall failed"
 wait_for 60 no_entry || fail "the Apps & Features entry is still there"
@@ -123,8 +143,23 @@ left=$(ls -A "$app" | grep -vx -e GameClient -e GameClient.install.lock || true)
 [ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client was not kept"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
 
-echo "== 5. uninstall through its pages, removing the client"
+echo "== 6. uninstall through its pages, removing the client but nothing behind a link"
 wine "$installer" /S || fail "the install for the last stage failed"
+# A folder outside the install, linked from inside the client and from the staging and previous
+# folders an interrupted install leaves (a Linux symbolic link in the prefix is a directory link
+# to Windows programs, attributes 0x410).
+outside="$work/outside-the-install"
+rm -rf "$outside"
+mkdir -p "$outside/deep"
+echo kept >"$outside/kept.txt"
+echo kept >"$outside/deep/kept.txt"
+outside_files=$(cd "$outside" && find . -type f -printf '%p %s\n' | sort)
+linked=(GameClient GameClient.install-0A1B2C GameClient.previous-0A1B2C)
+for folder in "${linked[@]}"; do
+    mkdir -p "$app/$folder/TalvoPC"
+    echo part >"$app/$folder/TalvoPC/part.bin"
+    ln -s "$outside" "$app/$folder/linked-folder"
+done
 wine "$app_windows\\Uninstall.exe" &
 # Wine shows the caption with a trailing space.
 uninstaller=$(x11_wait_window '曜石纪元 卸载 *' 30) || fail "the uninstaller showed no window"
@@ -134,7 +169,20 @@ x11_click "$uninstaller" 361 312
 sleep 1
 x11_click "$uninstaller" 185 153
 x11_click "$uninstaller" 374 312
-wait_for 60 test ! -e "$app" || fail "the uninstall with the box ticked left $(ls -A "$app")"
+# Windows removes a directory link as an entry and then the folder that held it, so nothing is
+# left. Wine 8 cannot remove the link entry (RemoveDirectoryW reaches the folder it points to,
+# which is not empty): there each link and the folder holding it stay, and nothing else.
+left_only_links() {
+    [ ! -e "$app" ] && return 0
+    [ "$(cd "$app" && find . -mindepth 1 | sort)" = "$(for folder in "${linked[@]}"; do
+        printf './%s\n./%s/linked-folder\n' "$folder" "$folder"
+    done | sort)" ]
+}
+wait_for 60 left_only_links || fail "the uninstall with the box ticked left $(cd "$app" && find . -mindepth 1)"
+[ "$(cd "$outside" && find . -type f -printf '%p %s\n' | sort)" = "$outside_files" ] ||
+    fail "the uninstall removed files behind a directory link: $(cd "$outside" && find . -type f)"
+[ ! -e "$app" ] || echo "left as entries, as Wine leaves them: $(cd "$app" && find . -type l | sort | tr '\n' ' ')"
+rm -rf "$app" "$outside"
 sleep 1
 x11_click "$uninstaller" 361 312
 x11_wait_window_gone '曜石纪元 卸载 *' 15 || fail "the uninstaller did not close"
