@@ -258,7 +258,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     const std::string marker =
         serializeInstalledMarker(package.value("version", std::string()), digest, files);
     rejectUnreadableMarker(marker);
-    writeFileAtomically(content / installedMarkerName, marker);
+    writeFileAtomicallyWhenFree(content / installedMarkerName, marker, &token);
     logEvent("install.marker", {{"files", files.size()}, {"bytes", marker.size()}});
 
     throwIfCanceled(token); // the last point at which the player can still keep the old client
