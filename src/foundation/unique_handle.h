@@ -4,6 +4,7 @@
 #include <bcrypt.h>
 #include <objbase.h>
 #include <winhttp.h>
+#include <restartmanager.h>
 
 #include <utility>
 
@@ -112,6 +113,14 @@ struct BcryptKeyTraits {
 };
 
 // Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
+// A Restart Manager session; handles are small numbers, 0 among them.
+struct RestartManagerSessionTraits {
+    using Handle = DWORD;
+    static Handle none() noexcept { return static_cast<DWORD>(-1); }
+    static bool valid(Handle h) noexcept { return h != none(); }
+    static void close(Handle h) noexcept { ::RmEndSession(h); }
+};
+
 template <class T>
 struct LocalMemoryTraits {
     using Handle = T*;
@@ -135,6 +144,7 @@ using UniqueWinHttp = Unique<WinHttpHandleTraits>;
 using UniqueBcryptAlgorithm = Unique<BcryptAlgorithmTraits>;
 using UniqueBcryptHash = Unique<BcryptHashTraits>;
 using UniqueBcryptKey = Unique<BcryptKeyTraits>;
+using UniqueRestartManagerSession = Unique<RestartManagerSessionTraits>;
 template <class T>
 using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>

@@ -10,6 +10,7 @@
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "foundation/unique_name.h"
+#include "install/client_holders.h"
 #include "install/directory_links.h"
 #include "install/disk_space.h"
 #include "install/package_digest.h"
@@ -167,6 +168,19 @@ void checkDigest(const json& package, const std::string& digest) {
     throw fs::filesystem_error("cannot rename", from, to, error);
 }
 
+// Files open in a directory keep it from being renamed, and a running game holds its own open for
+// as long as it runs; so does a permission problem. Only a process holding the old client's
+// programs makes it the running game.
+void rejectHeldClient(const fs::path& directory, const std::error_code& renameError) {
+    if (!isFileBusyError(renameError)) return;
+    const std::vector<std::wstring> holders = processesHoldingClient(directory);
+    std::wstring names;
+    for (const std::wstring& holder : holders)
+        names += (names.empty() ? L"" : L",") + holder;
+    logEvent("install.old_client_held", {{"processes", holders.size()}, {"names", names}});
+    if (const char* sentence = heldClientSentence(renameError, holders.size())) throw Error(sentence);
+}
+
 // Moves the staged client into place; the old installation is kept aside until that worked. A
 // scanner that has just opened a fresh file makes a rename fail for a moment: those are retried.
 void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs::path& parent,
@@ -175,13 +189,12 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
     bool moved = false;
     if (::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES) {
         const std::error_code error = moveFileWhenFree(directory.c_str(), previous.c_str(), 0, &token);
-        // Files open in a directory keep it from being renamed, and a running game holds its own
-        // open for as long as it runs.
-        if (error)
+        if (error) {
             logEvent("install.rename_failed",
                      {{"from", directory}, {"to", previous}, {"error", error.value()}});
-        if (isFileBusyError(error)) throw Error("游戏正在运行，请关闭游戏后重试。");
-        if (error) throwRenameFailure(directory, previous, error);
+            rejectHeldClient(directory, error);
+            throwRenameFailure(directory, previous, error);
+        }
         moved = true;
     }
     const auto restore = [&] {

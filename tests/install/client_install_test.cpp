@@ -349,7 +349,7 @@ TEST_F(ClientInstall, PackageTheDiskCannotHoldIsRefusedBeforeItIsWritten) {
     EXPECT_EQ(diskSpaceMessage(16ull << 30, (4ull << 30) - 1), "磁盘空间不足：需要约 16.0 GB，可用 3.9 GB。");
 }
 
-TEST_F(ClientInstall, OldClientHeldOpenIsReplacedOnceFreeAndKeptWhileTheGameRuns) {
+TEST_F(ClientInstall, OldClientHeldOpenIsReplacedOnceFreeAndKeptWhileHeld) {
     ASSERT_EQ(install(), "<no error>");
     usePackage(clientPackage("level two"));
     // Windows refuses to rename a folder holding the running game's open files; Wine renames it,
@@ -360,7 +360,10 @@ TEST_F(ClientInstall, OldClientHeldOpenIsReplacedOnceFreeAndKeptWhileTheGameRuns
     };
     UniqueFile holder = openClient();
     ASSERT_TRUE(holder);
-    EXPECT_EQ(install(), "游戏正在运行，请关闭游戏后重试。");
+    // No process holds the client's programs (nor could Wine's Restart Manager say so): the
+    // failed rename is what the player is told, not a running game.
+    const std::string held = install();
+    EXPECT_TRUE(held.starts_with("<other: ") && held.find("cannot rename") != std::string::npos) << held;
     holder.reset();
     EXPECT_EQ(testing::readBytes(client / L"TalvoPC" / L"talvo-曜石纪元_Data" / L"level0"), "level one");
     expectNoLeftovers();
