@@ -112,8 +112,7 @@ struct BcryptKeyTraits {
     static void close(Handle h) noexcept { ::BCryptDestroyKey(h); }
 };
 
-// Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
-// A Restart Manager session; handles are small numbers, 0 among them.
+// A Restart Manager session. Its handle is a plain number, and 0 may be one.
 struct RestartManagerSessionTraits {
     using Handle = DWORD;
     static Handle none() noexcept { return static_cast<DWORD>(-1); }
@@ -121,6 +120,7 @@ struct RestartManagerSessionTraits {
     static void close(Handle h) noexcept { ::RmEndSession(h); }
 };
 
+// Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
 template <class T>
 struct LocalMemoryTraits {
     using Handle = T*;
