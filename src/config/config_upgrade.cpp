@@ -1,6 +1,7 @@
 #include "config/config_upgrade.h"
 
 #include "config/deployment.h"
+#include "config/document_rules.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 
@@ -25,11 +26,8 @@ bool addMissingMembers(json& document, const json& builtIn) {
 
 bool passesUpgradeGate(const json& document) {
     if (document.value("sdkName", std::string()) != requiredSdkName) return false;
-    // Compared as a number: converting 1e300 to int has no defined result. Any other type is the
-    // library's own type error, as before.
-    const json platId = document.value("platId", json(0));
-    if (!platId.is_number()) return platId.get<int>() == requiredPlatId;
-    return platId == requiredPlatId;
+    // Read as the rules read it, so a file is never rewritten only to be refused afterwards.
+    return readPlatId(document) == requiredPlatId;
 }
 
 bool upgradeLoginAddress(json& document, const json& builtIn) {

@@ -6,6 +6,7 @@
 #include "foundation/error.h"
 #include "foundation/text.h"
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -15,30 +16,24 @@ namespace {
 using nlohmann::json;
 
 // A whole number within 32-bit signed range. A plain conversion would turn 81.7 or 2^32 + 81
-// into 81, so anything else is the library's type error, as for a string.
+// into 81, so anything else is the library's type error, as for a string. A float is the same
+// number when it is whole: editors and scripts write 81 as 81.0.
 int readInt32(const json& value) {
     if (!value.is_number()) return value.get<int>(); // the library's own "type must be number"
-    bool fits = false;
-    if (value.is_number_unsigned()) {
-        fits = value.get<std::uint64_t>() <= INT32_MAX;
-    } else if (value.is_number_integer()) {
-        const std::int64_t number = value.get<std::int64_t>();
-        fits = number >= INT32_MIN && number <= INT32_MAX;
-    }
-    if (!fits)
+    // Every int32 is exact as a double, and a double compares with the range without rounding.
+    const double number = value.is_number_unsigned()  ? static_cast<double>(value.get<std::uint64_t>())
+                          : value.is_number_integer() ? static_cast<double>(value.get<std::int64_t>())
+                                                      : value.get<double>();
+    if (!(number >= INT32_MIN && number <= INT32_MAX && std::trunc(number) == number))
         throw json::type_error::create(302, "type must be a 32-bit integer, but is " + value.dump(), &value);
-    return value.get<int>();
+    return static_cast<int>(number);
 }
 
 void checkPlatform(const json& document) {
     // Each member is read only if the one before it matched.
-    const auto platId = [&] {
-        const auto member = document.find("platId");
-        return member == document.end() ? 0 : readInt32(*member);
-    };
     const bool matches = document.value("authenticationMode", std::string()) == requiredAuthenticationMode &&
                          document.value("sdkName", std::string()) == requiredSdkName &&
-                         platId() == requiredPlatId;
+                         readPlatId(document) == requiredPlatId;
     if (!matches) throw Error("当前启动器配置不适用于 PCtalvoSDK。");
 }
 
@@ -73,6 +68,11 @@ void checkPackage(const json& package) {
 }
 
 } // namespace
+
+int readPlatId(const json& document) {
+    const auto member = document.find("platId");
+    return member == document.end() ? 0 : readInt32(*member);
+}
 
 bool isHexDigest(const std::string& digest) {
     return digest.size() == 64 && digest.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;

@@ -12,6 +12,11 @@ namespace launcher {
 // the JSON library's error. Pure.
 void validateConfigDocument(const nlohmann::json& document);
 
+// The document's `platId`, 0 when absent. A whole number within 32-bit signed range, however it
+// is written (81, 81.0, 8.1e1); a fraction, a number beyond that range or another JSON type
+// raises the library's type error. The upgrade and the rules read it alike. Pure.
+int readPlatId(const nlohmann::json& document);
+
 // Whether `digest` is a SHA-256 written as 64 hexadecimal digits of either case.
 bool isHexDigest(const std::string& digest);
 

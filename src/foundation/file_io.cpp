@@ -33,14 +33,30 @@ void writeAndFlush(const std::filesystem::path& path, std::string_view bytes,
     if (!::FlushFileBuffers(file.get())) throw Error("无法写入文件，请检查目录权限和磁盘空间。");
 }
 
-void placeNewContent(const std::filesystem::path& target, std::string_view bytes, DWORD moveFlags,
-                     CurrentUserOnlySecurity* security = nullptr) {
+std::error_code moveFileOnce(const wchar_t* from, const wchar_t* to, DWORD flags) {
+    if (::MoveFileExW(from, to, flags)) return {};
+    return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
+}
+
+// How the new content takes the target's place: at once, or waiting for a scanner to let go.
+struct Placement {
+    DWORD moveFlags;
+    bool waitWhileBusy;
+    const CancelToken* token;
+    CurrentUserOnlySecurity* security = nullptr; // the new file's DACL; null: the folder's
+};
+
+void placeNewContent(const std::filesystem::path& target, std::string_view bytes,
+                     const Placement& placement) {
+    const DWORD moveFlags = placement.moveFlags;
     const std::filesystem::path temporary =
         target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
     try {
-        writeAndFlush(temporary, bytes, security);
-        // A scanner that opened the target or the new file makes the replace fail for a moment.
-        const std::error_code error = moveFileWhenFree(temporary.c_str(), target.c_str(), moveFlags);
+        writeAndFlush(temporary, bytes, placement.security);
+        const std::error_code error =
+            placement.waitWhileBusy
+                ? moveFileWhenFree(temporary.c_str(), target.c_str(), moveFlags, placement.token)
+                : moveFileOnce(temporary.c_str(), target.c_str(), moveFlags);
         const bool replacing = (moveFlags & MOVEFILE_REPLACE_EXISTING) != 0;
         if (!replacing && (error.value() == ERROR_ALREADY_EXISTS || error.value() == ERROR_FILE_EXISTS))
             throw Error("文件已存在：" + utf16ToUtf8(target.native()));
@@ -75,13 +91,14 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 }
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
-    placeNewContent(target, bytes, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    // Called on the window thread: a wait here would freeze the window, close button included.
+    placeNewContent(target, bytes, {MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, false, nullptr});
 }
 
 void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
                                  const CancelToken* token) {
-    if (token != nullptr) throwIfCanceled(*token);
-    writeFileAtomically(target, bytes);
+    // A scanner that opened the target or the new file makes the replace fail for a moment.
+    placeNewContent(target, bytes, {MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, true, token});
 }
 
 void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes, FileAccess access) {
@@ -89,10 +106,10 @@ void writeNewFileAtomically(const std::filesystem::path& target, std::string_vie
     // A rename on the volume keeps the file's own DACL.
     if (access == FileAccess::currentUserOnly) {
         CurrentUserOnlySecurity security;
-        placeNewContent(target, bytes, MOVEFILE_WRITE_THROUGH, &security);
+        placeNewContent(target, bytes, {MOVEFILE_WRITE_THROUGH, true, nullptr, &security});
         return;
     }
-    placeNewContent(target, bytes, MOVEFILE_WRITE_THROUGH);
+    placeNewContent(target, bytes, {MOVEFILE_WRITE_THROUGH, true, nullptr});
 }
 
 } // namespace launcher

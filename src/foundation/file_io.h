@@ -17,11 +17,12 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 // Replaces `target` with `bytes` so that a reader, a crash or a power cut sees either the old
 // content or the complete new one. On failure the target is untouched and no temporary file is
 // left behind. Throws Error("无法写入文件，请检查目录权限和磁盘空间。") when the new content cannot
-// be written, Error("无法保存文件，请检查目录权限。") when it cannot replace the target.
+// be written, Error("无法保存文件，请检查目录权限。") when it cannot replace the target. Never
+// waits: a target that is read-only or held open fails at once, so the window thread may call it.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
-// writeFileAtomically for a worker: a target that a scanner holds for a moment is waited for, as
-// long as `token` (if given) is not cancelled. Throws Canceled then.
+// The same, but a replace refused because a scanner holds the file is tried again for a while
+// (busyFileWait). Throws Canceled once `token` (if given) is cancelled. For worker threads only.
 void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
                                  const CancelToken* token);
 

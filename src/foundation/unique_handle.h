@@ -4,6 +4,7 @@
 #include <bcrypt.h>
 #include <objbase.h>
 #include <winhttp.h>
+#include <restartmanager.h>
 
 #include <utility>
 
@@ -137,6 +138,14 @@ struct ModuleTraits {
     static void close(Handle h) noexcept { ::FreeLibrary(h); }
 };
 
+// A Restart Manager session. Its handle is a plain number, and 0 may be one.
+struct RestartManagerSessionTraits {
+    using Handle = DWORD;
+    static Handle none() noexcept { return static_cast<DWORD>(-1); }
+    static bool valid(Handle h) noexcept { return h != none(); }
+    static void close(Handle h) noexcept { ::RmEndSession(h); }
+};
+
 // Memory the platform hands out with LocalAlloc (DPAPI blobs) or CoTaskMemAlloc (shell paths).
 template <class T>
 struct LocalMemoryTraits {
@@ -164,6 +173,7 @@ using UniqueBcryptHash = Unique<BcryptHashTraits>;
 using UniqueBcryptKey = Unique<BcryptKeyTraits>;
 using UniqueRegistryKey = Unique<RegistryKeyTraits>;
 using UniqueModule = Unique<ModuleTraits>;
+using UniqueRestartManagerSession = Unique<RestartManagerSessionTraits>;
 template <class T>
 using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>

@@ -10,6 +10,7 @@
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "foundation/unique_name.h"
+#include "install/client_holders.h"
 #include "install/directory_links.h"
 #include "install/disk_space.h"
 #include "install/package_digest.h"
@@ -68,22 +69,42 @@ bool isInstallLeftoverName(std::wstring_view name, std::wstring_view installName
     return false;
 }
 
+// A launcher killed between the two renames of the swap left the only copy of the client in its
+// previous directory, with no install directory. Puts a complete one back; true if it did.
+bool restoreLeftAsideClient(const fs::path& leftover, const fs::path& directory, CancelToken& token) {
+    if (!toLowerCase(leftover.filename().native())
+             .starts_with(toLowerCase(directory.filename().native()) + L".previous-") ||
+        ::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES ||
+        !isRecordedClientComplete(leftover, token))
+        return false;
+    const std::error_code error = moveFileWhenFree(leftover.c_str(), directory.c_str(), 0, &token);
+    // Kept where it is if it cannot be put back: it may be the only copy of the client.
+    if (error)
+        logEvent("install.previous_kept", {{"path", leftover}, {"error", error.value()}});
+    else
+        logEvent("install.previous_restored", {{"from", leftover}, {"to", directory}});
+    return true;
+}
+
 // A launcher killed during an install leaves its staging or previous directory behind. The caller
 // holds the lock, so no install of this directory is running and every such directory is
-// abandoned. Whatever cannot be listed or removed stays, without a message. `longParent` is the
-// parent's \\?\ form, in which the leftovers' deep paths can be removed.
-void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent,
-                               const fs::path& longParent) {
+// abandoned. Whatever cannot be listed or removed stays, without a message. Both paths are in
+// their \\?\ form, in which the leftovers' deep paths can be removed. Throws Canceled, leaving
+// what it has not removed yet.
+void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent, CancelToken& token) {
+    std::vector<fs::path> leftovers;
     try {
-        std::vector<fs::path> leftovers;
         std::error_code error;
         for (fs::directory_iterator entry(parent, error), end; !error && entry != end; entry.increment(error))
             if (isInstallLeftoverName(entry->path().filename().native(), directory.filename().native()))
-                leftovers.push_back(longParent / entry->path().filename());
-        for (const fs::path& leftover : leftovers)
-            removeTreeSafely(leftover, longParent);
+                leftovers.push_back(parent / entry->path().filename());
     } catch (...) {
-        // Leftovers only cost disk space; they must not stop this install.
+        return; // leftovers only cost disk space; they must not stop this install
+    }
+    for (const fs::path& leftover : leftovers) {
+        if (restoreLeftAsideClient(leftover, directory, token)) continue;
+        removeTreeSafely(leftover, parent, [&] { return token.canceled(); });
+        throwIfCanceled(token);
     }
 }
 
@@ -167,6 +188,19 @@ void checkDigest(const json& package, const std::string& digest) {
     throw fs::filesystem_error("cannot rename", from, to, error);
 }
 
+// Files open in a directory keep it from being renamed, and a running game holds its own open for
+// as long as it runs; so does a permission problem. Only a process holding the old client's
+// programs makes it the running game.
+void rejectHeldClient(const fs::path& directory, const std::error_code& renameError) {
+    if (!isFileBusyError(renameError)) return;
+    const std::vector<std::wstring> holders = processesHoldingClient(directory);
+    std::wstring names;
+    for (const std::wstring& holder : holders)
+        names += (names.empty() ? L"" : L",") + holder;
+    logEvent("install.old_client_held", {{"processes", holders.size()}, {"names", names}});
+    if (const char* sentence = heldClientSentence(renameError, holders.size())) throw Error(sentence);
+}
+
 // Moves the staged client into place; the old installation is kept aside until that worked. A
 // scanner that has just opened a fresh file makes a rename fail for a moment: those are retried.
 void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs::path& parent,
@@ -175,13 +209,12 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
     bool moved = false;
     if (::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES) {
         const std::error_code error = moveFileWhenFree(directory.c_str(), previous.c_str(), 0, &token);
-        // Files open in a directory keep it from being renamed, and a running game holds its own
-        // open for as long as it runs.
-        if (error)
+        if (error) {
             logEvent("install.rename_failed",
                      {{"from", directory}, {"to", previous}, {"error", error.value()}});
-        if (isFileBusyError(error)) throw Error("游戏正在运行，请关闭游戏后重试。");
-        if (error) throwRenameFailure(directory, previous, error);
+            rejectHeldClient(directory, error);
+            throwRenameFailure(directory, previous, error);
+        }
         moved = true;
     }
     const auto restore = [&] {
@@ -231,7 +264,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     // the \\?\ form keeps them working beyond MAX_PATH.
     const fs::path longDirectory = extendedLengthPath(directory);
     const fs::path longParent = parentDirectory(longDirectory);
-    removeInterruptedInstalls(directory, parent, longParent);
+    removeInterruptedInstalls(longDirectory, longParent, token);
 
     const fs::path staging = sibling(longDirectory, uniqueSuffix(L".install-"));
     makeDirectory(staging);
@@ -258,7 +291,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     const std::string marker =
         serializeInstalledMarker(package.value("version", std::string()), digest, files);
     rejectUnreadableMarker(marker);
-    writeFileAtomically(content / installedMarkerName, marker);
+    writeFileAtomicallyWhenFree(content / installedMarkerName, marker, &token);
     logEvent("install.marker", {{"files", files.size()}, {"bytes", marker.size()}});
 
     throwIfCanceled(token); // the last point at which the player can still keep the old client

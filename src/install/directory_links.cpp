@@ -37,22 +37,31 @@ bool forEachEntry(
     return ::GetLastError() == ERROR_NO_MORE_FILES;
 }
 
-bool treeHasNoLinks(const std::filesystem::path& directory) {
-    return forEachEntry(directory, [](const std::filesystem::path& path, DWORD attributes, bool link) {
-        if (attributes == INVALID_FILE_ATTRIBUTES || link) return false;
-        return !isDirectory(attributes) || treeHasNoLinks(path);
+// Asked between entries: a tree of gigabytes takes long enough to remove that the player may
+// cancel or close meanwhile.
+using StopRequested = std::function<bool()>;
+
+bool stopped(const StopRequested& stopRequested) {
+    return stopRequested && stopRequested();
+}
+
+bool treeHasNoLinks(const std::filesystem::path& directory, const StopRequested& stopRequested) {
+    return forEachEntry(directory, [&](const std::filesystem::path& path, DWORD attributes, bool link) {
+        if (attributes == INVALID_FILE_ATTRIBUTES || link || stopped(stopRequested)) return false;
+        return !isDirectory(attributes) || treeHasNoLinks(path, stopRequested);
     });
 }
 
 // Removes what lies below `directory`, children first. Stops at a link rather than touch it:
 // the tree was checked, so one appearing now means someone is racing us.
-bool removeContents(const std::filesystem::path& directory) {
+bool removeContents(const std::filesystem::path& directory, const StopRequested& stopRequested) {
     bool complete = true;
     const bool listed =
         forEachEntry(directory, [&](const std::filesystem::path& path, DWORD attributes, bool link) {
-            if (attributes == INVALID_FILE_ATTRIBUTES || link) return false;
+            if (attributes == INVALID_FILE_ATTRIBUTES || link || stopped(stopRequested)) return false;
             if (isDirectory(attributes)) {
-                if (!removeContents(path) || !::RemoveDirectoryW(path.c_str())) complete = false;
+                if (!removeContents(path, stopRequested) || !::RemoveDirectoryW(path.c_str()))
+                    complete = false;
             } else {
                 if (attributes & FILE_ATTRIBUTE_READONLY)
                     ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -104,8 +113,8 @@ void rejectDirectoryLinks(const std::filesystem::path& path) {
     }
 }
 
-void removeTreeSafely(const std::filesystem::path& target,
-                      const std::filesystem::path& expectedParent) noexcept {
+void removeTreeSafely(const std::filesystem::path& target, const std::filesystem::path& expectedParent,
+                      const StopRequested& stopRequested) noexcept {
     try {
         const std::filesystem::path directory = normalizedAbsolutePath(target);
         const std::filesystem::path parent = normalizedAbsolutePath(expectedParent);
@@ -116,10 +125,10 @@ void removeTreeSafely(const std::filesystem::path& target,
 
         const DWORD attributes = ::GetFileAttributesW(directory.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) return;
-        const bool removed = isDirectory(attributes)
-                                 ? treeHasNoLinks(directory) && removeContents(directory) &&
-                                       ::RemoveDirectoryW(directory.c_str())
-                                 : ::DeleteFileW(directory.c_str());
+        const bool removed = isDirectory(attributes) ? treeHasNoLinks(directory, stopRequested) &&
+                                                           removeContents(directory, stopRequested) &&
+                                                           ::RemoveDirectoryW(directory.c_str())
+                                                     : ::DeleteFileW(directory.c_str());
         if (!removed) logEvent("cleanup.incomplete", {{"path", directory}});
     } catch (...) {
         // Leftovers are harmless; a failure here must never mask the error that led to cleanup.

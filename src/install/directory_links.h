@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 
 namespace launcher {
@@ -23,8 +24,9 @@ void rejectDirectoryLinks(const std::filesystem::path& path);
 
 // Deletes `target` and everything below it, but only if it sits directly in `expectedParent`
 // and neither it, an ancestor nor anything below it is a link. Never follows a link and
-// never reports failure: whatever cannot be removed stays.
-void removeTreeSafely(const std::filesystem::path& target,
-                      const std::filesystem::path& expectedParent) noexcept;
+// never reports failure: whatever cannot be removed stays. `stopRequested`, if given, is asked
+// between entries; once it answers true the removal stops and leaves the rest.
+void removeTreeSafely(const std::filesystem::path& target, const std::filesystem::path& expectedParent,
+                      const std::function<bool()>& stopRequested = {}) noexcept;
 
 } // namespace launcher

@@ -68,9 +68,14 @@ bool notReady(std::string_view reason, const std::filesystem::path& path) {
     return false;
 }
 
-bool markerMatches(const LauncherConfig& config, CancelToken& token) {
-    const json& package = config.document.at("clientPackage");
-    const std::filesystem::path directory = installDirectory(config);
+// The version and digest the marker must carry; none for a client of whatever version.
+struct ExpectedPackage {
+    std::string version, digest;
+};
+
+// Whether `directory` holds the client its marker describes, of the expected package if one is given.
+bool markerMatches(const std::filesystem::path& directory, const ExpectedPackage* expected,
+                   CancelToken& token) {
     rejectDirectoryLinks(directory);
     const std::filesystem::path markerPath = directory / installedMarkerName;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(markerPath)))
@@ -83,7 +88,8 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     // D and its ancestors were checked above; what lies between D and each file is checked once
     // per directory, so a client of many files costs about one query per file.
     CheckedDirectories checkedDirectories{{directory.native()}, directory.native()};
-    const std::string version = textMember(package, "version"), digest = textMember(package, "sha256");
+    const std::string& version = expected ? expected->version : marker.version.text;
+    const std::string& digest = expected ? expected->digest : marker.sha256.text;
     const MarkerVerdict verdict =
         judgeMarker(marker, version, digest, directory.native(),
                     [&](const std::wstring& path, std::uint64_t length) -> const char* {
@@ -108,6 +114,22 @@ bool markerMatches(const LauncherConfig& config, CancelToken& token) {
     return false;
 }
 
+// The check's answer, false for every failure but cancellation.
+template <class Check>
+bool falseOnFailure(const CancelToken& token, const Check& check) {
+    throwIfCanceled(token);
+    try {
+        return check();
+    } catch (const Canceled&) {
+        throw;
+    } catch (const std::exception& error) {
+        logEvent("check.not_ready", {{"reason", "error"}, {"what", error.what()}});
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
 } // namespace
 
 std::string serializeInstalledMarker(const std::string& version, const std::string& sha256,
@@ -117,8 +139,7 @@ std::string serializeInstalledMarker(const std::string& version, const std::stri
 }
 
 bool isInstalledClientReady(const LauncherConfig& config, CancelToken& token) {
-    throwIfCanceled(token);
-    try {
+    return falseOnFailure(token, [&] {
         const std::filesystem::path executable = gameExecutablePath(config);
         if (!isUnityClientLayout(executable))
             return notReady("no complete client at the executable", executable);
@@ -126,15 +147,14 @@ bool isInstalledClientReady(const LauncherConfig& config, CancelToken& token) {
             logEvent("check.ready", {{"executable", executable}});
             return true;
         }
-        return markerMatches(config, token);
-    } catch (const Canceled&) {
-        throw;
-    } catch (const std::exception& error) {
-        logEvent("check.not_ready", {{"reason", "error"}, {"what", error.what()}});
-        return false;
-    } catch (...) {
-        return false;
-    }
+        const json& package = config.document.at("clientPackage");
+        const ExpectedPackage expected{textMember(package, "version"), textMember(package, "sha256")};
+        return markerMatches(installDirectory(config), &expected, token);
+    });
+}
+
+bool isRecordedClientComplete(const std::filesystem::path& directory, CancelToken& token) {
+    return falseOnFailure(token, [&] { return markerMatches(directory, nullptr, token); });
 }
 
 } // namespace launcher

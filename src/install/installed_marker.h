@@ -18,4 +18,8 @@ std::string serializeInstalledMarker(const std::string& version, const std::stri
 // and file sizes (nothing is hashed). Every failure means false; only Canceled is thrown.
 bool isInstalledClientReady(const LauncherConfig& config, CancelToken& token);
 
+// Whether `directory` holds every file its marker records, each of its recorded size with no link
+// on the way, whatever version the marker names. Every failure means false; only Canceled is thrown.
+bool isRecordedClientComplete(const std::filesystem::path& directory, CancelToken& token);
+
 } // namespace launcher

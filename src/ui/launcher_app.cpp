@@ -6,9 +6,9 @@
 #include "foundation/unique_handle.h"
 #include "install/directory_links.h"
 #include "install/launcher_replacement.h"
-#include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "ui/launcher_flow.h"
+#include "ui/temporary_folder.h"
 #include "ui/window_face.h"
 #include "ui/window_placement.h"
 
@@ -188,39 +188,6 @@ std::filesystem::path executablePath() {
     const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     buffer.resize(length);
     return buffer;
-}
-
-// The long form of an existing path; a temporary folder is often given in 8.3 form
-// (C:\Users\ADMINI~1\...), which would never match the long path the program runs from.
-std::filesystem::path longPath(const std::filesystem::path& path) {
-    std::wstring buffer(32768, L'\0');
-    const DWORD length = ::GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0 || length >= buffer.size()) return path;
-    buffer.resize(length);
-    return buffer;
-}
-
-// The user's temporary folder, empty if the system cannot say. GetTempPath2W, where the system
-// has it (Windows 11, Server 2022), is what newer systems hand out.
-std::filesystem::path userTempDirectory() {
-    using TempPathQuery = DWORD(WINAPI*)(DWORD, LPWSTR);
-    TempPathQuery query = ::GetTempPathW;
-    if (const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll"))
-        if (const FARPROC found = ::GetProcAddress(kernel, "GetTempPath2W"))
-            query = reinterpret_cast<TempPathQuery>(reinterpret_cast<void (*)()>(found));
-    wchar_t buffer[MAX_PATH + 1] = {};
-    const DWORD length = query(MAX_PATH + 1, buffer);
-    if (length == 0 || length > MAX_PATH + 1) return {};
-    return normalizedAbsolutePath(longPath(buffer));
-}
-
-// Refuses a launcher started inside the temporary folder, where Explorer runs a program opened
-// from inside a ZIP: cleaners empty that folder, and the client installed beside us with it.
-void refuseTemporaryFolder(const std::filesystem::path& ownDirectory) {
-    const std::filesystem::path temp = userTempDirectory();
-    if (temp.empty()) return;
-    if (isSameOrBelowDirectory(normalizedAbsolutePath(longPath(ownDirectory)).native(), temp.native()))
-        throw Error("请先将启动器解压到一个文件夹，再从那里运行。");
 }
 
 // %LOCALAPPDATA%\K3Gatehouse\Logs, beside the remembered credentials; empty (no log) when the

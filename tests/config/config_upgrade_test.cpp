@@ -73,14 +73,38 @@ TEST(ConfigUpgrade, NothingIsUpgradedForAnotherPlatform) {
     document["clientPackage"]["executablePath"] = "Game.exe";
     EXPECT_FALSE(upgradeConfigDocument(document, builtIn()));
     EXPECT_EQ(document["loginRequestMethod"], "POST");
-    for (const double platId : {81.5, 1e300}) { // not whole, or beyond any int
-        document["platId"] = platId;
-        EXPECT_FALSE(upgradeConfigDocument(document, builtIn())) << platId;
-    }
 
     document["platId"] = 81;
     document["sdkName"] = "pctalvosdk";
     EXPECT_FALSE(upgradeConfigDocument(document, builtIn()));
+}
+
+// The gate reads `platId` as validation does: a file it upgrades is one validation accepts, and a
+// value validation refuses stops loading before the file is rewritten.
+TEST(ConfigUpgrade, PlatIdIsReadAsValidationReadsIt) {
+    const auto outcome = [](const char* platId) -> std::string {
+        json document = currentFile();
+        document["loginProxyUrl"] = ""; // taken from the built-in document once past the gate
+        document["platId"] = json::parse(platId);
+        try {
+            return upgradeConfigDocument(document, builtIn()) ? "upgraded" : "left alone";
+        } catch (const json::type_error& error) {
+            return error.what();
+        }
+    };
+    const std::string refused = "[json.exception.type_error.302] type must be a 32-bit integer, but is ";
+    const std::pair<const char*, std::string> rows[] = {
+        {"81", "upgraded"},
+        {"81.0", "upgraded"},
+        {"8.1e1", "upgraded"},
+        {"82", "left alone"},
+        {"-81.0", "left alone"},
+        {"81.5", refused + "81.5"},
+        {"1e300", refused + "1e+300"},
+        {"4294967377", refused + "4294967377"},
+    };
+    for (const auto& [platId, expected] : rows)
+        EXPECT_EQ(outcome(platId), expected) << platId;
 }
 
 TEST(ConfigUpgrade, SupersededPackageFromTheLegacyAddressIsReplaced) {

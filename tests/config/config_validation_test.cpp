@@ -42,12 +42,20 @@ TEST_F(ConfigValidation, PlatformMustBeTheOpenApiTalvoSdk) {
     EXPECT_EQ(failure(), message);
     document["platId"] = "81";
     EXPECT_EQ(failure(), "<other: [json.exception.type_error.302] type must be number, but is string>");
-    // Only the whole number 81 itself: no fraction cut off, no 32-bit wrap-around.
-    for (const char* bad : {"81.7", "81.0", "4294967377", "-4294967215"}) {
-        document["platId"] = json::parse(bad);
-        EXPECT_EQ(failure(),
-                  "<other: [json.exception.type_error.302] type must be a 32-bit integer, but is " +
-                      std::string(bad) + ">");
+    // The whole number 81, however it is written; no fraction cut off, no 32-bit wrap-around.
+    const std::string refused =
+        "<other: [json.exception.type_error.302] type must be a 32-bit integer, but is ";
+    const std::pair<const char*, std::string> rows[] = {
+        {"81.0", "<no error>"},
+        {"8.1e1", "<no error>"},
+        {"81.7", refused + "81.7>"},
+        {"1e300", refused + "1e+300>"},
+        {"4294967377", refused + "4294967377>"},
+        {"-4294967215", refused + "-4294967215>"},
+    };
+    for (const auto& [platId, expected] : rows) {
+        document["platId"] = json::parse(platId);
+        EXPECT_EQ(failure(), expected) << platId;
     }
 }
 

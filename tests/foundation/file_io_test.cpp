@@ -77,8 +77,28 @@ TEST(WriteFileAtomically, ReadOnlyTargetStaysUntouchedAndNoTemporaryFileRemains)
     EXPECT_EQ(listNames(dir.path()), std::vector<std::wstring>{L"credentials.bin"});
 }
 
-// A scanner lets go of a fresh file within moments: the replace waits for it, up to a limit.
-TEST(WriteFileAtomically, TargetHeldOpenByAnotherProgramIsReplacedOnceReleased) {
+// The window thread saves the remembered account and may rewrite the configuration: a held file
+// fails there at once, even one whose holder would let go a few seconds later, so the window never
+// freezes waiting for it.
+TEST(WriteFileAtomically, HeldTargetFailsAtOnceAndStaysUntouched) {
+    TempDir dir;
+    const auto target = dir / L"credentials.bin";
+    writeBytes(target, "old");
+    UniqueFile holder{
+        ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
+    ASSERT_TRUE(holder);
+    std::thread release([&] {
+        ::Sleep(3000);
+        holder.reset();
+    });
+    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new"); }), "无法保存文件，请检查目录权限。");
+    release.join();
+    EXPECT_EQ(readBytes(target), "old");
+    EXPECT_EQ(listNames(dir.path()), std::vector<std::wstring>{L"credentials.bin"});
+}
+
+// A scanner lets go of a fresh file within moments: a worker's replace waits for it, up to a limit.
+TEST(WriteFileAtomicallyWhenFree, TargetHeldOpenByAScannerIsReplacedOnceReleased) {
     TempDir dir;
     const auto target = dir / L"marker.json";
     writeBytes(target, "old");
@@ -89,15 +109,8 @@ TEST(WriteFileAtomically, TargetHeldOpenByAnotherProgramIsReplacedOnceReleased) 
         ::Sleep(300);
         holder.reset();
     });
-    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "new"); }), "<no error>");
+    EXPECT_EQ(failureOf([&] { writeFileAtomicallyWhenFree(target, "new", nullptr); }), "<no error>");
     scanner.join();
-    EXPECT_EQ(readBytes(target), "new");
-
-    // Held for good, it stays untouched and no temporary file is left.
-    holder = UniqueFile{
-        ::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)};
-    EXPECT_EQ(failureOf([&] { writeFileAtomically(target, "newer"); }), "无法保存文件，请检查目录权限。");
-    holder.reset();
     EXPECT_EQ(readBytes(target), "new");
     EXPECT_EQ(listNames(dir.path()), std::vector<std::wstring>{L"marker.json"});
 }

@@ -128,5 +128,25 @@ TEST(RemoveTreeSafely, LeavesTreesThatAreNotDirectlyInTheExpectedParent) {
     EXPECT_TRUE(fs::exists(nested / L"file.txt"));
 }
 
+// Gigabytes of leftovers take a while: a removal asked to stop between entries leaves the rest,
+// so cancel and close stay prompt.
+TEST(RemoveTreeSafely, StopsBetweenEntriesWhenAskedAndLeavesTheRest) {
+    TempDir dir;
+    const fs::path leftover = dir / L"GameClient.previous-1";
+    for (int folder = 0; folder < 4; ++folder) {
+        fs::create_directories(leftover / std::to_wstring(folder));
+        for (int file = 0; file < 10; ++file)
+            writeBytes(leftover / std::to_wstring(folder) / (std::to_wstring(file) + L".assets"), "x");
+    }
+    // The check for links asks once for each of the 44 entries; removal stops 16 entries later.
+    int asked = 0;
+    removeTreeSafely(leftover, dir.path(), [&] { return ++asked > 60; });
+    std::size_t left = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(leftover))
+        left += entry.is_regular_file() ? 1 : 0;
+    EXPECT_GT(left, 0u);
+    EXPECT_LT(left, 40u);
+}
+
 } // namespace
 } // namespace launcher

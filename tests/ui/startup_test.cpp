@@ -109,5 +109,30 @@ TEST(Startup, LauncherInTheTemporaryFolderAsksToBeUnpackedAndWritesNothing) {
     }
 }
 
+// With TMP and TEMP unset the system names the profile folder as the temporary folder, and TEMP
+// may name a drive root: the installer's folder below the local application data lies below both,
+// and the launcher there must start (here as far as the configuration it is given).
+TEST(Startup, LauncherBelowAFolderThatOnlyStandsInForTemporaryStarts) {
+    const fs::path programs = unpackedLocation() / L"Programs";
+    fs::create_directories(programs);
+    for (const wchar_t* temp : {L"C:\\", static_cast<const wchar_t*>(nullptr)}) {
+        testing::TempDir dir(programs);
+        testing::writeBytes(dir / L"launcher.config.json", "[]");
+        std::wstring saved[2];
+        const wchar_t* names[] = {L"TMP", L"TEMP"};
+        for (int i = 0; i < 2; ++i) {
+            saved[i].resize(MAX_PATH);
+            saved[i].resize(::GetEnvironmentVariableW(names[i], saved[i].data(), MAX_PATH));
+            ::SetEnvironmentVariableW(names[i], temp);
+        }
+        const StartupOutcome outcome = startIn(dir.path());
+        for (int i = 0; i < 2; ++i)
+            ::SetEnvironmentVariableW(names[i], saved[i].empty() ? nullptr : saved[i].c_str());
+        const std::string label = temp == nullptr ? "unset" : "drive root";
+        EXPECT_EQ(outcome.text, L"启动器配置文件无效。") << label;
+        EXPECT_EQ(outcome.exitCode, 1u) << label;
+    }
+}
+
 } // namespace
 } // namespace launcher
