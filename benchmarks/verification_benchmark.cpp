@@ -2,9 +2,9 @@
 // asking the file system about each of them (one GetFileAttributesExW per file).
 //
 //   verification_benchmark [FILES]     default 200000
+#include "filesystem/path_rules.h"
 #include "foundation/resources.h"
 #include "install/installed_marker.h"
-#include "install/path_rules.h"
 #include "support/test_support.h"
 
 #include <windows.h>

@@ -37,7 +37,7 @@ function(add_launcher_executable target version manifest_url public_key)
     set_source_files_properties("${generated}/launcher_build.rc" PROPERTIES OBJECT_DEPENDS "${channel_document}")
 
     add_executable(${target} WIN32 "${PROJECT_SOURCE_DIR}/src/ui/main.cpp" "${generated}/launcher_build.rc")
-    target_link_libraries(${target} PRIVATE launcher_core launcher_resources launcher_builtin_config
+    target_link_libraries(${target} PRIVATE launcher_ui launcher_resources launcher_builtin_config
                                             launcher_options)
     if(MINGW)
         # Release builds ship without symbols: the executable players download stays small.

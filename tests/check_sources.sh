@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Mechanical rules of the code base: every handle is closed by its one owner in
-# foundation/unique_handle.h, and every file is formatted with the repository's .clang-format.
+# foundation/unique_handle.h, no include runs up the rooms' layers, and every file is formatted with
+# the repository's .clang-format.
 set -uo pipefail
 root=${1:?usage: check_sources.sh SOURCE_DIR}
 cd "$root" || exit 1
@@ -14,6 +15,32 @@ raw=$(grep -nE '(^|[^A-Za-z_:])(::)?(CloseHandle|FindClose|WinHttpCloseHandle|Re
 if [ -n "$raw" ]; then
     echo "Handles must be released by their owner in src/foundation/unique_handle.h:"
     echo "$raw"
+    status=1
+fi
+
+# The rooms of src/ in layer order, lowest first, as the README's Layout table lists them: a file
+# includes only headers of its own room or of rooms below it.
+rooms=(foundation filesystem zip config net update account install launch ui pack)
+layer() {
+    local index
+    for index in "${!rooms[@]}"; do [ "${rooms[$index]}" = "$1" ] && echo "$index" && return; done
+    echo -1
+}
+upward=$(for file in "${files[@]}"; do
+    [[ $file == src/*/* ]] || continue
+    room=${file#src/}
+    room=${room%%/*}
+    own=$(layer "$room")
+    grep -nE '^#include "[a-z_]+/' "$file" | while IFS= read -r line; do
+        included=${line#*#include \"}
+        included=${included%%/*}
+        other=$(layer "$included")
+        if [ "$own" -lt 0 ] || { [ "$other" -ge 0 ] && [ "$other" -gt "$own" ]; }; then echo "$file:$line"; fi
+    done
+done)
+if [ -n "$upward" ]; then
+    echo "Includes that run up the layers (order: ${rooms[*]}), or a room the README does not list:"
+    echo "$upward"
     status=1
 fi
 

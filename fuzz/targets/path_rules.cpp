@@ -2,8 +2,8 @@
 // in a package. The input is UTF-16LE, the form every name has on Windows once converted, so
 // any name a conversion can give (and more) is tried. The first byte picks the folder and
 // whether the content is staged elsewhere first.
+#include "filesystem/path_rules.h"
 #include "foundation/error.h"
-#include "install/path_rules.h"
 
 #include <array>
 #include <cstdint>

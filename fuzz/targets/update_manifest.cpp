@@ -1,8 +1,8 @@
 // Reads an update manifest as the launcher does once its signature has been checked. A manifest
 // that is accepted must read back the same once the publishing tool writes it out again, or an
 // operator's republished manifest would mean something else.
-#include "config/update_manifest.h"
 #include "foundation/error.h"
+#include "update/update_manifest.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Opens the input as a ZIP archive and walks it the way package extraction does: the declared
 // sizes of every entry first, then each entry's name and bytes.
-#include "install/zip_reader.h"
+#include "zip/zip_reader.h"
 
 #include <zlib.h>
 

@@ -2,12 +2,12 @@
 
 #include "account/credential_text.h"
 #include "account/login_exchange.h"
+#include "filesystem/directory_links.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/secret_text.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/directory_links.h"
 #include "net/sha256_hash.h"
 
 #include <windows.h>

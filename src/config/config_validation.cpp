@@ -1,10 +1,10 @@
 #include "config/config_validation.h"
 
 #include "config/document_rules.h"
+#include "filesystem/path_rules.h"
 #include "foundation/error.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
-#include "install/path_rules.h"
 
 #include <string>
 

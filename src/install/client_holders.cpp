@@ -1,9 +1,9 @@
 #include "install/client_holders.h"
 
+#include "filesystem/directory_links.h"
 #include "foundation/busy_file.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/directory_links.h"
 
 #include <windows.h>
 #include <restartmanager.h>

@@ -1,6 +1,9 @@
 #include "install/client_install.h"
 
 #include "config/config_validation.h"
+#include "filesystem/directory_links.h"
+#include "filesystem/disk_space.h"
+#include "filesystem/path_rules.h"
 #include "foundation/busy_file.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
@@ -11,14 +14,11 @@
 #include "foundation/unique_handle.h"
 #include "foundation/unique_name.h"
 #include "install/client_holders.h"
-#include "install/directory_links.h"
-#include "install/disk_space.h"
-#include "install/package_digest.h"
 #include "install/installed_marker.h"
 #include "install/package_extraction.h"
-#include "install/path_rules.h"
 #include "install/unity_layout.h"
 #include "net/http_transfer.h"
+#include "net/package_digest.h"
 #include "net/sha256_hash.h"
 
 #include <windows.h>

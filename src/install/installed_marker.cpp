@@ -1,13 +1,13 @@
 #include "install/installed_marker.h"
 
+#include "config/game_executable_path.h"
+#include "filesystem/directory_links.h"
+#include "filesystem/path_rules.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
-#include "install/directory_links.h"
-#include "install/game_executable_path.h"
 #include "install/marker_content.h"
-#include "install/path_rules.h"
 #include "install/unity_layout.h"
 
 #include <windows.h>

@@ -1,8 +1,8 @@
 #include "install/marker_content.h"
 
+#include "filesystem/path_rules.h"
 #include "foundation/text.h"
-#include "install/package_digest.h"
-#include "install/path_rules.h"
+#include "net/package_digest.h"
 
 #include <nlohmann/json.hpp>
 

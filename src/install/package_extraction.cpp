@@ -1,14 +1,14 @@
 #include "install/package_extraction.h"
 
+#include "filesystem/disk_space.h"
+#include "filesystem/path_rules.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/disk_space.h"
-#include "install/path_rules.h"
-#include "install/zip_format.h"
-#include "install/zip_reader.h"
+#include "zip/zip_format.h"
+#include "zip/zip_reader.h"
 
 #include <windows.h>
 

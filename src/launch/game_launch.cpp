@@ -1,10 +1,10 @@
 #include "launch/game_launch.h"
 
+#include "config/game_executable_path.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/game_executable_path.h"
 #include "install/unity_layout.h"
 
 #include <windows.h>

@@ -1,9 +1,9 @@
 #include "pack/client_folder.h"
 
+#include "filesystem/directory_links.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/directory_links.h"
 #include "install/package_extraction.h"
 #include "pack/refused_entry.h"
 

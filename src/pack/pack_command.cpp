@@ -1,11 +1,11 @@
 #include "pack/pack_command.h"
 
+#include "filesystem/path_rules.h"
 #include "foundation/error.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "foundation/unique_name.h"
-#include "install/path_rules.h"
 #include "install/unity_layout.h"
 #include "pack/archive_writer.h"
 #include "pack/client_folder.h"

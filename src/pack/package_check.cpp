@@ -1,14 +1,14 @@
 #include "pack/package_check.h"
 
+#include "filesystem/path_rules.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
-#include "install/package_digest.h"
 #include "install/package_extraction.h"
-#include "install/path_rules.h"
 #include "install/unity_layout.h"
+#include "net/package_digest.h"
 #include "net/sha256_hash.h"
 #include "pack/refused_entry.h"
 

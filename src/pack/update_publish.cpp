@@ -4,7 +4,7 @@
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
-#include "install/update_channel.h"
+#include "foundation/utc_clock.h"
 #include "net/sha256_hash.h"
 #include "pack/tool_config.h"
 

@@ -2,11 +2,11 @@
 
 // The publisher's side of the update channel: the signing key file, and a signed update manifest
 // naming a checked client package (and optionally a launcher build).
-#include "config/update_manifest.h"
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
-#include "net/update_signature.h"
 #include "pack/package_check.h"
+#include "update/update_manifest.h"
+#include "update/update_signature.h"
 
 #include <cstdint>
 #include <filesystem>

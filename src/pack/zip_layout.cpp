@@ -1,6 +1,6 @@
 #include "pack/zip_layout.h"
 
-#include "install/zip_format.h"
+#include "zip/zip_format.h"
 
 #include <algorithm>
 

@@ -1,16 +1,16 @@
 #include "ui/launcher_app.h"
 
 #include "config/config_validation.h"
+#include "filesystem/directory_links.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
-#include "foundation/unique_handle.h"
-#include "install/directory_links.h"
-#include "install/launcher_replacement.h"
 #include "foundation/text.h"
+#include "foundation/unique_handle.h"
 #include "ui/launcher_flow.h"
 #include "ui/temporary_folder.h"
 #include "ui/window_face.h"
 #include "ui/window_placement.h"
+#include "update/launcher_replacement.h"
 
 #include <commctrl.h>
 #include <shlobj.h>

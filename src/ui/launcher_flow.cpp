@@ -6,11 +6,11 @@
 #include "foundation/text.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
-#include "install/launcher_replacement.h"
-#include "install/update_channel.h"
 #include "launch/game_launch.h"
 #include "ui/progress_caption.h"
 #include "ui/window_face.h"
+#include "update/launcher_replacement.h"
+#include "update/update_channel.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -8,7 +8,7 @@
 #include "foundation/cancel_token.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
-#include "install/update_channel.h"
+#include "update/update_channel.h"
 
 #include <windows.h>
 #include <objidl.h>

@@ -1,7 +1,7 @@
 #include "config/config_validation.h"
 #include "config/deployment.h"
+#include "config/game_executable_path.h"
 #include "foundation/resources.h"
-#include "install/game_executable_path.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

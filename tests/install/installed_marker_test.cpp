@@ -1,7 +1,7 @@
-#include "install/installed_marker.h"
-#include "install/path_rules.h"
+#include "filesystem/path_rules.h"
 #include "foundation/resources.h"
 #include "foundation/text.h"
+#include "install/installed_marker.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

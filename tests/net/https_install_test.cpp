@@ -1,8 +1,8 @@
 // A client installed over real TLS from the loopback HTTPS test server.
+#include "filesystem/path_rules.h"
 #include "foundation/resources.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
-#include "install/path_rules.h"
 #include "net/sha256_hash.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"

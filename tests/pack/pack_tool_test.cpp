@@ -1,12 +1,10 @@
 #include "config/deployment.h"
 #include "config/launcher_config.h"
-#include "config/update_manifest.h"
 #include "foundation/resources.h"
 #include "install/client_install.h"
 #include "install/installed_marker.h"
 #include "install/package_extraction.h"
 #include "net/sha256_hash.h"
-#include "net/update_signature.h"
 #include "pack/archive_writer.h"
 #include "pack/pack_command.h"
 #include "pack/refused_entry.h"
@@ -15,6 +13,8 @@
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
+#include "update/update_manifest.h"
+#include "update/update_signature.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 // client package, and the launcher builds publish refuses to offer.
 #include "config/deployment.h"
 #include "config/launcher_config.h"
-#include "config/update_manifest.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
-#include "net/update_signature.h"
 #include "pack/tool_arguments.h"
 #include "pack/update_publish.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
+#include "update/update_manifest.h"
+#include "update/update_signature.h"
 
 #include <gtest/gtest.h>
 

@@ -2,19 +2,19 @@
 // messages clicks and keys produce, against the loopback package and login services and the
 // stand-in game.
 #include "config/deployment.h"
-#include "config/update_manifest.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/file_io.h"
-#include "foundation/text.h"
-#include "install/accepted_sequence.h"
 #include "foundation/resources.h"
+#include "foundation/text.h"
 #include "net/sha256_hash.h"
-#include "net/update_signature.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
 #include "ui/launcher_app.h"
 #include "ui/launcher_flow.h"
+#include "update/accepted_sequence.h"
+#include "update/update_manifest.h"
+#include "update/update_signature.h"
 
 #include "window_test_platform.h"
 

@@ -1,4 +1,4 @@
-#include "install/path_rules.h"
+#include "filesystem/path_rules.h"
 
 #include "foundation/error.h"
 #include "foundation/path_normal.h"

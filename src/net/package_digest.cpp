@@ -1,4 +1,4 @@
-#include "install/package_digest.h"
+#include "net/package_digest.h"
 
 #include "foundation/text.h"
 

@@ -2,10 +2,10 @@
 // temporary folder with the build served from loopback: what the folder holds after each outcome.
 #include "config/deployment.h"
 #include "foundation/unique_handle.h"
-#include "install/launcher_replacement.h"
 #include "net/sha256_hash.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
+#include "update/launcher_replacement.h"
 
 #include <gtest/gtest.h>
 

@@ -1,14 +1,14 @@
-#include "install/update_channel.h"
+#include "update/update_channel.h"
 
+#include "filesystem/directory_links.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
-#include "install/accepted_sequence.h"
-#include "install/directory_links.h"
 #include "net/http_transfer.h"
 #include "net/sha256_hash.h"
-#include "net/update_signature.h"
+#include "update/accepted_sequence.h"
+#include "update/update_signature.h"
 
 #include <windows.h>
 
@@ -218,14 +218,6 @@ std::filesystem::path storedManifestPath(const UpdateChannel& channel) {
 
 std::wstring acceptedSequenceName(const UpdateChannel& channel) {
     return L"UpdateSequence-" + keyName(channel);
-}
-
-std::int64_t currentUtcSeconds() {
-    FILETIME now{};
-    ::GetSystemTimeAsFileTime(&now);
-    const std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    // FILETIME counts 100 ns from 1601-01-01.
-    return static_cast<std::int64_t>(ticks / 10000000) - 11644473600LL;
 }
 
 } // namespace launcher

@@ -1,8 +1,8 @@
 #include "config/deployment.h"
-#include "config/update_manifest.h"
 #include "foundation/error.h"
 #include "foundation/resources.h"
 #include "support/test_support.h"
+#include "update/update_manifest.h"
 
 #include <gtest/gtest.h>
 

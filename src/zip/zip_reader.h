@@ -4,7 +4,7 @@
 // deflated entries, CRC-32 and size verification. Written for hostile input: every offset, size
 // and count is checked against the file before it is used, memory stays bounded, and every
 // failure is a false result, never a crash or a hang.
-#include "install/zip_source.h"
+#include "zip/zip_source.h"
 
 #include <cstdint>
 #include <filesystem>

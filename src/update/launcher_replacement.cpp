@@ -1,12 +1,12 @@
-#include "install/launcher_replacement.h"
+#include "update/launcher_replacement.h"
 
 #include "foundation/busy_file.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/package_digest.h"
 #include "net/http_transfer.h"
+#include "net/package_digest.h"
 #include "net/sha256_hash.h"
 
 #include <windows.h>

@@ -2,9 +2,9 @@
 
 // The launcher replacing itself with a newer build named by a signed update manifest, the way
 // Windows allows it: a running executable cannot be overwritten, but it can be renamed.
-#include "config/update_manifest.h"
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
+#include "update/update_manifest.h"
 
 #include <filesystem>
 #include <string>

@@ -1,4 +1,4 @@
-#include "net/update_signature.h"
+#include "update/update_signature.h"
 
 #include "foundation/error.h"
 #include "foundation/secret_text.h"

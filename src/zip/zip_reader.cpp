@@ -1,6 +1,6 @@
-#include "install/zip_reader.h"
+#include "zip/zip_reader.h"
 
-#include "install/zip_format.h"
+#include "zip/zip_format.h"
 
 #include <zlib.h>
 

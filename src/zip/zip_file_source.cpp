@@ -1,4 +1,4 @@
-#include "install/zip_reader.h"
+#include "zip/zip_reader.h"
 
 #include "foundation/unique_handle.h"
 

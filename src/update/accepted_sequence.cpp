@@ -1,4 +1,4 @@
-#include "install/accepted_sequence.h"
+#include "update/accepted_sequence.h"
 
 #include "foundation/unique_handle.h"
 

@@ -1,4 +1,4 @@
-#include "install/disk_space.h"
+#include "filesystem/disk_space.h"
 
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"

@@ -1,4 +1,4 @@
-#include "install/directory_links.h"
+#include "filesystem/directory_links.h"
 
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"

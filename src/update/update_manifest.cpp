@@ -1,4 +1,4 @@
-#include "config/update_manifest.h"
+#include "update/update_manifest.h"
 
 #include "config/config_validation.h"
 #include "config/endpoint_rules.h"

@@ -3,8 +3,9 @@
 // The opt-in update channel: at start the launcher asks the operator's server for the signed
 // update manifest, and the last one it accepted is kept for runs without network.
 #include "config/launcher_config.h"
-#include "config/update_manifest.h"
 #include "foundation/cancel_token.h"
+#include "foundation/utc_clock.h"
+#include "update/update_manifest.h"
 
 #include <chrono>
 #include <cstdint>
@@ -50,8 +51,5 @@ std::filesystem::path storedManifestPath(const UpdateChannel& channel);
 
 // The registry value under the channel's key that records its highest accepted sequence.
 std::wstring acceptedSequenceName(const UpdateChannel& channel);
-
-// The system clock in seconds since 1970-01-01 UTC.
-std::int64_t currentUtcSeconds();
 
 } // namespace launcher

@@ -1,7 +1,7 @@
-#include "install/game_executable_path.h"
+#include "config/game_executable_path.h"
 
+#include "filesystem/path_rules.h"
 #include "foundation/text.h"
-#include "install/path_rules.h"
 
 #include <string>
 

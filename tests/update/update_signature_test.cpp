@@ -1,5 +1,5 @@
 #include "foundation/error.h"
-#include "net/update_signature.h"
+#include "update/update_signature.h"
 
 #include <gtest/gtest.h>
 

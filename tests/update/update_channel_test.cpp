@@ -3,11 +3,11 @@
 #include "config/deployment.h"
 #include "foundation/resources.h"
 #include "foundation/text.h"
-#include "install/accepted_sequence.h"
-#include "install/update_channel.h"
-#include "net/update_signature.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
+#include "update/accepted_sequence.h"
+#include "update/update_channel.h"
+#include "update/update_signature.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "install/directory_links.h"
+#include "filesystem/directory_links.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "install/path_rules.h"
+#include "filesystem/path_rules.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
