@@ -20,7 +20,7 @@ fi
 
 # The rooms of src/ in layer order, lowest first, as the README's Layout table lists them: a file
 # includes only headers of its own room or of rooms below it.
-rooms=(foundation filesystem zip config net update account install launch ui pack)
+rooms=(foundation filesystem zip config net update account install launch session ui pack)
 layer() {
     local index
     for index in "${!rooms[@]}"; do [ "${rooms[$index]}" = "$1" ] && echo "$index" && return; done

@@ -30,7 +30,7 @@ LauncherWindow* stateOf(HWND window) {
 void onCommand(LauncherWindow& state, int id, int code) {
     if (id == accountEditId || id == passwordEditId) {
         // Remembered credentials follow the typing 400 ms after the last keystroke.
-        if (code == EN_CHANGE && !state.suppressEditNotifications && !state.loginBusy) {
+        if (code == EN_CHANGE && !state.suppressEditNotifications && state.session.view().formEnabled) {
             ::KillTimer(state.window, rememberTimerId);
             ::SetTimer(state.window, rememberTimerId, 400, nullptr);
         }
@@ -57,7 +57,7 @@ void onCommand(LauncherWindow& state, int id, int code) {
         closeLauncher(state);
         break;
     case showPasswordButtonId:
-        if (!state.loginBusy) setPasswordVisible(state, !state.passwordVisible, true);
+        if (state.session.view().formEnabled) setPasswordVisible(state, !state.passwordVisible, true);
         break;
     default:
         break;
@@ -139,7 +139,7 @@ LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam
         return 0;
     case workerResultMessage: {
         const std::unique_ptr<WorkerResult> record(reinterpret_cast<WorkerResult*>(lParam));
-        if (!state.closing) handleWorkerResult(state, *record);
+        if (!state.session.closing()) handleWorkerResult(state, std::move(*record));
         return 0;
     }
     case workerProgressMessage:
@@ -291,22 +291,23 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         validateLauncherConfig(config);
         logEvent("config.valid", {{"installDirectory", installDirectory(config)}});
         LauncherWindow state(std::move(config));
-        state.executable = executablePath();
-        state.workingDirectory = std::filesystem::current_path();
-        state.version = build.version;
+        SelfUpdate& update = state.selfUpdate;
+        update.executable = executablePath();
+        update.workingDirectory = std::filesystem::current_path();
+        update.version = build.version;
         if (!build.updateManifestUrl.empty()) {
             const std::filesystem::path logs = logDirectory();
-            state.updateChannel = UpdateChannel{build.updateManifestUrl, build.updatePublicKey,
-                                                logs.empty() ? logs : logs.parent_path() / L"Updates"};
+            update.channel = UpdateChannel{build.updateManifestUrl, build.updatePublicKey,
+                                           logs.empty() ? logs : logs.parent_path() / L"Updates"};
         }
         HWND window = createLauncherWindow(state, instance);
         ::ShowWindow(window, showState);
         ::UpdateWindow(window);
         // The build this one replaced stays until this one has shown that it starts.
-        if (!build.updateManifestUrl.empty()) removeReplacedLauncher(state.executable);
+        if (!build.updateManifestUrl.empty()) removeReplacedLauncher(update.executable);
         runMessageLoop(state);
         // The build this one replaced was still closing at start; by now it is gone.
-        if (!build.updateManifestUrl.empty()) removeReplacedLauncher(state.executable);
+        if (!build.updateManifestUrl.empty()) removeReplacedLauncher(update.executable);
         logEvent("launcher.exit");
         return 0;
     } catch (const Error& error) {

@@ -1,9 +1,9 @@
 #pragma once
 
-// The launcher's behaviour behind the form: the client check, the download, the login and
-// launch, the remembered credentials and closing. Long work runs on worker threads, which never
-// touch a control and report only by posting messages; everything here runs on the window thread
-// unless it says otherwise.
+// The window's side of the session: it forwards the player's input to the session, draws the
+// session's view on the controls, carries the workers' reports to the window thread as messages,
+// and keeps the remembered credentials in step with the form. Window thread only, unless a
+// function says otherwise.
 #include "ui/launcher_window.h"
 
 #include <string>
@@ -14,37 +14,20 @@ inline constexpr UINT workerResultMessage = WM_APP + 1;
 inline constexpr UINT workerProgressMessage = WM_APP + 2;
 inline constexpr UINT_PTR rememberTimerId = 1;
 
-// One report of a worker, owned by the window once posted.
-struct WorkerResult {
-    std::wstring text;
-    int kind;
-    std::wstring logText; // what the diagnostic log may show of `text`
-};
+// How the session's workers reach `state`'s window: a report travels as a heap record in
+// workerResultMessage, owned by the window once posted; a progress refresh is workerProgressMessage.
+SessionLink windowLink(LauncherWindow& state);
 
-enum WorkerResultKind {
-    clientVerified = 1,
-    clientMissing = 2,
-    clientInstalled = 3,
-    clientFailed = 4,
-    loginSucceeded = 5,
-    gameStarted = 6,
-    clientNoLongerVerifies = 7,
-    loginFailed = 8,
-    launcherUpdating = 9,
-    launcherReplaced = 10,
-};
+// Brings the controls in line with the session's view.
+void render(LauncherWindow& state);
 
-// Shows `text` in the status line; an error (kind 1) is also logged, as `logText` when given.
-void setStatus(LauncherWindow& state, const std::wstring& text, int kind,
-               const std::wstring* logText = nullptr);
 // The edit the player fills in next: the account edit while the account is blank, else the
 // password edit.
 HWND formEditToType(const LauncherWindow& state);
 void startClientCheck(LauncherWindow& state);
-void startDownload(LauncherWindow& state);
 void startLoginAndLaunch(LauncherWindow& state);
 void syncRememberedCredentials(LauncherWindow& state, bool interactive);
-void handleWorkerResult(LauncherWindow& state, const WorkerResult& result);
+void handleWorkerResult(LauncherWindow& state, WorkerResult result);
 void refreshProgress(LauncherWindow& state);
 void cancelDownload(LauncherWindow& state);
 void openRegistrationPage(LauncherWindow& state);

@@ -5,16 +5,12 @@
 namespace launcher {
 
 LauncherWindow::LauncherWindow(LauncherConfig configuration)
-    : config(std::move(configuration)), credentials(openCredentialStore(loginProxyUrl(config))),
+    : credentials(openCredentialStore(loginProxyUrl(configuration))),
+      session(std::move(configuration), launcherWork(selfUpdate), windowLink(*this)),
       editBrush(::CreateSolidBrush(RGB(14, 16, 12))), backgroundBrush(::CreateSolidBrush(RGB(18, 19, 14))) {}
 
 LauncherWindow::~LauncherWindow() {
     releaseWindow(*this);
-    // Without a window (its creation failed) a worker may still run.
-    if (clientToken) cancel(*clientToken);
-    if (loginToken) cancel(*loginToken);
-    for (auto& [slot, thread] : workers)
-        if (thread.joinable()) thread.join();
 }
 
 } // namespace launcher

@@ -178,7 +178,7 @@ void createControls(LauncherWindow& state) {
     ::SetWindowTheme(state.progressBar, L" ", L" ");
     ::SendMessageW(state.progressBar, PBM_SETBARCOLOR, 0, RGB(177, 141, 75));
     ::SendMessageW(state.progressBar, PBM_SETBKCOLOR, 0, RGB(38, 36, 28));
-    state.statusLabel = makeControl(state, L"STATIC", state.statusText.c_str(),
+    state.statusLabel = makeControl(state, L"STATIC", state.session.view().status.c_str(),
                                     WS_CHILD | WS_VISIBLE | SS_ENDELLIPSIS, 342, 438, 278, 18, statusLabelId);
     setFont(state.statusLabel, addControlFont(state, 10));
 
@@ -228,8 +228,9 @@ void paintWindow(LauncherWindow& state, HDC target) {
     fill(d, 312, 511, 895, 512, RGB(48, 44, 32));
     drawFixedText(d, L"账号登录 · 注册前往平台官网", 334, 518, 280, 21, 9, RGB(110, 109, 88), formatLeft);
     fill(d, 323, 550, 885, 582, RGB(18, 19, 14));
-    // Narrower while downloading, so the caption never runs under the cancel button.
-    drawFixedText(d, state.progressCaption.c_str(), 325, 550, state.downloading ? 480 : 558, 32, 11,
+    // Narrower while the cancel button shows, so the caption never runs under it.
+    const SessionView& view = state.session.view();
+    drawFixedText(d, view.caption.c_str(), 325, 550, view.downloadShown ? 480 : 558, 32, 11,
                   RGB(160, 154, 132), formatEllipsis);
 
     ::BitBlt(target, 0, 0, windowWidth, windowHeight, d, 0, 0, SRCCOPY);
@@ -313,7 +314,7 @@ HBRUSH controlColour(const LauncherWindow& state, UINT message, HDC dc, HWND con
         ::SetBkColor(dc, RGB(14, 16, 12));
         return state.editBrush.get();
     }
-    const bool error = control == state.statusLabel && state.statusKind == 1;
+    const bool error = control == state.statusLabel && state.session.view().statusKind == StatusKind::error;
     ::SetTextColor(dc, error ? RGB(231, 160, 138) : RGB(173, 165, 139));
     ::SetBkColor(dc, RGB(18, 19, 14));
     return state.backgroundBrush.get();

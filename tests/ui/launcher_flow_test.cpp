@@ -103,7 +103,7 @@ protected:
 
     void TearDown() override {
         if (!state) return;
-        if (const DWORD id = state->gameProcessId.load()) {
+        if (const DWORD id = state->session.gameProcessId().load()) {
             const UniqueKernelHandle game{::OpenProcess(PROCESS_TERMINATE, FALSE, id)};
             if (game) ::TerminateProcess(game.get(), 0);
         }
@@ -139,9 +139,16 @@ protected:
         ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, 1);
     }
 
+    // The client is installed: the player may sign in, or is signing in.
+    bool clientReady() const {
+        const Phase phase = state->session.view().phase;
+        return phase == Phase::ready || phase == Phase::loggingIn || phase == Phase::launching;
+    }
+
     void reachReady() {
-        ASSERT_TRUE(pumpUntil([&] { return state->clientReady; }))
-            << testing::narrow(state->statusText) << " / " << testing::narrow(state->progressCaption);
+        ASSERT_TRUE(pumpUntil([&] { return clientReady(); }))
+            << testing::narrow(state->session.view().status) << " / "
+            << testing::narrow(state->session.view().caption);
     }
 
     static std::unique_ptr<testing::WindowPlatform> platform_;
@@ -150,12 +157,13 @@ std::unique_ptr<testing::WindowPlatform> LauncherFlow::platform_;
 
 TEST_F(LauncherFlow, FirstRunDownloadsWithoutAClickAndThenSignsInAndStartsTheGame) {
     // No click: the check finds no client and the download starts by itself.
-    ASSERT_TRUE(pumpUntil([&] { return state->clientReady; }))
-        << testing::narrow(state->statusText) << " / " << testing::narrow(state->progressCaption);
+    ASSERT_TRUE(pumpUntil([&] { return clientReady(); }))
+        << testing::narrow(state->session.view().status) << " / "
+        << testing::narrow(state->session.view().caption);
     EXPECT_EQ(packages.requests().size(), 1u);
-    EXPECT_EQ(state->statusText, L"游戏下载完成，请点击进入游戏。");
-    EXPECT_EQ(state->statusKind, 2);
-    EXPECT_EQ(state->progressCaption, L"客户端下载完成");
+    EXPECT_EQ(state->session.view().status, L"游戏下载完成，请点击进入游戏。");
+    EXPECT_EQ(state->session.view().statusKind, StatusKind::success);
+    EXPECT_EQ(state->session.view().caption, L"客户端下载完成");
     EXPECT_FALSE(::IsWindowVisible(state->cancelDownloadButton));
     EXPECT_FALSE(::IsWindowVisible(state->progressBar));
 
@@ -163,17 +171,17 @@ TEST_F(LauncherFlow, FirstRunDownloadsWithoutAClickAndThenSignsInAndStartsTheGam
     ::SetWindowTextW(state->accountEdit, L"   ");
     ::SetWindowTextW(state->passwordEdit, L"secret");
     click(enterGameButtonId);
-    EXPECT_EQ(state->statusText, L"请输入账号和密码。");
-    EXPECT_EQ(state->statusKind, 1);
+    EXPECT_EQ(state->session.view().status, L"请输入账号和密码。");
+    EXPECT_EQ(state->session.view().statusKind, StatusKind::error);
     EXPECT_EQ(::GetFocus(), state->accountEdit);
 
     ::SetWindowTextW(state->accountEdit, L"player one");
     click(enterGameButtonId);
-    EXPECT_TRUE(state->loginBusy);
+    EXPECT_FALSE(state->session.view().formEnabled);
     EXPECT_FALSE(::IsWindowEnabled(state->enterGameButton));
     ASSERT_TRUE(pumpUntil([&] { return !::IsWindow(state->window); }))
         << "the launcher closes once the game runs";
-    EXPECT_NE(state->gameProcessId.load(), 0u);
+    EXPECT_NE(state->session.gameProcessId().load(), 0u);
     const json started = json::parse(
         testing::readBytes(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"standin-record.json"));
     EXPECT_EQ(started["arguments"].back(), "token:tok");
@@ -196,7 +204,7 @@ TEST_F(LauncherFlow, EnterInAnEditBoxSignsInThroughTheMessageLoop) {
     finished.set_value();
     guard.join();
     EXPECT_EQ(logins.requests().size(), 1u);
-    EXPECT_NE(state->gameProcessId.load(), 0u) << "the game was started and the launcher closed";
+    EXPECT_NE(state->session.gameProcessId().load(), 0u) << "the game was started and the launcher closed";
 }
 
 TEST_F(LauncherFlow, PasswordIsEmptiedOnceTheLoginIsAccepted) {
@@ -206,10 +214,10 @@ TEST_F(LauncherFlow, PasswordIsEmptiedOnceTheLoginIsAccepted) {
     ::SetWindowTextW(state->accountEdit, L"player");
     ::SetWindowTextW(state->passwordEdit, L"secret");
     click(enterGameButtonId);
-    ASSERT_TRUE(pumpUntil([&] { return state->statusText == L"账号验证通过，正在启动游戏…"; }))
-        << testing::narrow(state->statusText);
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().status == L"账号验证通过，正在启动游戏…"; }))
+        << testing::narrow(state->session.view().status);
     EXPECT_EQ(::GetWindowTextLengthW(state->passwordEdit), 0);
-    EXPECT_EQ(state->statusKind, 2);
+    EXPECT_EQ(state->session.view().statusKind, StatusKind::success);
     wchar_t account[32] = {};
     ::GetWindowTextW(state->accountEdit, account, 32);
     EXPECT_STREQ(account, L"player");
@@ -263,13 +271,13 @@ TEST_F(LauncherFlow, EnterGameWhileCheckingOrDownloadingOnlyExplains) {
     };
     // The box's own message loop lets the check finish, so the download may already run after it.
     EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"正在检查游戏客户端，请稍后重试。");
-    ASSERT_TRUE(pumpUntil([&] { return state->downloading; }));
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().phase == Phase::downloading; }));
     ::SetFocus(state->passwordEdit);
     MSG enter{state->passwordEdit, WM_KEYDOWN, VK_RETURN, 1};
     EXPECT_EQ(textOfBoxOpenedBy([&] { dispatchLauncherMessage(*state, enter); }),
               L"游戏正在下载，下载完成后重试。");
     EXPECT_EQ(::GetFocus(), state->passwordEdit) << "the box hands the keyboard back to the edit";
-    EXPECT_EQ(state->statusText, L"游戏正在下载，完成后点击进入游戏。");
+    EXPECT_EQ(state->session.view().status, L"游戏正在下载，完成后点击进入游戏。");
     release.set_value();
     reachReady();
 }
@@ -293,20 +301,20 @@ TEST_F(LauncherFlow, CancelledDownloadIsReportedAndTheNextClickStartsAFreshOne) 
         }
     };
     ASSERT_TRUE(pumpUntil([&] { return ::SendMessageW(state->progressBar, PBM_GETPOS, 0, 0) >= 40; }))
-        << testing::narrow(state->progressCaption);
-    EXPECT_NE(state->progressCaption.find(L"%"), std::wstring::npos)
-        << testing::narrow(state->progressCaption);
+        << testing::narrow(state->session.view().caption);
+    EXPECT_NE(state->session.view().caption.find(L"%"), std::wstring::npos)
+        << testing::narrow(state->session.view().caption);
     click(cancelDownloadButtonId);
     EXPECT_FALSE(::IsWindowEnabled(state->cancelDownloadButton));
-    ASSERT_TRUE(pumpUntil([&] { return !state->downloading; }));
-    EXPECT_EQ(state->progressCaption, L"下载已取消，点击进入游戏可重新下载。");
-    EXPECT_EQ(state->statusText, L"游戏尚未就绪，点击进入游戏可重试。");
-    EXPECT_EQ(state->statusKind, 1);
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().phase != Phase::downloading; }));
+    EXPECT_EQ(state->session.view().caption, L"下载已取消，点击进入游戏可重新下载。");
+    EXPECT_EQ(state->session.view().status, L"游戏尚未就绪，点击进入游戏可重试。");
+    EXPECT_EQ(state->session.view().statusKind, StatusKind::error);
 
     stall = false;
     EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"游戏正在下载，下载完成后重试。");
-    EXPECT_TRUE(state->downloading);
-    EXPECT_FALSE(state->clientToken->canceled()) << "a fresh token for the new download";
+    EXPECT_TRUE(state->session.view().phase == Phase::downloading);
+    // A cancelled token would end the new download at once: it reaches ready below.
     EXPECT_TRUE(::IsWindowEnabled(state->cancelDownloadButton));
     EXPECT_EQ(::SendMessageW(state->progressBar, PBM_GETPOS, 0, 0), 0) << "the new download starts at 0";
     release.set_value();
@@ -321,10 +329,11 @@ TEST_F(LauncherFlow, ProgressWithoutATotalRunsAMarqueeAndShowsWhatArrived) {
         released.wait();
         exchange.send(package.substr(300000));
     };
-    ASSERT_TRUE(pumpUntil([&] { return state->progressCaption.find(L"已下载") != std::wstring::npos; }))
-        << testing::narrow(state->progressCaption);
+    ASSERT_TRUE(pumpUntil([&] {
+        return state->session.view().caption.find(L"已下载") != std::wstring::npos;
+    })) << testing::narrow(state->session.view().caption);
     EXPECT_TRUE(::GetWindowLongPtrW(state->progressBar, GWL_STYLE) & PBS_MARQUEE);
-    EXPECT_EQ(state->progressCaption.find(L"%"), std::wstring::npos);
+    EXPECT_EQ(state->session.view().caption.find(L"%"), std::wstring::npos);
     release.set_value();
     reachReady();
 }
@@ -339,14 +348,14 @@ TEST_F(LauncherFlow, RunningGameBlocksASecondLogin) {
                                  &startup, &created));
     const UniqueKernelHandle process{created.hProcess};
     const UniqueKernelHandle thread{created.hThread};
-    state->gameProcessId = created.dwProcessId;
+    state->session.gameProcessId() = created.dwProcessId;
     ::SetWindowTextW(state->accountEdit, L"player");
     ::SetWindowTextW(state->passwordEdit, L"secret");
     EXPECT_EQ(clickExpectingBox(enterGameButtonId), L"游戏正在运行，请先关闭游戏后再登录。");
-    EXPECT_FALSE(state->loginBusy);
+    EXPECT_TRUE(state->session.view().formEnabled);
     ::TerminateProcess(process.get(), 0);
     ::WaitForSingleObject(process.get(), 5000);
-    state->gameProcessId = 0; // nothing for TearDown to end
+    state->session.gameProcessId() = 0; // nothing for TearDown to end
 }
 
 TEST_F(LauncherFlow, RememberedAccountFollowsTheTypingAfterAPause) {
@@ -383,18 +392,18 @@ TEST_F(LauncherFlow, FailedLoginEnablesTheFormAgain) {
     {
         const DiagnosticLog log(dir / L"Logs");
         click(enterGameButtonId);
-        ASSERT_TRUE(pumpUntil([&] { return !state->loginBusy; }));
+        ASSERT_TRUE(pumpUntil([&] { return state->session.view().formEnabled; }));
     }
-    EXPECT_EQ(state->statusText, L"登录失败：Player 密码错误");
+    EXPECT_EQ(state->session.view().status, L"登录失败：Player 密码错误");
     // The player sees what the service said; support's log never sees the account it echoed.
     const std::string log = testing::readBytes(dir / L"Logs" / L"launcher.log");
     EXPECT_NE(log.find("登录失败：<account> 密码错误"), std::string::npos) << log;
     EXPECT_EQ(log.find("Player"), std::string::npos) << log;
-    EXPECT_EQ(state->statusKind, 1);
+    EXPECT_EQ(state->session.view().statusKind, StatusKind::error);
     for (HWND control : {state->enterGameButton, state->accountEdit, state->passwordEdit,
                          state->showPasswordButton, state->rememberCheck})
         EXPECT_TRUE(::IsWindowEnabled(control));
-    EXPECT_TRUE(state->clientReady);
+    EXPECT_TRUE(clientReady());
 
     // Without a click, the player's next keys land in the password edit and Enter tries again.
     typeAndPressEnter(L"2");
@@ -408,9 +417,9 @@ TEST_F(LauncherFlow, ClientThatNoLongerVerifiesMustBeDownloadedAgain) {
     ::SetWindowTextW(state->accountEdit, L"player");
     ::SetWindowTextW(state->passwordEdit, L"secret");
     click(enterGameButtonId);
-    ASSERT_TRUE(pumpUntil([&] { return !state->loginBusy; }));
-    EXPECT_EQ(state->statusText, L"客户端文件不完整，请重新下载。");
-    EXPECT_FALSE(state->clientReady);
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().formEnabled; }));
+    EXPECT_EQ(state->session.view().status, L"客户端文件不完整，请重新下载。");
+    EXPECT_FALSE(clientReady());
     EXPECT_EQ(logins.requests().size(), 0u);
 }
 
@@ -430,10 +439,10 @@ TEST_F(LauncherFlow, ClosingDuringADownloadEndsAtOnce) {
         exchange.send(testing::httpHead(200, static_cast<long long>(package.size())));
         exchange.waitForStop(3000);
     };
-    ASSERT_TRUE(pumpUntil([&] { return state->downloading; }));
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().phase == Phase::downloading; }));
     ::SendMessageW(state->window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(state->window));
-    EXPECT_TRUE(state->workers.empty());
+    EXPECT_FALSE(state->session.hasWorkers());
     EXPECT_FALSE(fs::exists(dir / L"Launcher" / L"GameClient"));
 }
 
@@ -499,9 +508,9 @@ protected:
 
     void SetUp() override {
         LauncherFlow::SetUp();
-        configured = state->config;
-        state->updateChannel = {multiByteToUtf16(packageUrl("update/manifest.json"), codePageUtf8),
-                                key().publicKeyHex, dir / L"Updates", sequenceKey()};
+        configured = state->session.config();
+        state->selfUpdate.channel = {multiByteToUtf16(packageUrl("update/manifest.json"), codePageUtf8),
+                                     key().publicKeyHex, dir / L"Updates", sequenceKey()};
         servePackage = [this](Exchange& exchange) {
             const std::string& target = exchange.request.target;
             const std::string& body = target.ends_with("manifest.json")       ? manifest
@@ -544,10 +553,10 @@ protected:
     // served a byte at a time until the test ends.
     const std::string runningBuild = "MZ running build";
     void offerTricklingLauncherBuild() {
-        state->version = "1.0.0";
-        state->executable = dir / L"Launcher" / L"Gatehouse.exe";
-        state->workingDirectory = dir / L"Launcher";
-        testing::writeBytes(state->executable, runningBuild);
+        state->selfUpdate.version = "1.0.0";
+        state->selfUpdate.executable = dir / L"Launcher" / L"Gatehouse.exe";
+        state->selfUpdate.workingDirectory = dir / L"Launcher";
+        testing::writeBytes(state->selfUpdate.executable, runningBuild);
         const std::string build = "MZ next build" + std::string(4096, 'n');
         std::tie(manifest, signature) = signedManifest(
             1, currentUtcSeconds() + 86400, package2, "2",
@@ -565,16 +574,16 @@ protected:
     std::atomic<bool> stopTrickle{false};
     // The launcher's own build is as it was, and no download of the new one is left beside it.
     void expectRunningBuildKept() {
-        EXPECT_EQ(testing::readBytes(state->executable), runningBuild);
-        EXPECT_FALSE(fs::exists(state->executable.native() + L".new"));
-        EXPECT_FALSE(fs::exists(state->executable.native() + L".old"));
+        EXPECT_EQ(testing::readBytes(state->selfUpdate.executable), runningBuild);
+        EXPECT_FALSE(fs::exists(state->selfUpdate.executable.native() + L".new"));
+        EXPECT_FALSE(fs::exists(state->selfUpdate.executable.native() + L".old"));
     }
 
     // Opens the window and waits for the client check and any download to end.
     std::string installedVersion() {
         openWindow();
         reachReady();
-        return state->config.document["clientPackage"].value("version", std::string());
+        return state->session.config().document["clientPackage"].value("version", std::string());
     }
     bool fetched(const std::string& ending) {
         for (const auto& request : packages.requests())
@@ -587,7 +596,7 @@ TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhe
     publish(1);
     EXPECT_EQ(installedVersion(), "2");
     EXPECT_TRUE(fs::exists(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level2"));
-    EXPECT_TRUE(fs::exists(storedManifestPath(state->updateChannel)));
+    EXPECT_TRUE(fs::exists(storedManifestPath(state->selfUpdate.channel)));
 
     // The next run finds an update server that accepts and never answers: the check gives up well
     // within the player's patience, and the accepted version stays installed and playable.
@@ -600,9 +609,9 @@ TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhe
             serve(exchange);
     };
     const std::size_t before = packages.requests().size();
-    UpdateChannel channel = state->updateChannel;
+    UpdateChannel channel = state->selfUpdate.channel;
     state = std::make_unique<LauncherWindow>(*configured);
-    state->updateChannel = channel;
+    state->selfUpdate.channel = channel;
     EXPECT_EQ(installedVersion(), "2");
     for (std::size_t index = before; index < packages.requests().size(); ++index)
         EXPECT_FALSE(packages.requests()[index].target.ends_with(".zip"))
@@ -620,8 +629,8 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
         {"lower sequence",
          [&] {
              // Sequence 5 was accepted before.
-             raiseAcceptedSequence(state->updateChannel.sequenceRegistryKey,
-                                   acceptedSequenceName(state->updateChannel), 5);
+             raiseAcceptedSequence(state->selfUpdate.channel.sequenceRegistryKey,
+                                   acceptedSequenceName(state->selfUpdate.channel), 5);
              publish(4);
          }},
     };
@@ -641,39 +650,40 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
 TEST_F(UpdateFlow, LauncherUpdateShowsItsProgressAndCancelGoesOnWithTheRunningBuild) {
     offerTricklingLauncherBuild();
     openWindow();
-    ASSERT_TRUE(pumpUntil([&] { return state->progressCaption.find(L"%") != std::wstring::npos; }))
-        << testing::narrow(state->progressCaption);
-    EXPECT_TRUE(state->progressCaption.starts_with(L"正在更新启动器"))
-        << testing::narrow(state->progressCaption);
-    EXPECT_EQ(state->statusText, L"正在更新启动器…");
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().caption.find(L"%") != std::wstring::npos; }))
+        << testing::narrow(state->session.view().caption);
+    EXPECT_TRUE(state->session.view().caption.starts_with(L"正在更新启动器"))
+        << testing::narrow(state->session.view().caption);
+    EXPECT_EQ(state->session.view().status, L"正在更新启动器…");
     EXPECT_TRUE(::IsWindowVisible(state->progressBar));
     EXPECT_TRUE(::IsWindowVisible(state->cancelDownloadButton) &&
                 ::IsWindowEnabled(state->cancelDownloadButton));
 
     click(cancelDownloadButtonId);
-    ASSERT_TRUE(pumpUntil([&] { return !state->updatingLauncher; })) << "the check goes on at once";
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().phase != Phase::updatingLauncher; }))
+        << "the check goes on at once";
     stopTrickle = true;
     reachReady();
-    EXPECT_EQ(state->config.document["clientPackage"]["version"], "2")
+    EXPECT_EQ(state->session.config().document["clientPackage"]["version"], "2")
         << "the manifest's client, all the same";
-    EXPECT_EQ(state->statusText, L"游戏下载完成，请点击进入游戏。");
+    EXPECT_EQ(state->session.view().status, L"游戏下载完成，请点击进入游戏。");
     expectRunningBuildKept();
 }
 
 TEST_F(UpdateFlow, ClosingDuringTheLauncherUpdateEndsAtOnce) {
     offerTricklingLauncherBuild();
     openWindow();
-    ASSERT_TRUE(pumpUntil([&] { return state->updatingLauncher; }));
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().phase == Phase::updatingLauncher; }));
     ::SendMessageW(state->window, WM_CLOSE, 0, 0);
     EXPECT_FALSE(::IsWindow(state->window));
-    EXPECT_TRUE(state->workers.empty());
+    EXPECT_FALSE(state->session.hasWorkers());
     expectRunningBuildKept();
 }
 
 TEST_F(UpdateFlow, WithoutAManifestAddressNothingIsAsked) {
     publish(1);
-    state->updateChannel = {};
-    EXPECT_EQ(installedVersion(), state->config.document["clientPackage"]["version"]);
+    state->selfUpdate.channel = {};
+    EXPECT_EQ(installedVersion(), state->session.config().document["clientPackage"]["version"]);
     EXPECT_FALSE(fetched("manifest.json"));
     EXPECT_FALSE(fs::exists(dir / L"Updates"));
 }

@@ -1,4 +1,4 @@
-#include "ui/progress_caption.h"
+#include "session/progress_caption.h"
 
 #include <algorithm>
 #include <cwchar>
