@@ -1,6 +1,9 @@
+# shellcheck shell=bash
 # The local demo: a run directory holding Gatehouse.exe, the demo package and the configuration
 # that points at it, and the development server that serves the package and the login.
 # Sourced by scripts/run and the end-to-end test.
+source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/waiting.sh"
 
 # Copies the built launcher into $2 and makes the demo package and its configuration beside it.
 # With a third argument, that launcher build is copied instead (update-demo/Gatehouse.exe follows
@@ -21,19 +24,19 @@ demo_publish_update() {
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
     local updates="$run_dir/updates" folder="$run_dir/.client-2"
     local base=http://127.0.0.1/K3ClientRes/exe/TalvoPC/update
-    winpath() { echo "Z:${1//\//\\}"; }
     rm -rf "$folder"
     unzip -q "$run_dir/TalvoPC.zip" -d "$folder"
     echo "client version 2" >"$folder/TalvoPC/talvo-曜石纪元_Data/version-2.txt"
     # The tool's progress lines are shown only when it fails.
-    "$build/wine-run" "$build/gatehouse-pack.exe" pack "$(winpath "$folder")" "$(winpath "$updates/TalvoPC-2.zip")" \
+    "$build/wine-run" "$build/gatehouse-pack.exe" pack "$(windows_path "$folder")" \
+        "$(windows_path "$updates/TalvoPC-2.zip")" \
         --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 >/dev/null 2>"$updates/pack.err" ||
         { cat "$updates/pack.err" >&2; return 1; }
     rm -rf "$folder"
-    "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(winpath "$updates/TalvoPC-2.zip")" \
-        --key "$(winpath "$root/tools/demo-update-key.json")" --manifest "$(winpath "$updates/manifest.json")" \
+    "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(windows_path "$updates/TalvoPC-2.zip")" \
+        --key "$(windows_path "$root/tools/demo-update-key.json")" --manifest "$(windows_path "$updates/manifest.json")" \
         --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 --url "$base/TalvoPC-2.zip" \
-        --config "$(winpath "$run_dir/launcher.config.json")" 2>"$updates/publish.err" ||
+        --config "$(windows_path "$run_dir/launcher.config.json")" 2>"$updates/publish.err" ||
         { cat "$updates/publish.err" >&2; return 1; }
 }
 
@@ -47,20 +50,17 @@ demo_server_start() {
     ready=$(mktemp -u "${TMPDIR:-/tmp}/demo-server-ready.XXXXXX")
     python3 -u "$root/tools/demo_server.py" --package "$package" --ready-file "$ready" "$@" >"$log" 2>&1 &
     demo_server_pid=$!
-    for ((i = 0; i < 100; i++)); do
-        if [ -s "$ready" ]; then
-            rm -f "$ready"
-            return 0
-        fi
-        if ! kill -0 "$demo_server_pid" 2>/dev/null; then
-            echo "the development server did not start:" >&2
-            cat "$log" >&2
-            return 1
-        fi
-        sleep 0.1
-    done
-    echo "the development server did not get ready in 10 s" >&2
-    return 1
+    ready_or_gone() { [ -s "$ready" ] || process_gone "$demo_server_pid"; }
+    wait_for 10 ready_or_gone || {
+        echo "the development server did not get ready in 10 s" >&2
+        return 1
+    }
+    if [ ! -s "$ready" ]; then
+        echo "the development server did not start:" >&2
+        cat "$log" >&2
+        return 1
+    fi
+    rm -f "$ready"
 }
 
 # Stops the development server started by demo_server_start.

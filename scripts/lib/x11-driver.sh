@@ -1,42 +1,25 @@
+# shellcheck shell=bash
 # Drives Windows programs running under Wine from outside, through the X display they draw on:
-# finds their windows, clicks where a person would, and captures what is on the screen (keys are
-# typed with xdotool directly, into the control the click focused).
+# finds their windows and captures what is on the screen (clicks on a window's controls are in
+# window-controls.sh; keys are typed with xdotool directly, into the control the click focused).
 # Sourced by scripts and tests; expects DISPLAY to name the display the programs use.
+source "$(dirname "${BASH_SOURCE[0]}")/waiting.sh"
 
-# Runs a command (a check of the screen or of files the programs write) until it succeeds, for at
-# most $1 seconds.
-wait_for() {
-    local seconds=$1
-    shift
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    "$@"
+# Prints the id of a visible window titled exactly $1; fails when there is none.
+x11_window() {
+    xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | awk 'NR == 1 { print } END { exit NR == 0 }'
 }
 
 # Prints the id of the visible window titled exactly $1, waiting up to $2 seconds (default 20).
 x11_wait_window() {
-    local title=$1 seconds=${2:-20} id
-    for ((i = 0; i < seconds * 10; i++)); do
-        id=$(xdotool search --onlyvisible --name "^$title\$" 2>/dev/null | head -n 1 || true)
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
+    wait_for "${2:-20}" x11_window "$1"
 }
 
 # Succeeds once no visible window titled exactly $1 is left, waiting up to $2 seconds.
 x11_wait_window_gone() {
-    local title=$1 seconds=${2:-20}
-    for ((i = 0; i < seconds * 10; i++)); do
-        xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1 || return 0
-        sleep 0.1
-    done
-    return 1
+    local title=$1
+    x11_no_window() { ! x11_window "$title" >/dev/null; }
+    wait_for "${2:-20}" x11_no_window
 }
 
 # Prints "X Y" of the top-left corner of window $1 on the screen.
@@ -46,16 +29,23 @@ x11_window_origin() {
     echo "$X $Y"
 }
 
-# Clicks at ($2, $3) relative to the top-left corner of window $1.
-x11_click() {
-    local origin
-    origin=$(x11_window_origin "$1")
-    xdotool mousemove $((${origin% *} + $2)) $((${origin#* } + $3)) click 1
-}
-
 # Saves the whole screen to the PNG file $1.
 x11_capture() {
     import -window root "$1"
+}
+
+# Saves the screen to the PNG file $1 once it has stopped changing: when two captures in a row
+# show the same pixels, or after $2 seconds (default 10) with the last capture.
+x11_capture_settled() {
+    local file=$1 previous=
+    x11_capture_unchanged() {
+        local pixels
+        x11_capture "$file" && pixels=$(identify -format '%#' "$file") || return 1
+        [ "$pixels" = "$previous" ] && return 0
+        previous=$pixels
+        return 1
+    }
+    wait_for "${2:-10}" x11_capture_unchanged || true
 }
 
 # Prints the colour of pixel ($2, $3) of the image $1 as "R,G,B" in 0-255.

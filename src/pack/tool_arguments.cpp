@@ -3,171 +3,229 @@
 #include "foundation/text.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace launcher {
 namespace {
 
+using Kind = ToolCommand::Kind;
+
 // Takes option values off the argument list one by one.
 class ArgumentList {
 public:
-    explicit ArgumentList(const std::vector<std::wstring>& arguments) : arguments_(arguments) {}
+    explicit ArgumentList(const std::vector<std::wstring>& arguments, std::size_t first)
+        : arguments_(arguments), next_(first) {}
     bool done() const { return next_ >= arguments_.size(); }
     const std::wstring& take() { return arguments_[next_++]; }
     std::wstring valueOf(std::wstring_view option) {
         if (done()) throw UsageError(utf16ToUtf8(option) + " needs a value");
         return take();
     }
+    std::string utf8ValueOf(std::wstring_view option) { return utf16ToUtf8(valueOf(option)); }
 
 private:
     const std::vector<std::wstring>& arguments_;
-    std::size_t next_ = 0;
+    std::size_t next_;
 };
 
 // A whole number from 1 to `maximum`, or UsageError("<option> needs a number from 1 to <maximum>").
-unsigned parseCount(const std::wstring& text, const char* option, unsigned maximum) {
+std::uint64_t parseCount(const std::wstring& text, const char* option, std::uint64_t maximum) {
     const std::string refusal = std::string(option) + " needs a number from 1 to " + std::to_string(maximum);
-    unsigned value = 0;
+    std::uint64_t value = 0;
     for (const wchar_t digit : text) {
         if (digit < L'0' || digit > L'9' || value > maximum) throw UsageError(refusal);
-        value = value * 10 + (digit - L'0');
+        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
     }
     if (text.empty() || value == 0 || value > maximum) throw UsageError(refusal);
     return value;
 }
 
-// A manifest sequence number from 1 to maxManifestSequence, or UsageError.
-std::uint64_t parseSequence(const std::wstring& text) {
-    const std::string refusal = "--sequence needs a number from 1 to " + std::to_string(maxManifestSequence);
-    std::uint64_t value = 0;
-    for (const wchar_t digit : text) {
-        if (digit < L'0' || digit > L'9' || value > maxManifestSequence) throw UsageError(refusal);
-        value = value * 10 + static_cast<std::uint64_t>(digit - L'0');
+// Takes one option of a command with its value; false when `option` is not one of the command's.
+using OwnOption = std::function<bool(const std::wstring& option, ArgumentList& list)>;
+
+// What every command shares: --help, --stats, --config (unless the command has no configuration),
+// unknown options refused, and the positional arguments in their order.
+struct SharedArguments {
+    bool help = false;
+    bool stats = false;
+    std::optional<std::filesystem::path> configFile;
+    std::vector<std::wstring> positional;
+};
+
+// Reads a command's arguments in order, offering each to `own` first. Stops at --help.
+SharedArguments readArguments(ArgumentList& list, bool takesConfig, const OwnOption& own) {
+    SharedArguments shared;
+    while (!list.done()) {
+        const std::wstring argument = list.take();
+        if (argument == L"--help" || argument == L"-h") {
+            shared.help = true;
+            break;
+        } else if (argument == L"--config" && takesConfig) {
+            shared.configFile = list.valueOf(argument);
+        } else if (argument == L"--stats") {
+            shared.stats = true;
+        } else if (own(argument, list)) {
+            continue; // the command's own option, with its value
+        } else if (argument.starts_with(L"--")) {
+            throw UsageError("unknown option: " + utf16ToUtf8(argument));
+        } else {
+            shared.positional.push_back(argument);
+        }
     }
-    if (text.empty() || value == 0 || value > maxManifestSequence) throw UsageError(refusal);
-    return value;
+    return shared;
 }
 
-// The publish command once its options are read: what it requires, and the launcher options
-// that only make sense together.
-void completePublish(ToolCommand& command, const std::vector<std::wstring>& positional,
-                     const std::optional<std::wstring>& launcherExecutable) {
-    PublishRequest& publish = command.publish;
-    if (positional.size() != 1) throw UsageError("publish takes one package file");
+// A command of `kind` with the shared options read.
+ToolCommand commandOf(Kind kind, const SharedArguments& shared) {
+    ToolCommand command;
+    command.kind = kind;
+    command.configFile = shared.configFile;
+    command.stats = shared.stats;
+    return command;
+}
+
+ToolCommand parsePack(ArgumentList& list) {
+    PackRequest pack;
+    bool hasExecutable = false, hasVersion = false;
+    const SharedArguments shared =
+        readArguments(list, true, [&](const std::wstring& option, ArgumentList& values) {
+            if (option == L"--executable") {
+                pack.executablePath = values.utf8ValueOf(option);
+                hasExecutable = true;
+            } else if (option == L"--version") {
+                pack.version = values.utf8ValueOf(option);
+                hasVersion = true;
+            } else if (option == L"--url") {
+                pack.downloadUrl = values.utf8ValueOf(option);
+            } else if (option == L"--threads") {
+                pack.threads = static_cast<unsigned>(parseCount(values.valueOf(option), "--threads", 1024));
+            } else {
+                return false;
+            }
+            return true;
+        });
+    if (shared.help) return ToolCommand{};
+    if (shared.positional.size() != 2) throw UsageError("pack takes a client folder and a package file");
+    if (!hasExecutable || pack.executablePath.empty()) throw UsageError("pack needs --executable");
+    if (!hasVersion || pack.version.empty()) throw UsageError("pack needs --version");
+    if (pack.downloadUrl && !shared.configFile) throw UsageError("--url goes with --config");
+    pack.clientFolder = shared.positional[0];
+    pack.output = shared.positional[1];
+    pack.configFile = shared.configFile;
+    ToolCommand command = commandOf(Kind::pack, shared);
+    command.pack = std::move(pack);
+    return command;
+}
+
+ToolCommand parseCheck(ArgumentList& list) {
+    const SharedArguments shared =
+        readArguments(list, true, [](const std::wstring&, ArgumentList&) { return false; });
+    if (shared.help) return ToolCommand{};
+    if (shared.positional.size() != 1) throw UsageError("check takes one package file");
+    ToolCommand command = commandOf(Kind::check, shared);
+    command.package = shared.positional.front();
+    return command;
+}
+
+ToolCommand parseKeygen(ArgumentList& list) {
+    const SharedArguments shared =
+        readArguments(list, false, [](const std::wstring&, ArgumentList&) { return false; });
+    if (shared.help) return ToolCommand{};
+    if (shared.positional.size() != 1) throw UsageError("keygen takes one key file");
+    ToolCommand command = commandOf(Kind::keygen, shared);
+    command.keyFile = shared.positional.front();
+    return command;
+}
+
+// The options of publish that name its files and its client package.
+bool takePublishOption(PublishRequest& publish, const std::wstring& option, ArgumentList& values) {
+    if (option == L"--key")
+        publish.keyFile = values.valueOf(option);
+    else if (option == L"--manifest")
+        publish.manifest = values.valueOf(option);
+    else if (option == L"--executable")
+        publish.executablePath = values.utf8ValueOf(option);
+    else if (option == L"--version")
+        publish.version = values.utf8ValueOf(option);
+    else if (option == L"--url")
+        publish.downloadUrl = values.utf8ValueOf(option);
+    else if (option == L"--expires-days")
+        publish.expiresDays =
+            static_cast<unsigned>(parseCount(values.valueOf(option), "--expires-days", 3650));
+    else if (option == L"--sequence")
+        publish.sequence = parseCount(values.valueOf(option), "--sequence", maxManifestSequence);
+    else
+        return false;
+    return true;
+}
+
+// The launcher build offered alongside, whose three options only make sense together.
+struct LauncherOptions {
+    std::optional<std::wstring> executable;
+    std::optional<std::string> version;
+    std::optional<std::string> downloadUrl;
+};
+
+bool takeLauncherOption(LauncherOptions& launcher, const std::wstring& option, ArgumentList& values) {
+    if (option == L"--launcher")
+        launcher.executable = values.valueOf(option);
+    else if (option == L"--launcher-version")
+        launcher.version = values.utf8ValueOf(option);
+    else if (option == L"--launcher-url")
+        launcher.downloadUrl = values.utf8ValueOf(option);
+    else
+        return false;
+    return true;
+}
+
+std::optional<LauncherOffer> launcherOffer(const LauncherOptions& launcher) {
+    if (!launcher.executable && !launcher.version && !launcher.downloadUrl) return std::nullopt;
+    if (!launcher.executable || !launcher.version || launcher.version->empty() || !launcher.downloadUrl ||
+        launcher.downloadUrl->empty())
+        throw UsageError("--launcher, --launcher-version and --launcher-url go together");
+    return LauncherOffer{.executable = *launcher.executable,
+                         .version = *launcher.version,
+                         .downloadUrl = *launcher.downloadUrl};
+}
+
+ToolCommand parsePublish(ArgumentList& list) {
+    PublishRequest publish;
+    LauncherOptions launcher;
+    const SharedArguments shared =
+        readArguments(list, true, [&](const std::wstring& option, ArgumentList& values) {
+            return takePublishOption(publish, option, values) || takeLauncherOption(launcher, option, values);
+        });
+    if (shared.help) return ToolCommand{};
+    if (shared.positional.size() != 1) throw UsageError("publish takes one package file");
     if (publish.keyFile.empty()) throw UsageError("publish needs --key");
     if (publish.manifest.empty()) throw UsageError("publish needs --manifest");
     if (publish.executablePath.empty()) throw UsageError("publish needs --executable");
     if (publish.version.empty()) throw UsageError("publish needs --version");
     if (publish.downloadUrl.empty()) throw UsageError("publish needs --url");
-    const bool anyLauncher = launcherExecutable || publish.launcher;
-    if (anyLauncher && (!launcherExecutable || !publish.launcher || publish.launcher->version.empty() ||
-                        publish.launcher->downloadUrl.empty()))
-        throw UsageError("--launcher, --launcher-version and --launcher-url go together");
-    if (launcherExecutable) publish.launcher->executable = *launcherExecutable;
-    publish.package = positional.front();
-    publish.configFile = command.configFile;
+    publish.launcher = launcherOffer(launcher);
+    publish.package = shared.positional.front();
+    publish.configFile = shared.configFile;
+    ToolCommand command = commandOf(Kind::publish, shared);
+    command.publish = std::move(publish);
+    return command;
 }
 
 } // namespace
 
 ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
-    ToolCommand command;
     if (arguments.empty()) throw UsageError("no command given");
     const std::wstring& verb = arguments.front();
-    if (verb == L"help" || verb == L"--help" || verb == L"-h" || verb == L"/?") return command;
-    if (verb == L"pack")
-        command.kind = ToolCommand::Kind::pack;
-    else if (verb == L"check")
-        command.kind = ToolCommand::Kind::check;
-    else if (verb == L"keygen")
-        command.kind = ToolCommand::Kind::keygen;
-    else if (verb == L"publish")
-        command.kind = ToolCommand::Kind::publish;
-    else
-        throw UsageError("unknown command: " + utf16ToUtf8(verb));
-
-    const std::vector<std::wstring> rest(arguments.begin() + 1, arguments.end());
-    ArgumentList list(rest);
-    std::vector<std::wstring> positional;
-    bool hasExecutable = false, hasVersion = false;
-    std::optional<std::wstring> launcherExecutable;
-    const bool packing = command.kind == ToolCommand::Kind::pack;
-    const bool publishing = command.kind == ToolCommand::Kind::publish;
-    const auto offer = [&]() -> LauncherOffer& {
-        if (!command.publish.launcher) command.publish.launcher.emplace();
-        return *command.publish.launcher;
-    };
-    while (!list.done()) {
-        const std::wstring argument = list.take();
-        if (argument == L"--help" || argument == L"-h") {
-            command.kind = ToolCommand::Kind::help;
-            return command;
-        } else if (argument == L"--config" && command.kind != ToolCommand::Kind::keygen) {
-            command.configFile = list.valueOf(argument);
-        } else if (argument == L"--stats") {
-            command.stats = true;
-        } else if (packing && argument == L"--executable") {
-            command.pack.executablePath = utf16ToUtf8(list.valueOf(argument));
-            hasExecutable = true;
-        } else if (packing && argument == L"--version") {
-            command.pack.version = utf16ToUtf8(list.valueOf(argument));
-            hasVersion = true;
-        } else if (packing && argument == L"--url") {
-            command.pack.downloadUrl = utf16ToUtf8(list.valueOf(argument));
-        } else if (packing && argument == L"--threads") {
-            command.pack.threads = parseCount(list.valueOf(argument), "--threads", 1024);
-        } else if (publishing && argument == L"--key") {
-            command.publish.keyFile = list.valueOf(argument);
-        } else if (publishing && argument == L"--manifest") {
-            command.publish.manifest = list.valueOf(argument);
-        } else if (publishing && argument == L"--executable") {
-            command.publish.executablePath = utf16ToUtf8(list.valueOf(argument));
-        } else if (publishing && argument == L"--version") {
-            command.publish.version = utf16ToUtf8(list.valueOf(argument));
-        } else if (publishing && argument == L"--url") {
-            command.publish.downloadUrl = utf16ToUtf8(list.valueOf(argument));
-        } else if (publishing && argument == L"--expires-days") {
-            command.publish.expiresDays = parseCount(list.valueOf(argument), "--expires-days", 3650);
-        } else if (publishing && argument == L"--sequence") {
-            command.publish.sequence = parseSequence(list.valueOf(argument));
-        } else if (publishing && argument == L"--launcher") {
-            launcherExecutable = list.valueOf(argument);
-        } else if (publishing && argument == L"--launcher-version") {
-            offer().version = utf16ToUtf8(list.valueOf(argument));
-        } else if (publishing && argument == L"--launcher-url") {
-            offer().downloadUrl = utf16ToUtf8(list.valueOf(argument));
-        } else if (argument.starts_with(L"--")) {
-            throw UsageError("unknown option: " + utf16ToUtf8(argument));
-        } else {
-            positional.push_back(argument);
-        }
-    }
-
-    if (command.kind == ToolCommand::Kind::check) {
-        if (positional.size() != 1) throw UsageError("check takes one package file");
-        command.package = positional.front();
-        return command;
-    }
-    if (command.kind == ToolCommand::Kind::keygen) {
-        if (positional.size() != 1) throw UsageError("keygen takes one key file");
-        command.keyFile = positional.front();
-        return command;
-    }
-    if (publishing) {
-        completePublish(command, positional, launcherExecutable);
-        return command;
-    }
-    if (positional.size() != 2) throw UsageError("pack takes a client folder and a package file");
-    if (!hasExecutable || command.pack.executablePath.empty()) throw UsageError("pack needs --executable");
-    if (!hasVersion || command.pack.version.empty()) throw UsageError("pack needs --version");
-    if (command.pack.downloadUrl && !command.configFile) throw UsageError("--url goes with --config");
-    command.pack.clientFolder = positional[0];
-    command.pack.output = positional[1];
-    command.pack.configFile = command.configFile;
-    return command;
+    if (verb == L"help" || verb == L"--help" || verb == L"-h" || verb == L"/?") return ToolCommand{};
+    ArgumentList rest(arguments, 1);
+    if (verb == L"pack") return parsePack(rest);
+    if (verb == L"check") return parseCheck(rest);
+    if (verb == L"keygen") return parseKeygen(rest);
+    if (verb == L"publish") return parsePublish(rest);
+    throw UsageError("unknown command: " + utf16ToUtf8(verb));
 }
-
 std::string toolUsage() {
     return "用法 / usage:\n"
            "  gatehouse-pack pack CLIENT_DIR OUT.zip --executable TalvoPC/talvo-曜石纪元.exe --version V\n"

@@ -11,18 +11,20 @@
 #   6. The diagnostic log tells what happened and holds no account, password or token.
 set -euo pipefail
 source_dir=$1 build=$2 output=$3
+source "$source_dir/scripts/lib/wine-prefix.sh"
 source "$source_dir/scripts/lib/x11-driver.sh"
+source "$source_dir/scripts/lib/window-controls.sh"
 source "$source_dir/scripts/lib/demo-services.sh"
-DISPLAY=$(cat "$build/wine/display")
-export DISPLAY
+wine_session_display "$build"
+window_controls_of "$build"
 
 title='曜石纪元 · 启动器'
 run_name=gatehouse-end-to-end
 run_dir="$build/wine/prefix/drive_c/$run_name"
 client="$run_dir/GameClient"
 game_dir="$client/TalvoPC"
-# The prefix's per-user local application data, where the diagnostic log lives.
-logs=$(printf '%s\n' "$build"/wine/prefix/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/K3Gatehouse/Logs
+logs=$(wine_prefix_local_app_data "$build")/K3Gatehouse/Logs
+log="$logs/launcher.log"
 rm -rf "$run_dir" "$output" "$logs"
 mkdir -p "$output"
 demo_prepare_run_dir "$build" "$run_dir" >"$output/package.txt"
@@ -48,29 +50,36 @@ fail() {
     exit 1
 }
 
+# Starts the launcher and waits for its window; log_mark is where its lines in the log begin.
 start_launcher() {
-    "$build/wine-run" "C:\\$run_name\\Gatehouse.exe" &
+    log_mark=$(file_mark "$log")
+    "$build/wine-run" "$(prefix_windows_path "$build" "$run_dir/Gatehouse.exe")" &
     launcher=$!
-    window=$(x11_wait_window "$title" 30) || fail "the launcher window did not appear"
+    x11_wait_window "$title" 30 >/dev/null || fail "the launcher window did not appear"
 }
 
 # Waits for the launcher to end by itself within $1 seconds and checks its exit code is 0.
 expect_launcher_exit() {
     local status=0
-    wait_for "$1" launcher_gone || fail "the launcher did not close"
+    wait_for "$1" process_gone "$launcher" || fail "the launcher did not close"
     wait "$launcher" || status=$?
     launcher=
     [ "$status" -eq 0 ] || fail "the launcher exited with code $status"
 }
 
-launcher_gone() { ! kill -0 "$launcher" 2>/dev/null; }
 installed() { [ -f "$client/.launcher-installed.json" ]; }
 game_started() { [ -f "$game_dir/standin-record.json" ]; }
 downloads_seen() { [ "$(package_requests)" -ge "$1" ]; }
 assets="$game_dir/talvo-曜石纪元_Data/resources.assets"
 assets_repaired() { [ "$(stat -c %s "$assets" 2>/dev/null || echo 0)" -gt 1000 ]; }
+logged_since_start() { has_new_line "$log" "$log_mark" "$1"; }
+download_controls_gone() { ! control_visible progressBar; }
 
-shot() { # name: saves the screen as NAME.png and prints where
+shot() { # name: saves the screen as NAME.png once it is still, and prints where
+    x11_capture_settled "$output/$1.png"
+    echo "screenshot $output/$1.png"
+}
+shot_now() { # name: the same while something moves
     x11_capture "$output/$1.png"
     echo "screenshot $output/$1.png"
 }
@@ -79,57 +88,54 @@ package_requests() { grep -c ' package GET ' "$server_log" || true; }
 
 # Pixels of the window's status line drawn in the error colour (red well above green).
 status_error_pixels() {
-    local x y
-    read -r x y < <(x11_window_origin "$window")
-    convert "$1" -crop "278x18+$((x + 342))+$((y + 438))" -fx '(r-g)>0.16' -format '%[fx:int(mean*w*h)]' info:
+    local x y width height
+    read -r x y width height < <(control_rect statusLabel)
+    convert "$1" -crop "${width}x${height}+$x+$y" -fx '(r-g)>0.16' -format '%[fx:int(mean*w*h)]' info:
 }
 
 bar_is_moving() { # the left end of the progress bar shows its gold colour
-    local x y colour
-    read -r x y < <(x11_window_origin "$window")
-    colour=$(x11_pixel "$1" $((x + 326)) $((y + 586)))
+    local x y width height colour
+    read -r x y width height < <(control_rect progressBar)
+    colour=$(x11_pixel "$1" $((x + 3)) $((y + height / 2)))
     [ "$colour" = 177,141,75 ]
 }
 
-click_account() { x11_click "$window" 480 317; }
-click_password() { x11_click "$window" 460 389; }
-click_close() { x11_click "$window" 897 105; }
+# Captures the screen as $1 and succeeds when its status line shows a failure.
+failure_shown() {
+    x11_capture "$1"
+    [ "$(status_error_pixels "$1")" -gt 50 ]
+}
 
 echo "== 1. first run: download and install"
 start_launcher
-seen_progress=
-for ((i = 0; i < 100; i++)); do
+# Captures the screen until it shows the download's progress, or the download is over.
+progress_or_installed() {
     x11_capture "$output/1-downloading.png"
-    if bar_is_moving "$output/1-downloading.png"; then
-        seen_progress=yes
-        break
-    fi
-    installed && break
-    sleep 0.2
-done
-[ -n "$seen_progress" ] || fail "no progress bar was seen during the first download"
+    bar_is_moving "$output/1-downloading.png" || installed
+}
+wait_for 20 progress_or_installed || true
+bar_is_moving "$output/1-downloading.png" || fail "no progress bar was seen during the first download"
 echo "screenshot $output/1-downloading.png (progress bar moving)"
 wait_for 30 installed || fail "the client was not installed"
 [ "$(package_requests)" -eq 1 ] || fail "expected one package download, saw $(package_requests)"
-sleep 1
+wait_for 10 download_controls_gone || fail "the progress bar is still shown after the install"
 shot 1-installed
 bar_is_moving "$output/1-installed.png" && fail "the progress bar is still shown after the install"
 
 echo "== 2. wrong password"
-click_account
+click_control accountEdit
 xdotool type --delay 30 demo
-click_password
+click_control passwordEdit
 xdotool type --delay 30 wrong-password
 xdotool key Return
 wait_for 10 grep -q ' login .*code=0' "$server_log" ||
     fail "the wrong password never reached the login service"
-sleep 1
-shot 2-wrong-password
-[ "$(status_error_pixels "$output/2-wrong-password.png")" -gt 50 ] ||
+wait_for 10 failure_shown "$output/2-wrong-password.png" ||
     fail "the status line does not show the failure in the error colour"
+echo "screenshot $output/2-wrong-password.png"
 
 echo "== 3. right password: the game starts and the launcher closes"
-click_password
+click_control passwordEdit
 xdotool key End
 xdotool key --repeat 30 --delay 10 BackSpace
 xdotool type --delay 30 demo123
@@ -150,26 +156,25 @@ pgrep -f "$run_name.GameClient" | xargs -r kill 2>/dev/null || true
 
 echo "== 4. second run: the client is ready, nothing is downloaded"
 start_launcher
-sleep 3
+wait_for 15 logged_since_start ' check\.ready' || fail "the second run did not find the client ready"
 shot 4-second-run
 [ "$(package_requests)" -eq 1 ] || fail "the second run downloaded the client again"
 bar_is_moving "$output/4-second-run.png" && fail "the second run shows a download"
-click_close
+click_control closeButton
 expect_launcher_exit 15
 
 echo "== 5. a damaged installed file: the client is downloaded again"
 truncate -s 1000 "$assets"
 start_launcher
 wait_for 10 downloads_seen 2 || fail "the damaged client was not downloaded again"
-shot 5-downloading-again
+shot_now 5-downloading-again
 wait_for 30 assets_repaired || fail "the damaged file was not replaced"
-sleep 1
+wait_for 10 download_controls_gone || fail "the progress bar is still shown after the repair"
 shot 5-repaired
-click_close
+click_control closeButton
 expect_launcher_exit 15
 
 echo "== 6. the diagnostic log"
-log="$logs/launcher.log"
 [ -f "$log" ] || fail "no diagnostic log at $log"
 cp "$log" "$output/launcher.log"
 token=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["accounts"][0]["token"])' \

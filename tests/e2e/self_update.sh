@@ -6,30 +6,30 @@
 # and the next start removes the replaced build.
 set -euo pipefail
 source_dir=$1 build=$2 output=$3
-source "$source_dir/scripts/lib/x11-driver.sh"
+source "$source_dir/scripts/lib/wine-prefix.sh"
+source "$source_dir/scripts/lib/waiting.sh"
 source "$source_dir/scripts/lib/demo-services.sh"
-DISPLAY=$(cat "$build/wine/display")
-export DISPLAY
+wine_session_display "$build"
 
 run_name=gatehouse-self-update
 run_dir="$build/wine/prefix/drive_c/$run_name"
 updates="$output/updates"
-logs=$(printf '%s\n' "$build"/wine/prefix/drive_c/users/*/AppData/Local | grep -v /Public/ | head -n 1)/K3Gatehouse
+logs=$(wine_prefix_local_app_data "$build")/K3Gatehouse
 rm -rf "$run_dir" "$output" "$logs/Logs" "$logs/Updates"
 mkdir -p "$output" "$updates"
 demo_prepare_run_dir "$build" "$run_dir" >"$output/package.txt"
 cp "$build/update-demo/Gatehouse.exe" "$run_dir/Gatehouse.exe"
 next="$build/update-demo-next/Gatehouse.exe"
 
-winpath() { echo "Z:${1//\//\\}"; }
 cp "$run_dir/TalvoPC.zip" "$updates/TalvoPC.zip"
 cp "$next" "$updates/Gatehouse-next.exe"
 base=http://127.0.0.1/K3ClientRes/exe/TalvoPC/update
-"$build/wine-run" "$build/gatehouse-pack.exe" publish "$(winpath "$updates/TalvoPC.zip")" \
-    --key "$(winpath "$source_dir/tools/demo-update-key.json")" --manifest "$(winpath "$updates/manifest.json")" \
+"$build/wine-run" "$build/gatehouse-pack.exe" publish "$(windows_path "$updates/TalvoPC.zip")" \
+    --key "$(windows_path "$source_dir/tools/demo-update-key.json")" \
+    --manifest "$(windows_path "$updates/manifest.json")" \
     --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-1 --url "$base/TalvoPC.zip" \
-    --config "$(winpath "$run_dir/launcher.config.json")" \
-    --launcher "$(winpath "$next")" --launcher-version 99.0.0.0 --launcher-url "$base/Gatehouse-next.exe" \
+    --config "$(windows_path "$run_dir/launcher.config.json")" \
+    --launcher "$(windows_path "$next")" --launcher-version 99.0.0.0 --launcher-url "$base/Gatehouse-next.exe" \
     >"$output/publish.txt"
 
 server_log="$output/demo-server.log"
@@ -49,14 +49,13 @@ fail() {
     exit 1
 }
 
-"$build/wine-run" "C:\\$run_name\\Gatehouse.exe" &
+"$build/wine-run" "$(prefix_windows_path "$build" "$run_dir/Gatehouse.exe")" &
 first=$!
 replaced() { cmp -s "$run_dir/Gatehouse.exe" "$next"; }
 new_build_started() { grep -q 'launcher.start version=99.0.0.0' "$logs/Logs/launcher.log" 2>/dev/null; }
 wait_for 60 replaced || fail "Gatehouse.exe was not replaced by the offered build"
 wait_for 60 new_build_started || fail "the new build did not start"
-first_gone() { ! kill -0 "$first" 2>/dev/null; }
-wait_for 30 first_gone || fail "the replaced launcher did not close"
+wait_for 30 process_gone "$first" || fail "the replaced launcher did not close"
 # The new build follows the same manifest and checks the client, without replacing itself again.
 accepted_twice() { [ "$(grep -c ' update.accepted ' "$logs/Logs/launcher.log")" -ge 2 ]; }
 wait_for 60 accepted_twice || fail "the new build did not follow the manifest"
@@ -67,7 +66,7 @@ wait_for 60 grep -q ' install.done' "$logs/Logs/launcher.log" ||
 [ ! -e "$run_dir/Gatehouse.exe.new" ] || fail "a downloaded build was left as Gatehouse.exe.new"
 # The replaced build is still closing while the new one starts; the next start removes it.
 pgrep -f "$run_name" | xargs -r kill 2>/dev/null || true
-"$build/wine-run" "C:\\$run_name\\Gatehouse.exe" &
+"$build/wine-run" "$(prefix_windows_path "$build" "$run_dir/Gatehouse.exe")" &
 old_removed() { [ ! -e "$run_dir/Gatehouse.exe.old" ]; }
 wait_for 30 old_removed || fail "the next start left the replaced build as Gatehouse.exe.old"
 [ "$(grep -c ' package GET .*Gatehouse-next.exe' "$server_log")" -eq 1 ] ||

@@ -11,6 +11,8 @@ set -euo pipefail
 action=${1:?usage: https_fixture.sh start DIR PORT | stop DIR}
 dir=${2:?usage: https_fixture.sh start DIR PORT | stop DIR}
 here=$(cd "$(dirname "$0")" && pwd)
+source "$here/../../scripts/lib/wine-prefix.sh"
+source "$here/../../scripts/lib/waiting.sh"
 
 stop_server() {
     local pid_file
@@ -21,16 +23,13 @@ stop_server() {
     done
 }
 
+accepts() { python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $1), 0.2)" 2>/dev/null; }
+
 # start_server NAME PORT: serves NAME.pem / NAME.key on PORT and waits until it accepts.
 start_server() {
     setsid python3 "$here/https_test_server.py" --port "$2" --cert "$1.pem" --key "$1.key" \
         --pid-file "$1.pid" </dev/null >"$1.log" 2>&1 &
-    for _ in $(seq 100); do
-        if python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $2), 0.2)" 2>/dev/null; then
-            return 0
-        fi
-        sleep 0.1
-    done
+    wait_for 10 accepts "$2" && return 0
     echo "HTTPS test server $1 did not start:" >&2
     cat "$1.log" >&2
     exit 1
@@ -59,7 +58,7 @@ start)
     openssl x509 -req -in misnamed-server.csr -CA ca.pem -CAkey ca.key -CAcreateserial \
         -out misnamed-server.pem -days 2 -extfile misnamed-server.ext 2>/dev/null
     openssl x509 -in ca.pem -outform DER -out ca.der
-    "$@" "Z:${dir//\//\\}\\ca.der"
+    "$@" "$(windows_path "$dir/ca.der")"
     start_server server "$port"
     start_server untrusted-server $((port + 1))
     start_server misnamed-server $((port + 2))

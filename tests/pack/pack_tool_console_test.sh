@@ -6,10 +6,11 @@
 # Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
+source "$(dirname "$0")/../../scripts/lib/wine-prefix.sh"
+source "$(dirname "$0")/../../scripts/lib/waiting.sh"
 work=$(mktemp -d "${TMPDIR:-/tmp}/pack-tool-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
-winpath() { echo "Z:${1//\//\\}"; }
 tool() { "$build/wine-run" "$build/gatehouse-pack.exe" "$@"; }
 
 python3 - "$work/client" <<'PY'
@@ -30,7 +31,7 @@ for name, content in files.items():
         out.write(content)
 PY
 
-tool pack "$(winpath "$work/client")" "$(winpath "$work/out.zip")" --executable 'TalvoPC/talvo-曜石纪元.exe' \
+tool pack "$(windows_path "$work/client")" "$(windows_path "$work/out.zip")" --executable 'TalvoPC/talvo-曜石纪元.exe' \
     --version 1 --threads 2 >"$work/pack.out" 2>"$work/pack.err" || fail "pack: $(cat "$work/pack.err")"
 digest=$(sha256sum "$work/out.zip" | cut -d' ' -f1)
 grep -qi "sha256:  $digest" "$work/pack.out" || fail "pack did not print the package's digest: $(cat "$work/pack.out")"
@@ -56,7 +57,7 @@ data = "TalvoPC/talvo-曜石纪元_Data/"
 sys.exit(methods[data + "noise.assets"] != zipfile.ZIP_STORED or methods[data + "text.json"] != zipfile.ZIP_DEFLATED)
 PY
 
-tool check "$(winpath "$work/out.zip")" >"$work/check.out" 2>&1 || fail "check: $(cat "$work/check.out")"
+tool check "$(windows_path "$work/out.zip")" >"$work/check.out" 2>&1 || fail "check: $(cat "$work/check.out")"
 grep -q "^OK .* 8 entries" "$work/check.out" || fail "check summary: $(cat "$work/check.out")"
 
 python3 - "$work/hostile.zip" <<'PY'
@@ -66,16 +67,16 @@ with zipfile.ZipFile(sys.argv[1], "w") as archive:
     archive.writestr("TalvoPC/Aux.dll", b"MZ")
 PY
 status=0
-tool check "$(winpath "$work/hostile.zip")" >"$work/hostile.out" 2>"$work/hostile.err" || status=$?
+tool check "$(windows_path "$work/hostile.zip")" >"$work/hostile.out" 2>"$work/hostile.err" || status=$?
 [ "$status" -eq 1 ] || fail "check of a hostile archive exited $status"
 grep -q "安装包包含保留文件名。" "$work/hostile.err" || fail "refusal sentence: $(cat "$work/hostile.err")"
 grep -q "TalvoPC/Aux.dll" "$work/hostile.err" || fail "refused entry not named: $(cat "$work/hostile.err")"
 
-tool keygen "$(winpath "$work/update-key.json")" >"$work/keygen.out" 2>/dev/null || fail "keygen failed"
+tool keygen "$(windows_path "$work/update-key.json")" >"$work/keygen.out" 2>/dev/null || fail "keygen failed"
 public=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["publicKey"])' "$work/update-key.json")
 grep -q -- "-DLAUNCHER_UPDATE_PUBLIC_KEY=$public$" "$work/keygen.out" || fail "keygen output: $(cat "$work/keygen.out")"
-tool publish "$(winpath "$work/out.zip")" --key "$(winpath "$work/update-key.json")" \
-    --manifest "$(winpath "$work/update.json")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 \
+tool publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$work/update-key.json")" \
+    --manifest "$(windows_path "$work/update.json")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 \
     --url https://download.example.com/TalvoPC.zip >"$work/publish.out" 2>&1 || fail "publish: $(cat "$work/publish.out")"
 grep -q "^sequence: 1$" "$work/publish.out" || fail "publish output: $(cat "$work/publish.out")"
 # The key and signature texts are X‖Y and r‖s; OpenSSL wants them in DER.
@@ -98,9 +99,9 @@ openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der"
 
 # A launcher build offered alongside: publish reads the build and says where it looks for updates.
 demo_key=$(cd "$(dirname "$0")/../.." && pwd)/tools/demo-update-key.json
-tool publish "$(winpath "$work/out.zip")" --key "$(winpath "$demo_key")" --manifest "$(winpath "$work/offer.json")" \
+tool publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$demo_key")" --manifest "$(windows_path "$work/offer.json")" \
     --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 --url https://download.example.com/TalvoPC.zip \
-    --launcher "$(winpath "$build/update-demo-next/Gatehouse.exe")" --launcher-version 99.0.0.0 \
+    --launcher "$(windows_path "$build/update-demo-next/Gatehouse.exe")" --launcher-version 99.0.0.0 \
     --launcher-url https://download.example.com/Gatehouse.exe >"$work/offer.out" 2>&1 || fail "publish --launcher: $(cat "$work/offer.out")"
 grep -q "looks for its updates at http://.*/K3ClientRes/exe/TalvoPC/update/manifest.json$" "$work/offer.out" ||
     fail "publish did not name the offered build's manifest address: $(cat "$work/offer.out")"
@@ -115,11 +116,11 @@ for index in range(8):
 PY
 # Started directly, not through `tool`: wine-run execs Wine, so $! is the tool's own process. (Looking
 # the process up by its command line could find another run's pack when two run at once.)
-"$build/wine-run" "$build/gatehouse-pack.exe" pack "$(winpath "$work/client")" "$(winpath "$work/interrupted.zip")" \
+"$build/wine-run" "$build/gatehouse-pack.exe" pack "$(windows_path "$work/client")" "$(windows_path "$work/interrupted.zip")" \
     --executable 'TalvoPC/talvo-曜石纪元.exe' --version 1 --threads 2 >/dev/null 2>"$work/interrupt.err" &
 pack=$!
-for _ in $(seq 300); do grep -q . "$work/interrupt.err" 2>/dev/null && break; sleep 0.1; done
-grep -qaF "$(winpath "$work/interrupted.zip")" "/proc/$pack/cmdline" 2>/dev/null ||
+wait_for 30 grep -q . "$work/interrupt.err" || true
+grep -qaF "$(windows_path "$work/interrupted.zip")" "/proc/$pack/cmdline" 2>/dev/null ||
     fail "pack finished before it could be interrupted"
 kill -INT "$pack"
 status=0
@@ -129,11 +130,11 @@ grep -q "操作已取消" "$work/interrupt.err" || fail "no word of the interrup
 [ -z "$(ls "$work" | grep interrupted || true)" ] || fail "an interrupted pack left $(ls "$work" | grep interrupted)"
 
 status=0
-tool pack "$(winpath "$work/client")" >/dev/null 2>"$work/usage.err" || status=$?
+tool pack "$(windows_path "$work/client")" >/dev/null 2>"$work/usage.err" || status=$?
 [ "$status" -eq 2 ] || fail "wrong usage exited $status"
 grep -q "gatehouse-pack pack CLIENT_DIR" "$work/usage.err" || fail "no usage text: $(cat "$work/usage.err")"
 status=0
-tool publish "$(winpath "$work/out.zip")" --key k --manifest m --executable e --version 3 --url https://x/p.zip \
-    --launcher "$(winpath "$work/out.zip")" >/dev/null 2>"$work/usage.err" || status=$?
+tool publish "$(windows_path "$work/out.zip")" --key k --manifest m --executable e --version 3 --url https://x/p.zip \
+    --launcher "$(windows_path "$work/out.zip")" >/dev/null 2>"$work/usage.err" || status=$?
 [ "$status" -eq 2 ] || fail "--launcher alone exited $status"
 echo "pack tool console test passed"

@@ -14,21 +14,21 @@
 #      without following a directory link inside it to the files it points to.
 set -euo pipefail
 source_dir=$1 build=$2 work=$3 newer_launcher=$4
+source "$source_dir/scripts/lib/wine-prefix.sh"
 source "$source_dir/scripts/lib/x11-driver.sh"
+source "$source_dir/scripts/lib/window-controls.sh"
 source "$source_dir/scripts/lib/demo-services.sh"
-DISPLAY=$(cat "$build/wine/display")
-export DISPLAY
+wine_session_display "$build"
 # Chinese paths on Wine's command line.
 export LC_ALL=C.UTF-8
 
 installer="$work/out/曜石纪元-Setup.exe"
-user=$(printf '%s\n' "$build"/wine/prefix/drive_c/users/*/ | grep -v /Public/ | head -n 1)
-user=${user%/}
+user=$(wine_prefix_user_dir "$build")
 app="$user/AppData/Local/Programs/曜石纪元"
 client="$app/GameClient"
 # Run from C: as a player's shortcut does (drive Z: is a link, below which the launcher installs
 # nothing).
-app_windows="C:\\users\\$(basename "$user")\\AppData\\Local\\Programs\\曜石纪元"
+app_windows=$(prefix_windows_path "$build" "$app")
 shortcuts=("$user/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/曜石纪元.lnk" "$user/Desktop/曜石纪元.lnk")
 key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Gatehouse'
 # Stands for the remembered account, which lives in the launcher's per-user folder.
@@ -40,8 +40,7 @@ server_log="$work/demo-server.log"
 # shortcuts into this machine's own menus. The uninstaller goes on in a copy of itself that would
 # hold CTest's output open: programs write to a log instead.
 wine() {
-    WINEPREFIX="$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
-        /usr/lib/wine/wine64 "$@" </dev/null >>"$work/wine.log" 2>&1
+    wine_prefix_run "$build" 'winemenubuilder.exe=d' "$@" </dev/null >>"$work/wine.log" 2>&1
 }
 launcher=
 stop_everything() {
@@ -50,7 +49,7 @@ stop_everything() {
     # An uninstaller left on a page runs on from its copy in this prefix's temporary folder.
     local pid
     for pid in $(pgrep -f 'Un\.exe' || true); do
-        grep -qzx "WINEPREFIX=$build/wine/prefix" "/proc/$pid/environ" 2>/dev/null && kill "$pid" 2>/dev/null
+        grep -qzx "WINEPREFIX=$(wine_prefix_dir "$build")" "/proc/$pid/environ" 2>/dev/null && kill "$pid" 2>/dev/null
     done
     demo_server_stop
     wait 2>/dev/null || true
@@ -65,10 +64,9 @@ fail() {
 uninstall_entry() {
     local file="$work/uninstall-entry.reg"
     rm -f "$file"
-    wine reg export "$key" "Z:${file//\//\\}" /y >/dev/null 2>&1 || return 1
+    wine reg export "$key" "$(windows_path "$file")" /y >/dev/null 2>&1 || return 1
     iconv -f UTF-16 -t UTF-8 "$file"
 }
-launcher_gone() { ! kill -0 "$launcher" 2>/dev/null; }
 no_entry() { ! uninstall_entry >/dev/null; }
 # A clean start: nothing of an earlier run of this test in the prefix.
 rm -rf "$app" "$keepsake" "${shortcuts[@]}" "$work/demo"
@@ -102,10 +100,11 @@ cp "$work/demo/launcher.config.json" "$app/"
 demo_server_start "$work/demo/TalvoPC.zip" "$server_log"
 wine "$app_windows\\Gatehouse.exe" &
 launcher=$!
-window=$(x11_wait_window '曜石纪元 · 启动器' 30) || fail "the installed launcher showed no window"
+x11_wait_window '曜石纪元 · 启动器' 30 >/dev/null || fail "the installed launcher showed no window"
 wait_for 60 test -f "$client/.launcher-installed.json" || fail "the client was not installed beside the launcher"
-x11_click "$window" 897 105
-wait_for 15 launcher_gone || fail "the launcher did not close"
+window_controls_of "$build"
+click_control closeButton
+wait_for 15 process_gone "$launcher" || fail "the launcher did not close"
 launcher=
 demo_server_stop
 before=$(cd "$client" && find . -type f -printf '%p %s\n' | sort)
@@ -162,13 +161,16 @@ for folder in "${linked[@]}"; do
 done
 wine "$app_windows\\Uninstall.exe" &
 # Wine shows the caption with a trailing space.
-uninstaller=$(x11_wait_window '曜石纪元 卸载 *' 30) || fail "the uninstaller showed no window"
-# Clicks on its buttons: next on the confirm page; on the components page the client's box, then
-# uninstall; close on the last page.
-x11_click "$uninstaller" 361 312
-sleep 1
-x11_click "$uninstaller" 185 153
-x11_click "$uninstaller" 374 312
+x11_wait_window '曜石纪元 卸载 *' 30 >/dev/null || fail "the uninstaller showed no window"
+# Its pages share one button for going on (id 1): next on the confirm page, uninstall on the
+# components page, close on the last page. The components are a tree view (id 1032) whose second
+# item is the client: focused by a click, chosen and ticked with the keys.
+window_controls_of "$build" '#32770' '曜石纪元 卸载'
+click_control 1
+wait_for 15 control_visible 1032 || fail "the uninstaller did not show its components"
+click_control 1032
+xdotool key Home Down space
+click_control 1
 # Windows removes a directory link as an entry and then the folder that held it, so nothing is
 # left. Wine 8 cannot remove the link entry (RemoveDirectoryW reaches the folder it points to,
 # which is not empty): there each link and the folder holding it stay, and nothing else.
@@ -183,8 +185,8 @@ wait_for 60 left_only_links || fail "the uninstall with the box ticked left $(cd
     fail "the uninstall removed files behind a directory link: $(cd "$outside" && find . -type f)"
 [ ! -e "$app" ] || echo "left as entries, as Wine leaves them: $(cd "$app" && find . -type l | sort | tr '\n' ' ')"
 rm -rf "$app" "$outside"
-sleep 1
-x11_click "$uninstaller" 361 312
+wait_for 30 control_enabled 1 || fail "the uninstaller did not finish"
+click_control 1
 x11_wait_window_gone '曜石纪元 卸载 *' 15 || fail "the uninstaller did not close"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
 rm -rf "$keepsake" "$work/demo"

@@ -11,10 +11,10 @@
 # Windows keeps to System32, so a planted crypt32.dll would show Wine's loader, not the launcher's.
 set -euo pipefail
 source_dir=$1 build=$2 planted=$3 output=$4
-source "$source_dir/scripts/lib/x11-driver.sh"
+source "$source_dir/scripts/lib/wine-prefix.sh"
+source "$source_dir/scripts/lib/waiting.sh"
 source "$source_dir/scripts/lib/demo-services.sh"
-DISPLAY=$(cat "$build/wine/display")
-export DISPLAY
+wine_session_display "$build"
 
 run_name=gatehouse-planted-dll
 run_dir="$build/wine/prefix/drive_c/$run_name"
@@ -34,8 +34,8 @@ server_log="$output/demo-server.log"
 demo_server_start "" "$server_log"
 
 # Without Wine's debugger: a launcher that aborts (a planted DLL lacks WinHTTP's functions) just ends.
-WINEPREFIX="$build/wine/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winhttp=n,b;winedbg.exe=d" \
-    /usr/lib/wine/wine64 "C:\\$run_name\\Gatehouse.exe" </dev/null >"$output/wine.log" 2>&1 &
+wine_prefix_run "$build" 'winhttp=n,b;winedbg.exe=d' "$(prefix_windows_path "$build" "$run_dir/Gatehouse.exe")" \
+    </dev/null >"$output/wine.log" 2>&1 &
 # The built-in configuration's package address, asked for through WinHTTP.
 asked() { grep -qE ' package GET /K3ClientRes/exe/TalvoPC/[^ ]+\.zip -> 404' "$server_log"; }
 wait_for 30 asked || true

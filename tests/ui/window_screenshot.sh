@@ -4,9 +4,9 @@
 # its own colour. The screenshot is kept as launcher-window-screen.png in the output directory.
 set -euo pipefail
 source_dir=$1 build=$2 output=$3
+source "$source_dir/scripts/lib/wine-prefix.sh"
 source "$source_dir/scripts/lib/x11-driver.sh"
-DISPLAY=$(cat "$build/wine/display")
-export DISPLAY
+wine_session_display "$build"
 mkdir -p "$output"
 
 # A full-screen backdrop in a colour the skin does not use, so anything painted where the window
@@ -29,16 +29,20 @@ mkdir -p "$run_dir"
 cp "$build/Gatehouse.exe" "$run_dir/"
 before="$output/launcher-window-backdrop.png"
 x11_capture "$before"
-"$build/wine-run" 'C:\gatehouse-screenshot\Gatehouse.exe' &
+log="$(wine_prefix_local_app_data "$build")/K3Gatehouse/Logs/launcher.log"
+log_mark=$(file_mark "$log")
+"$build/wine-run" "$(prefix_windows_path "$build" "$run_dir/Gatehouse.exe")" &
 launcher=$!
 
 window=$(x11_wait_window '曜石纪元 · 启动器' 30) || {
     echo "the launcher window did not appear"
     exit 1
 }
-sleep 2 # the check and the failed download settle; the status line is painted again
+# The check and the failed download settle: the status line says so, and the screen stops changing.
+download_failed() { has_new_line "$log" "$log_mark" ' window\.status '; }
+wait_for 30 download_failed || echo "the launcher logged no failed download; capturing as it is"
 shot="$output/launcher-window-screen.png"
-x11_capture "$shot"
+x11_capture_settled "$shot"
 read -r x y < <(x11_window_origin "$window")
 echo "window $window at $x,$y; screenshot $shot"
 

@@ -1,0 +1,144 @@
+#include "pack/tool_arguments.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace launcher {
+namespace {
+
+using Kind = ToolCommand::Kind;
+using testing::narrow;
+
+std::string pathOf(const std::optional<std::filesystem::path>& path) {
+    return path ? narrow(path->native()) : "-";
+}
+
+// What the tool would do with a command, in one line: the verb and every value it acts on.
+std::string described(const ToolCommand& command) {
+    const std::string stats = command.stats ? " stats" : "";
+    switch (command.kind) {
+    case Kind::help:
+        return "help";
+    case Kind::pack: {
+        const PackRequest& pack = command.pack;
+        return "pack " + narrow(pack.clientFolder.native()) + " -> " + narrow(pack.output.native()) +
+               " exe=" + pack.executablePath + " version=" + pack.version +
+               " config=" + pathOf(pack.configFile) + " url=" + pack.downloadUrl.value_or("-") +
+               " threads=" + std::to_string(pack.threads) + stats;
+    }
+    case Kind::check:
+        return "check " + narrow(command.package.native()) + " config=" + pathOf(command.configFile) + stats;
+    case Kind::keygen:
+        return "keygen " + narrow(command.keyFile.native()) + stats;
+    case Kind::publish: {
+        const PublishRequest& publish = command.publish;
+        std::string text =
+            "publish " + narrow(publish.package.native()) + " key=" + narrow(publish.keyFile.native()) +
+            " manifest=" + narrow(publish.manifest.native()) + " exe=" + publish.executablePath +
+            " version=" + publish.version + " url=" + publish.downloadUrl +
+            " config=" + pathOf(publish.configFile) + " days=" + std::to_string(publish.expiresDays) +
+            " sequence=" + (publish.sequence ? std::to_string(*publish.sequence) : "-");
+        if (publish.launcher)
+            text += " launcher=" + narrow(publish.launcher->executable.native()) + "@" +
+                    publish.launcher->version + " from " + publish.launcher->downloadUrl;
+        return text + stats;
+    }
+    }
+    return "?";
+}
+
+std::string outcomeOf(const std::vector<std::wstring>& arguments) {
+    try {
+        return described(parseToolArguments(arguments));
+    } catch (const UsageError& error) {
+        return std::string("usage error: ") + error.what();
+    }
+}
+
+TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
+    // The arguments publish needs, followed by those of a row.
+    const auto publish = [](std::vector<std::wstring> more) {
+        std::vector<std::wstring> arguments = {L"publish",    L"p.zip",  L"--key",        L"k.json",
+                                               L"--manifest", L"m.json", L"--executable", L"T/g.exe",
+                                               L"--version",  L"2",      L"--url",        L"https://x/p.zip"};
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        return arguments;
+    };
+    const std::string published =
+        "publish p.zip key=k.json manifest=m.json exe=T/g.exe version=2 url=https://x/p.zip";
+    struct Case {
+        std::vector<std::wstring> arguments;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {{}, "usage error: no command given"},
+        {{L"help"}, "help"},
+        {{L"/?"}, "help"},
+        {{L"pack", L"c", L"--help", L"--bogus"}, "help"},
+        {{L"pack", L"--bogus", L"--help"}, "usage error: unknown option: --bogus"},
+        {{L"unpack", L"c"}, "usage error: unknown command: unpack"},
+
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1"},
+         "pack c -> o.zip exe=T/g.exe version=1 config=- url=- threads=0"},
+        {{L"pack", L"--stats", L"c", L"--threads", L"1024", L"--version", L"1", L"--config", L"l.json",
+          L"o.zip", L"--url", L"http://h/p.zip", L"--executable", L"T/g.exe"},
+         "pack c -> o.zip exe=T/g.exe version=1 config=l.json url=http://h/p.zip threads=1024 stats"},
+        {{L"pack", L"c", L"--executable", L"T/g.exe", L"--version", L"1"},
+         "usage error: pack takes a client folder and a package file"},
+        {{L"pack", L"c", L"o.zip", L"--executable", L"", L"--version", L"1"},
+         "usage error: pack needs --executable"},
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe"}, "usage error: pack needs --version"},
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1", L"--url",
+          L"http://h/p.zip"},
+         "usage error: --url goes with --config"},
+        {{L"pack", L"c", L"o.zip", L"--threads", L"1025"},
+         "usage error: --threads needs a number from 1 to 1024"},
+        {{L"pack", L"c", L"o.zip", L"--threads", L"0"},
+         "usage error: --threads needs a number from 1 to 1024"},
+        {{L"pack", L"c", L"o.zip", L"--executable"}, "usage error: --executable needs a value"},
+        {{L"pack", L"c", L"o.zip", L"--key", L"k.json"}, "usage error: unknown option: --key"},
+
+        {{L"check", L"p.zip"}, "check p.zip config=-"},
+        {{L"check", L"--config", L"l.json", L"p.zip", L"--stats"}, "check p.zip config=l.json stats"},
+        {{L"check"}, "usage error: check takes one package file"},
+        {{L"check", L"a.zip", L"b.zip"}, "usage error: check takes one package file"},
+        {{L"check", L"p.zip", L"--threads", L"2"}, "usage error: unknown option: --threads"},
+
+        {{L"keygen", L"k.json"}, "keygen k.json"},
+        {{L"keygen"}, "usage error: keygen takes one key file"},
+        {{L"keygen", L"k.json", L"--config", L"l.json"}, "usage error: unknown option: --config"},
+
+        {publish({}), published + " config=- days=30 sequence=-"},
+        {publish({L"--config", L"l.json", L"--expires-days", L"3650", L"--sequence", L"7", L"--launcher",
+                  L"G.exe", L"--launcher-version", L"1.3.0", L"--launcher-url", L"https://x/G.exe",
+                  L"--stats"}),
+         published + " config=l.json days=3650 sequence=7 launcher=G.exe@1.3.0 from https://x/G.exe stats"},
+        {{L"publish", L"--key", L"k.json"}, "usage error: publish takes one package file"},
+        {{L"publish", L"p.zip", L"--manifest", L"m.json"}, "usage error: publish needs --key"},
+        {{L"publish", L"p.zip", L"--key", L"k.json"}, "usage error: publish needs --manifest"},
+        {{L"publish", L"p.zip", L"--key", L"k", L"--manifest", L"m"},
+         "usage error: publish needs --executable"},
+        {{L"publish", L"p.zip", L"--key", L"k", L"--manifest", L"m", L"--executable", L"e"},
+         "usage error: publish needs --version"},
+        {{L"publish", L"p.zip", L"--key", L"k", L"--manifest", L"m", L"--executable", L"e", L"--version",
+          L"2"},
+         "usage error: publish needs --url"},
+        {publish({L"--expires-days", L"3651"}), "usage error: --expires-days needs a number from 1 to 3650"},
+        {publish({L"--launcher", L"G.exe"}),
+         "usage error: --launcher, --launcher-version and --launcher-url go together"},
+        {publish({L"--launcher-version", L"1.3.0", L"--launcher-url", L"https://x/G.exe"}),
+         "usage error: --launcher, --launcher-version and --launcher-url go together"},
+        {publish({L"--launcher", L"G.exe", L"--launcher-version", L"1.3.0", L"--launcher-url", L""}),
+         "usage error: --launcher, --launcher-version and --launcher-url go together"},
+        {publish({L"--threads", L"2"}), "usage error: unknown option: --threads"},
+    };
+    for (const Case& row : cases) {
+        std::string line;
+        for (const std::wstring& argument : row.arguments)
+            line += " [" + narrow(argument) + "]";
+        EXPECT_EQ(outcomeOf(row.arguments), row.expected) << line;
+    }
+}
+
+} // namespace
+} // namespace launcher
