@@ -460,7 +460,7 @@ TEST(LauncherWindowCreation, FailureLeavesNoQuitMessageThatWouldCloseTheErrorBox
     testing::TempDir dir;
     LauncherWindow state{
         LauncherConfig{json::parse(loadResourceBytes(builtinConfigResourceId)), dir / L"Launcher"}};
-    state.skinResource = 0x7FFF; // no such resource
+    state.skinResourceForTesting = 0x7FFF; // no such resource
     const Unique<HookTraits> hook{
         ::SetWindowsHookExW(WH_CALLWNDPROCRET, destroyLikeWindows, nullptr, ::GetCurrentThreadId())};
     ASSERT_TRUE(hook);
