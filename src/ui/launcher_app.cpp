@@ -4,6 +4,7 @@
 #include "filesystem/directory_links.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
+#include "foundation/resources.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "ui/launcher_flow.h"
@@ -237,7 +238,7 @@ HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance) {
     windowClass.lpfnWndProc = windowProcedure;
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(iconResourceId));
     windowClass.hIconSm = windowClass.hIcon;
     windowClass.hbrBackground = state.backgroundBrush.get();
     windowClass.lpszClassName = className;
