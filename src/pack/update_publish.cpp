@@ -5,7 +5,7 @@
 #include "foundation/file_io.h"
 #include "foundation/text.h"
 #include "foundation/utc_clock.h"
-#include "net/sha256_hash.h"
+#include "net/file_digest.h"
 #include "pack/tool_config.h"
 
 #include <system_error>
@@ -20,8 +20,8 @@ constexpr std::uint64_t maxSignatureBytes = 4096;
 constexpr std::uint64_t maxLauncherBytes = std::uint64_t{1} << 30;
 
 std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes) {
-    const std::string bytes = readFileLimited(file, maxBytes);
-    return sha256Hex(bytes.data(), bytes.size());
+    if (std::filesystem::file_size(file) > maxBytes) throw Error("文件过大。");
+    return sha256OfFile(file);
 }
 
 std::string namingFile(const std::filesystem::path& file) {
