@@ -11,8 +11,12 @@ namespace launcher {
 
 using nlohmann::json;
 
+json builtInConfigDocument() {
+    return json::parse(loadResourceBytes(builtinConfigResourceId));
+}
+
 LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirectory) {
-    const json builtIn = json::parse(loadResourceBytes(builtinConfigResourceId));
+    const json builtIn = builtInConfigDocument();
     LauncherConfig config{builtIn, normalizedAbsolutePath(executableDirectory)};
 
     const std::filesystem::path file = config.baseDirectory / configFileName;
