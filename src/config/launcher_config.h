@@ -26,9 +26,6 @@ nlohmann::json builtInConfigDocument();
 // library's errors and the platform's filesystem_error unchanged.
 LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirectory);
 
-// Writes the document to launcher.config.json atomically: keys sorted, two-space indent, raw UTF-8.
-void saveLauncherConfig(const LauncherConfig& config);
-
 // The document as it is written to disk.
 std::string serializeConfigDocument(const nlohmann::json& document);
 

@@ -65,6 +65,37 @@ bool isRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
+// Reads a Content-Length value: leading white space skipped, digits read up to the first
+// non-digit. Empty if no digit can be read or the number does not fit in 64 bits.
+std::optional<std::uint64_t> parseContentLength(std::wstring_view text) {
+    std::size_t position = 0;
+    while (position < text.size() && (text[position] == L' ' || text[position] == L'\t'))
+        ++position;
+    if (position == text.size() || text[position] < L'0' || text[position] > L'9') return std::nullopt;
+    std::uint64_t value = 0;
+    for (; position < text.size() && text[position] >= L'0' && text[position] <= L'9'; ++position) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(text[position] - L'0');
+        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// One response header as text, or empty if it is absent or cannot be read.
+std::wstring queryHeaderText(HINTERNET request, DWORD headerId) {
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
+    std::wstring text(bytes / 2 + 1, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return {};
+    text.resize(size / sizeof(wchar_t));
+    return text;
+}
+
 // The three handles of one attempt. The request belongs to the token while attached; the guard
 // gives it back (closing it) on every way out of the attempt, before the connection and session
 // close in that order.
@@ -269,32 +300,8 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
 
 } // namespace
 
-std::optional<std::uint64_t> parseContentLength(std::wstring_view text) {
-    std::size_t position = 0;
-    while (position < text.size() && (text[position] == L' ' || text[position] == L'\t'))
-        ++position;
-    if (position == text.size() || text[position] < L'0' || text[position] > L'9') return std::nullopt;
-    std::uint64_t value = 0;
-    for (; position < text.size() && text[position] >= L'0' && text[position] <= L'9'; ++position) {
-        const std::uint64_t digit = static_cast<std::uint64_t>(text[position] - L'0');
-        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
-std::wstring queryHeaderText(HINTERNET request, DWORD headerId) {
-    DWORD bytes = 0;
-    ::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
-                          WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
-    std::wstring text(bytes / 2 + 1, L'\0');
-    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (!::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
-                               WINHTTP_NO_HEADER_INDEX))
-        return {};
-    text.resize(size / sizeof(wchar_t));
-    return text;
+std::optional<std::uint64_t> parseContentLengthForTesting(std::wstring_view text) {
+    return parseContentLength(text);
 }
 
 void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,

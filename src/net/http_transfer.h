@@ -45,10 +45,6 @@ void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSin
 
 // Reads a Content-Length value: leading white space skipped, digits read up to the first
 // non-digit. Empty if no digit can be read or the number does not fit in 64 bits.
-std::optional<std::uint64_t> parseContentLength(std::wstring_view text);
-
-// One response header as text, or empty if it is absent or cannot be read. Never throws a
-// message of its own.
-std::wstring queryHeaderText(HINTERNET request, DWORD headerId);
+std::optional<std::uint64_t> parseContentLengthForTesting(std::wstring_view text);
 
 } // namespace launcher

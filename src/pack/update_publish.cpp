@@ -111,6 +111,9 @@ UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile) {
     return key;
 }
 
+namespace {
+
+// The key pair in a file written by createUpdateKeyFile. Throws Error("更新签名密钥文件无效：<path>").
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
     const std::string invalid = "更新签名密钥文件无效：" + utf16ToUtf8(keyFile.native());
     std::string text;
@@ -126,6 +129,8 @@ UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
     return UpdateSigningKey{.publicKeyHex = document["publicKey"].get<std::string>(),
                             .privateKeyHex = document["privateKey"].get<std::string>()};
 }
+
+} // namespace
 
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress) {

@@ -161,11 +161,11 @@ TEST(HttpDownload, UnreadableContentLengthIsRefused) {
         EXPECT_TRUE(outcome == "服务器返回的文件大小无效。" || outcome == "网络连接失败，请检查网络后重试。")
             << length << ": " << outcome;
     }
-    EXPECT_EQ(parseContentLength(L" 42 bytes"), 42u);
-    EXPECT_EQ(parseContentLength(L"18446744073709551615"), UINT64_MAX);
-    EXPECT_EQ(parseContentLength(L"18446744073709551616"), std::nullopt);
-    EXPECT_EQ(parseContentLength(L"x1"), std::nullopt);
-    EXPECT_EQ(parseContentLength(L""), std::nullopt);
+    EXPECT_EQ(parseContentLengthForTesting(L" 42 bytes"), 42u);
+    EXPECT_EQ(parseContentLengthForTesting(L"18446744073709551615"), UINT64_MAX);
+    EXPECT_EQ(parseContentLengthForTesting(L"18446744073709551616"), std::nullopt);
+    EXPECT_EQ(parseContentLengthForTesting(L"x1"), std::nullopt);
+    EXPECT_EQ(parseContentLengthForTesting(L""), std::nullopt);
 }
 
 TEST(HttpStatus, EveryStatusButOkFailsWithTheMessageOfTheMode) {

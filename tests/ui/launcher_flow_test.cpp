@@ -587,7 +587,7 @@ TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhe
     publish(1);
     EXPECT_EQ(installedVersion(), "2");
     EXPECT_TRUE(fs::exists(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level2"));
-    EXPECT_TRUE(fs::exists(storedManifestPath(state->updateChannel)));
+    EXPECT_TRUE(fs::exists(storedManifestPathForTesting(state->updateChannel)));
 
     // The next run finds an update server that accepts and never answers: the check gives up well
     // within the player's patience, and the accepted version stays installed and playable.
@@ -621,7 +621,7 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
          [&] {
              // Sequence 5 was accepted before.
              raiseAcceptedSequence(state->updateChannel.sequenceRegistryKey,
-                                   acceptedSequenceName(state->updateChannel), 5);
+                                   acceptedSequenceNameForTesting(state->updateChannel), 5);
              publish(4);
          }},
     };
