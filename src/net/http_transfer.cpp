@@ -17,22 +17,11 @@ namespace {
 
 constexpr const wchar_t* userAgent = L"YaoShiJiYuan/0.6.0";
 
-// How long each stage of an exchange may wait, and the whole body once it flows (0: no limit).
-struct Patience {
-    int connectMs; // resolving, connecting and sending alike
-    int receiveMs;
-    ULONGLONG bodyMs;
-};
-constexpr Patience loginPatience{15000, 25000, 25000};
-constexpr Patience downloadPatience{15000, 60000, 0};
+constexpr HttpPatience loginPatience{15000, 25000, 25000};
+constexpr HttpPatience downloadPatience{15000, 60000, 0};
 // The update check holds up the client check, and the last accepted manifest stands in when the
 // server is slow: a silent server must not keep the player waiting at every start.
-constexpr Patience updateCheckPatience{5000, 8000, 8000};
-
-Patience patienceFor(const HttpRequest& request) {
-    if (request.downloadMode) return downloadPatience;
-    return request.updateChannel ? updateCheckPatience : loginPatience;
-}
+constexpr HttpPatience updateCheckPatience{5000, 8000, 8000};
 
 const char* timeoutMessage(const HttpRequest& request) {
     return request.updateChannel ? "更新检查超时。" : "登录请求超时，请重试。";
@@ -135,7 +124,7 @@ void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& req
     attempt.session.reset(::WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!attempt.session) throw Error("无法创建网络连接。");
-    const Patience patience = patienceFor(request);
+    const HttpPatience patience = httpPatienceFor(request);
     const int connectMs = waitWithin(request, request.deadline, patience.connectMs);
     const int receiveMs = waitWithin(request, request.deadline, patience.receiveMs);
     ::WinHttpSetTimeouts(attempt.session.get(), connectMs, connectMs, connectMs, receiveMs);
@@ -195,7 +184,7 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
     if (announced > request.maxBytes) throw Error("下载内容超过允许大小。");
 
     const ULONGLONG start = ::GetTickCount64();
-    const Patience patience = patienceFor(request);
+    const HttpPatience patience = httpPatienceFor(request);
     ULONGLONG deadline = request.deadline;
     if (deadline != 0 && known && request.minimumBytesPerSecond != 0)
         deadline = std::max(deadline, start + announced * 1000 / request.minimumBytesPerSecond);
@@ -299,6 +288,12 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
 }
 
 } // namespace
+
+HttpPatience httpPatienceFor(const HttpRequest& request) {
+    if (request.patience) return *request.patience;
+    if (request.downloadMode) return downloadPatience;
+    return request.updateChannel ? updateCheckPatience : loginPatience;
+}
 
 std::optional<std::uint64_t> parseContentLengthForTesting(std::wstring_view text) {
     return parseContentLength(text);

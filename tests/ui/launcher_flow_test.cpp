@@ -601,6 +601,7 @@ TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhe
     };
     const std::size_t before = packages.requests().size();
     UpdateChannel channel = state->updateChannel;
+    channel.checkLimit = std::chrono::seconds(1); // rather than wait out the update answer's 8 s
     state = std::make_unique<LauncherWindow>(*configured);
     state->updateChannel = channel;
     EXPECT_EQ(installedVersion(), "2");
