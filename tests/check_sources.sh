@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Mechanical rules of the code base: every handle is closed by its one owner in
-# foundation/unique_handle.h, no include runs up the rooms' layers, and every file is formatted with
-# the repository's .clang-format.
+# Mechanical rules of the code base: every handle, COM reference and global memory block is released
+# by its one owner in foundation/unique_handle.h, no include runs up the rooms' layers, and every
+# file is formatted with the repository's .clang-format.
 set -uo pipefail
 root=${1:?usage: check_sources.sh SOURCE_DIR}
 cd "$root" || exit 1
@@ -10,7 +10,7 @@ status=0
 mapfile -t files < <(git ls-files 'src/*.h' 'src/*.cpp' 'tests/*.h' 'tests/*.cpp' 'benchmarks/*.cpp' 'tools/*.cpp' 'fuzz/*.h' 'fuzz/*.cpp' \
     2>/dev/null || find src tests benchmarks tools fuzz -name '*.h' -o -name '*.cpp')
 
-raw=$(grep -nE '(^|[^A-Za-z_:])(::)?(CloseHandle|FindClose|WinHttpCloseHandle|RegCloseKey|DeleteObject|DeleteDC|LocalFree)\(' \
+raw=$(grep -nE '(^|[^A-Za-z_:])(::)?(CloseHandle|FindClose|WinHttpCloseHandle|RegCloseKey|DeleteObject|DeleteDC|LocalFree|GlobalFree)\(|->Release\(\)' \
     "${files[@]}" | grep -v '^src/foundation/unique_handle.h:')
 if [ -n "$raw" ]; then
     echo "Handles must be released by their owner in src/foundation/unique_handle.h:"

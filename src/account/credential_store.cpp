@@ -5,6 +5,7 @@
 #include "filesystem/directory_links.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
+#include "foundation/launcher_data_folder.h"
 #include "foundation/secret_text.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
@@ -12,8 +13,6 @@
 
 #include <windows.h>
 #include <dpapi.h>
-#include <knownfolders.h>
-#include <shlobj.h>
 
 namespace launcher {
 namespace {
@@ -60,27 +59,28 @@ bool readRemembered(const CredentialStore& store, std::wstring& account, std::ws
     return true;
 }
 
-} // namespace
-
-CredentialStore openCredentialStoreIn(const std::filesystem::path& localAppData,
-                                      std::wstring_view loginProxyUrl) {
+CredentialStore storeBelow(const std::filesystem::path& dataFolder, std::wstring_view loginProxyUrl) {
     const std::string label = std::string(labelPrefix) + utf16ToUtf8(loginProxyUrl);
     const std::string digest = sha256Hex(label.data(), label.size());
     CredentialStore store;
     for (std::size_t i = 0; i < store.entropy.size(); ++i)
         store.entropy[i] =
             static_cast<std::uint8_t>(hexValue(digest[2 * i]) << 4 | hexValue(digest[2 * i + 1]));
-    store.path =
-        localAppData / L"K3Gatehouse" / L"Credentials" / (multiByteToUtf16(digest, codePageUtf8) + L".bin");
+    store.path = dataFolder / L"Credentials" / (multiByteToUtf16(digest, codePageUtf8) + L".bin");
     return store;
 }
 
+} // namespace
+
 CredentialStore openCredentialStore(std::wstring_view loginProxyUrl) {
-    PWSTR folder = nullptr;
-    const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
-    const UniqueCoTaskMemory<wchar_t> owner{folder};
-    if (FAILED(result) || folder == nullptr) throw Error("无法读取账户保存目录。");
-    return openCredentialStoreIn(folder, loginProxyUrl);
+    const std::optional<std::filesystem::path> folder = launcherDataFolder();
+    if (!folder) throw Error("无法读取账户保存目录。");
+    return storeBelow(*folder, loginProxyUrl);
+}
+
+CredentialStore openCredentialStoreInForTesting(const std::filesystem::path& localAppData,
+                                                std::wstring_view loginProxyUrl) {
+    return storeBelow(launcherDataFolderIn(localAppData), loginProxyUrl);
 }
 
 bool loadCredentials(const CredentialStore& store, std::wstring& account, std::wstring& password) noexcept {

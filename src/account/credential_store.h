@@ -19,9 +19,9 @@ struct CredentialStore {
 // Error("无法读取账户保存目录。") or the digest's errors.
 CredentialStore openCredentialStore(std::wstring_view loginProxyUrl);
 
-// Same, with the folder given: the store's file lies in folder\K3Gatehouse\Credentials.
-CredentialStore openCredentialStoreIn(const std::filesystem::path& localAppData,
-                                      std::wstring_view loginProxyUrl);
+// Same below another local application-data folder than the current user's.
+CredentialStore openCredentialStoreInForTesting(const std::filesystem::path& localAppData,
+                                                std::wstring_view loginProxyUrl);
 
 // Fills `account` and `password` and returns true if a usable pair is remembered; otherwise
 // returns false and leaves them untouched. Never throws; never touches the file.

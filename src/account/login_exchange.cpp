@@ -13,13 +13,15 @@ using nlohmann::json;
 
 constexpr std::uint64_t maxReplyBytes = 65536;
 
-} // namespace
+// The request `login` sends for an account and password: the URL (with the percent-encoded
+// query for GET) and the body (compact JSON for POST).
+struct LoginRequest {
+    std::wstring url;
+    std::string body;
+    bool usePost = false;
+};
 
-bool isValidCredentialInput(std::wstring_view account, std::wstring_view password) {
-    return !trimWhitespace(account).empty() && account.size() <= maxAccountLength && !password.empty() &&
-           password.size() <= maxPasswordLength;
-}
-
+// Throws Error("文本编码无效。") for text that is not valid UTF-16.
 LoginRequest buildLoginRequest(std::wstring_view loginProxyUrl, std::string_view method,
                                std::wstring_view account, std::wstring_view password) {
     LoginRequest request;
@@ -34,6 +36,13 @@ LoginRequest buildLoginRequest(std::wstring_view loginProxyUrl, std::string_view
                       multiByteToUtf16(percentEncode(password), codePageUtf8);
     }
     return request;
+}
+
+} // namespace
+
+bool isValidCredentialInput(std::wstring_view account, std::wstring_view password) {
+    return !trimWhitespace(account).empty() && account.size() <= maxAccountLength && !password.empty() &&
+           password.size() <= maxPasswordLength;
 }
 
 LoginResult login(const LauncherConfig& config, std::wstring_view account, std::wstring_view password,

@@ -9,14 +9,6 @@
 
 namespace launcher {
 
-// The request `login` sends for an account and password: the URL (with the percent-encoded
-// query for GET) and the body (compact JSON for POST).
-struct LoginRequest {
-    std::wstring url;
-    std::string body;
-    bool usePost = false;
-};
-
 inline constexpr std::size_t maxAccountLength = 128;
 inline constexpr std::size_t maxPasswordLength = 256;
 
@@ -27,10 +19,5 @@ bool isValidCredentialInput(std::wstring_view account, std::wstring_view passwor
 // Error with the player's sentence, or Canceled.
 LoginResult login(const LauncherConfig& config, std::wstring_view account, std::wstring_view password,
                   CancelToken& token);
-
-// Builds the request for `login` from the configured address and method. Throws
-// Error("文本编码无效。") for text that is not valid UTF-16.
-LoginRequest buildLoginRequest(std::wstring_view loginProxyUrl, std::string_view method,
-                               std::wstring_view account, std::wstring_view password);
 
 } // namespace launcher

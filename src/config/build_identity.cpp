@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string_view>
 
 namespace launcher {
 namespace {
@@ -28,16 +29,6 @@ std::optional<std::string> resourceBytes(HMODULE module, const wchar_t* type, in
     return std::string(static_cast<const char*>(bytes), size);
 }
 
-BuildIdentity identityOf(HMODULE module) {
-    BuildIdentity identity;
-    if (const auto block = resourceBytes(module, MAKEINTRESOURCEW(16) /* RT_VERSION */, 1))
-        identity.version = fixedFileVersion(*block);
-    if (const auto document =
-            resourceBytes(module, MAKEINTRESOURCEW(10) /* RT_RCDATA */, updateChannelResourceId))
-        identity.channel = parseBuildChannel(*document);
-    return identity;
-}
-
 std::uint32_t littleEndian32(std::string_view bytes, std::size_t at) {
     std::uint32_t value = 0;
     for (std::size_t index = 4; index-- > 0;)
@@ -45,8 +36,7 @@ std::uint32_t littleEndian32(std::string_view bytes, std::size_t at) {
     return value;
 }
 
-} // namespace
-
+// The channel document {"manifestUrl": "...", "publicKey": "..."}, or nothing when it is not one.
 std::optional<BuildChannel> parseBuildChannel(std::string_view document) {
     const json parsed = json::parse(document, nullptr, false);
     if (!parsed.is_object()) return std::nullopt;
@@ -57,6 +47,8 @@ std::optional<BuildChannel> parseBuildChannel(std::string_view document) {
     return BuildChannel{.manifestUrl = url->get<std::string>(), .publicKey = key->get<std::string>()};
 }
 
+// The fixed file version of a VERSIONINFO resource as "a.b.c.d", or nothing when the block holds
+// none.
 std::optional<std::string> fixedFileVersion(std::string_view versionBlock) {
     // VS_VERSIONINFO: three WORDs, the key L"VS_VERSION_INFO" with its terminator (32 bytes),
     // padding to 32 bits, then VS_FIXEDFILEINFO when the value length says there is one.
@@ -72,6 +64,18 @@ std::optional<std::string> fixedFileVersion(std::string_view versionBlock) {
     return std::to_string(high >> 16) + "." + std::to_string(high & 0xFFFF) + "." +
            std::to_string(low >> 16) + "." + std::to_string(low & 0xFFFF);
 }
+
+BuildIdentity identityOf(HMODULE module) {
+    BuildIdentity identity;
+    if (const auto block = resourceBytes(module, MAKEINTRESOURCEW(16) /* RT_VERSION */, 1))
+        identity.version = fixedFileVersion(*block);
+    if (const auto document =
+            resourceBytes(module, MAKEINTRESOURCEW(10) /* RT_RCDATA */, updateChannelResourceId))
+        identity.channel = parseBuildChannel(*document);
+    return identity;
+}
+
+} // namespace
 
 BuildIdentity runningBuildIdentity() {
     return identityOf(nullptr);

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace launcher {
 
@@ -22,13 +21,6 @@ struct BuildIdentity {
     std::optional<std::string> version;  // "a.b.c.d"; absent without version information
     std::optional<BuildChannel> channel; // absent without a readable channel resource
 };
-
-// The channel document {"manifestUrl": "...", "publicKey": "..."}, or nothing when it is not one.
-std::optional<BuildChannel> parseBuildChannel(std::string_view document);
-
-// The fixed file version of a VERSIONINFO resource as "a.b.c.d", or nothing when the block holds
-// none.
-std::optional<std::string> fixedFileVersion(std::string_view versionBlock);
 
 // The running executable's own.
 BuildIdentity runningBuildIdentity();

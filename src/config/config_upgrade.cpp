@@ -80,9 +80,14 @@ bool upgradeConfigDocument(json& document, const json& builtIn) {
     return changed;
 }
 
-json readConfigDocument(std::string_view bytes, const json& builtIn, bool& upgraded) {
+json parseConfigDocument(std::string_view bytes) {
     json document = json::parse(bytes);
     if (!document.is_object()) throw Error("启动器配置文件无效。");
+    return document;
+}
+
+json readConfigDocument(std::string_view bytes, const json& builtIn, bool& upgraded) {
+    json document = parseConfigDocument(bytes);
     upgraded = upgradeConfigDocument(document, builtIn);
     return document;
 }

@@ -12,6 +12,10 @@ namespace launcher {
 // library's type error when a member it reads has the wrong type.
 bool upgradeConfigDocument(nlohmann::json& document, const nlohmann::json& builtIn);
 
+// The configuration file's bytes as the document written there. Throws
+// Error("启动器配置文件无效。") for JSON that is not an object, and the JSON library's errors unchanged.
+nlohmann::json parseConfigDocument(std::string_view bytes);
+
 // The configuration file's bytes as an up-to-date document; `upgraded` tells whether the file
 // should be rewritten. Throws Error("启动器配置文件无效。") for JSON that is not an object, and
 // the JSON library's errors unchanged.

@@ -11,8 +11,21 @@ namespace launcher {
 
 using nlohmann::json;
 
+namespace {
+
+// Writes the document to launcher.config.json atomically: keys sorted, two-space indent, raw UTF-8.
+void saveLauncherConfig(const LauncherConfig& config) {
+    writeFileAtomically(config.baseDirectory / configFileName, serializeConfigDocument(config.document));
+}
+
+} // namespace
+
+json builtInConfigDocument() {
+    return json::parse(loadResourceBytes(builtinConfigResourceId));
+}
+
 LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirectory) {
-    const json builtIn = json::parse(loadResourceBytes(builtinConfigResourceId));
+    const json builtIn = builtInConfigDocument();
     LauncherConfig config{builtIn, normalizedAbsolutePath(executableDirectory)};
 
     const std::filesystem::path file = config.baseDirectory / configFileName;
@@ -34,10 +47,6 @@ LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirecto
 std::string serializeConfigDocument(const json& document) {
     // Objects keep their members in key order, so the file lists them alphabetically.
     return document.dump(2, ' ', false, json::error_handler_t::strict);
-}
-
-void saveLauncherConfig(const LauncherConfig& config) {
-    writeFileAtomically(config.baseDirectory / configFileName, serializeConfigDocument(config.document));
 }
 
 std::wstring loginProxyUrl(const LauncherConfig& config) {

@@ -17,13 +17,14 @@ struct LauncherConfig {
     std::filesystem::path baseDirectory; // absolute, normalised directory of the executable
 };
 
+// The document built into the executable. Throws Error("启动器资源不完整。") if the executable does
+// not carry it.
+nlohmann::json builtInConfigDocument();
+
 // Loads the built-in document and the file beside the executable, fills in missing members,
 // upgrades outdated values and rewrites the file when anything changed. Throws Error, the JSON
 // library's errors and the platform's filesystem_error unchanged.
 LauncherConfig loadLauncherConfig(const std::filesystem::path& executableDirectory);
-
-// Writes the document to launcher.config.json atomically: keys sorted, two-space indent, raw UTF-8.
-void saveLauncherConfig(const LauncherConfig& config);
 
 // The document as it is written to disk.
 std::string serializeConfigDocument(const nlohmann::json& document);

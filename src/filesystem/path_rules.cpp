@@ -44,20 +44,21 @@ void checkWholePath(std::wstring_view relative) {
         throw Error("安装包文件路径无效。");
 }
 
-} // namespace
-
-std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath) {
-    // The whole-path rules come before the base is even looked at.
-    checkWholePath(relativePath);
-    return resolvePackagePathUnder(normalizedAbsolutePath(base), relativePath);
-}
-
+// resolvePackagePath for a base that is already absolute and normalised.
 std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
                                               std::wstring_view relativePath) {
     std::wstring result;
     // wstring() is native() on Windows; it also keeps the rules building where paths are narrow.
     resolvePackagePathInto(result, absoluteBase.wstring(), relativePath);
     return std::filesystem::path(std::move(result));
+}
+
+} // namespace
+
+std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath) {
+    // The whole-path rules come before the base is even looked at.
+    checkWholePath(relativePath);
+    return resolvePackagePathUnder(normalizedAbsolutePath(base), relativePath);
 }
 
 void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase,

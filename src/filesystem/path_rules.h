@@ -14,12 +14,9 @@ inline constexpr std::wstring_view installedMarkerName = L".launcher-installed.j
 // count as slashes; empty segments are skipped. Pure apart from making `base` absolute.
 std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath);
 
-// The same for a base that is already absolute and normalised, for loops over many entries.
-std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absoluteBase,
-                                              std::wstring_view relativePath);
-
-// The same as text in `result`, whose storage is reused: for checks of many entries, where building
-// a path object for each costs more than the check.
+// The same for a base that is already absolute and normalised, as text in `result`, whose storage
+// is reused: for checks of many entries, where building a path object for each costs more than
+// the check.
 void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase,
                             std::wstring_view relativePath);
 

@@ -28,13 +28,13 @@ std::error_code retryWhileFileBusy(const std::function<std::error_code()>& attem
 }
 
 std::error_code moveFileWhenFree(const wchar_t* from, const wchar_t* to, DWORD flags,
-                                 const CancelToken* token) {
+                                 const CancelToken* token, std::chrono::milliseconds limit) {
     return retryWhileFileBusy(
         [&] {
             if (::MoveFileExW(from, to, flags)) return std::error_code();
             return std::error_code(static_cast<int>(::GetLastError()), std::system_category());
         },
-        token);
+        token, limit);
 }
 
 } // namespace launcher

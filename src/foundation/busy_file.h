@@ -22,8 +22,10 @@ inline constexpr std::chrono::milliseconds busyFileWait{15000};
 std::error_code retryWhileFileBusy(const std::function<std::error_code()>& attempt, const CancelToken* token,
                                    std::chrono::milliseconds limit = busyFileWait);
 
-// MoveFileExW retried while the file or directory is busy. Returns the last error, empty on success.
+// MoveFileExW retried while the file or directory is busy, for at most `limit`. Returns the last
+// error, empty on success.
 std::error_code moveFileWhenFree(const wchar_t* from, const wchar_t* to, DWORD flags,
-                                 const CancelToken* token = nullptr);
+                                 const CancelToken* token = nullptr,
+                                 std::chrono::milliseconds limit = busyFileWait);
 
 } // namespace launcher

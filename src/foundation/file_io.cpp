@@ -44,6 +44,7 @@ struct Placement {
     bool waitWhileBusy;
     const CancelToken* token;
     CurrentUserOnlySecurity* security = nullptr; // the new file's DACL; null: the folder's
+    std::chrono::milliseconds busyWait = busyFileWait;
 };
 
 void placeNewContent(const std::filesystem::path& target, std::string_view bytes,
@@ -53,10 +54,10 @@ void placeNewContent(const std::filesystem::path& target, std::string_view bytes
         target.native() + L".tmp-" + multiByteToUtf16(newUniqueHexName(), codePageUtf8);
     try {
         writeAndFlush(temporary, bytes, placement.security);
-        const std::error_code error =
-            placement.waitWhileBusy
-                ? moveFileWhenFree(temporary.c_str(), target.c_str(), moveFlags, placement.token)
-                : moveFileOnce(temporary.c_str(), target.c_str(), moveFlags);
+        const std::error_code error = placement.waitWhileBusy
+                                          ? moveFileWhenFree(temporary.c_str(), target.c_str(), moveFlags,
+                                                             placement.token, placement.busyWait)
+                                          : moveFileOnce(temporary.c_str(), target.c_str(), moveFlags);
         const bool replacing = (moveFlags & MOVEFILE_REPLACE_EXISTING) != 0;
         if (!replacing && (error.value() == ERROR_ALREADY_EXISTS || error.value() == ERROR_FILE_EXISTS))
             throw Error("文件已存在：" + utf16ToUtf8(target.native()));
@@ -96,9 +97,10 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
 }
 
 void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
-                                 const CancelToken* token) {
+                                 const CancelToken* token, std::chrono::milliseconds busyWait) {
     // A scanner that opened the target or the new file makes the replace fail for a moment.
-    placeNewContent(target, bytes, {MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, true, token});
+    placeNewContent(target, bytes,
+                    {MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, true, token, nullptr, busyWait});
 }
 
 void writeNewFileAtomically(const std::filesystem::path& target, std::string_view bytes, FileAccess access) {

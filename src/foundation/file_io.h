@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/busy_file.h"
 #include "foundation/cancel_token.h"
 
 #include <cstdint>
@@ -21,10 +22,10 @@ std::string readFileLimited(const std::filesystem::path& path, std::uint64_t max
 // waits: a target that is read-only or held open fails at once, so the window thread may call it.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
-// The same, but a replace refused because a scanner holds the file is tried again for a while
-// (busyFileWait). Throws Canceled once `token` (if given) is cancelled. For worker threads only.
+// The same, but a replace refused because a scanner holds the file is tried again for at most
+// `busyWait`. Throws Canceled once `token` (if given) is cancelled. For worker threads only.
 void writeFileAtomicallyWhenFree(const std::filesystem::path& target, std::string_view bytes,
-                                 const CancelToken* token);
+                                 const CancelToken* token, std::chrono::milliseconds busyWait = busyFileWait);
 
 // Who may open a file written here: whoever the folder lets in, or the current user alone (for a
 // file that holds a secret; the temporary file already has that DACL before it takes the name).

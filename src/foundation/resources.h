@@ -1,13 +1,16 @@
 #pragma once
 
+#include "foundation/resource_ids.h"
+
 #include <string>
 
 namespace launcher {
 
-inline constexpr int skinResourceId = 101;
-inline constexpr int builtinConfigResourceId = 102;
+inline constexpr int iconResourceId = LAUNCHER_ICON_RESOURCE;
+inline constexpr int skinResourceId = LAUNCHER_SKIN_RESOURCE;
+inline constexpr int builtinConfigResourceId = LAUNCHER_BUILTIN_CONFIG_RESOURCE;
 // Each launcher executable's own update channel, {"manifestUrl": ..., "publicKey": ...} in UTF-8.
-inline constexpr int updateChannelResourceId = 103;
+inline constexpr int updateChannelResourceId = LAUNCHER_UPDATE_CHANNEL_RESOURCE;
 
 // Copies the bytes of the executable's own raw-data resource `id`.
 // Throws Error("启动器资源不完整。") if the executable does not hold it.

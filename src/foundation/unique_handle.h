@@ -163,6 +163,24 @@ struct CoTaskMemoryTraits {
     static void close(Handle h) noexcept { ::CoTaskMemFree(h); }
 };
 
+// A movable block from GlobalAlloc, until something that frees it itself (a stream made with
+// CreateStreamOnHGlobal's fDeleteOnRelease) takes it over through release().
+struct GlobalMemoryTraits {
+    using Handle = HGLOBAL;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::GlobalFree(h); }
+};
+
+// One reference to a COM object, as a function that creates one or hands one out gives it.
+template <class T>
+struct ComReferenceTraits {
+    using Handle = T*;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { h->Release(); }
+};
+
 using UniqueFile = Unique<FileHandleTraits>;
 using UniqueKernelHandle = Unique<KernelHandleTraits>;
 using UniqueHeldMutex = Unique<HeldMutexTraits>;
@@ -178,6 +196,9 @@ template <class T>
 using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>
 using UniqueCoTaskMemory = Unique<CoTaskMemoryTraits<T>>;
+using UniqueGlobalMemory = Unique<GlobalMemoryTraits>;
+template <class T>
+using UniqueComReference = Unique<ComReferenceTraits<T>>;
 using UniqueFont = Unique<GdiObjectTraits<HFONT>>;
 using UniqueBrush = Unique<GdiObjectTraits<HBRUSH>>;
 using UniqueBitmap = Unique<GdiObjectTraits<HBITMAP>>;

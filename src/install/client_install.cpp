@@ -71,13 +71,14 @@ bool isInstallLeftoverName(std::wstring_view name, std::wstring_view installName
 
 // A launcher killed between the two renames of the swap left the only copy of the client in its
 // previous directory, with no install directory. Puts a complete one back; true if it did.
-bool restoreLeftAsideClient(const fs::path& leftover, const fs::path& directory, CancelToken& token) {
+bool restoreLeftAsideClient(const fs::path& leftover, const fs::path& directory, CancelToken& token,
+                            std::chrono::milliseconds busyWait) {
     if (!toLowerCase(leftover.filename().native())
              .starts_with(toLowerCase(directory.filename().native()) + L".previous-") ||
         ::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES ||
         !isRecordedClientComplete(leftover, token))
         return false;
-    const std::error_code error = moveFileWhenFree(leftover.c_str(), directory.c_str(), 0, &token);
+    const std::error_code error = moveFileWhenFree(leftover.c_str(), directory.c_str(), 0, &token, busyWait);
     // Kept where it is if it cannot be put back: it may be the only copy of the client.
     if (error)
         logEvent("install.previous_kept", {{"path", leftover}, {"error", error.value()}});
@@ -91,7 +92,8 @@ bool restoreLeftAsideClient(const fs::path& leftover, const fs::path& directory,
 // abandoned. Whatever cannot be listed or removed stays, without a message. Both paths are in
 // their \\?\ form, in which the leftovers' deep paths can be removed. Throws Canceled, leaving
 // what it has not removed yet.
-void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent, CancelToken& token) {
+void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent, CancelToken& token,
+                               std::chrono::milliseconds busyWait) {
     std::vector<fs::path> leftovers;
     try {
         std::error_code error;
@@ -102,7 +104,7 @@ void removeInterruptedInstalls(const fs::path& directory, const fs::path& parent
         return; // leftovers only cost disk space; they must not stop this install
     }
     for (const fs::path& leftover : leftovers) {
-        if (restoreLeftAsideClient(leftover, directory, token)) continue;
+        if (restoreLeftAsideClient(leftover, directory, token, busyWait)) continue;
         removeTreeSafely(leftover, parent, [&] { return token.canceled(); });
         throwIfCanceled(token);
     }
@@ -204,11 +206,12 @@ void rejectHeldClient(const fs::path& directory, const std::error_code& renameEr
 // Moves the staged client into place; the old installation is kept aside until that worked. A
 // scanner that has just opened a fresh file makes a rename fail for a moment: those are retried.
 void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs::path& parent,
-                   const CancelToken& token) {
+                   const CancelToken& token, std::chrono::milliseconds busyWait) {
     const fs::path previous = sibling(directory, uniqueSuffix(L".previous-"));
     bool moved = false;
     if (::GetFileAttributesW(directory.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        const std::error_code error = moveFileWhenFree(directory.c_str(), previous.c_str(), 0, &token);
+        const std::error_code error =
+            moveFileWhenFree(directory.c_str(), previous.c_str(), 0, &token, busyWait);
         if (error) {
             logEvent("install.rename_failed",
                      {{"from", directory}, {"to", previous}, {"error", error.value()}});
@@ -219,12 +222,13 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
     }
     const auto restore = [&] {
         if (!moved) return;
-        const std::error_code error = moveFileWhenFree(previous.c_str(), directory.c_str(), 0);
+        const std::error_code error =
+            moveFileWhenFree(previous.c_str(), directory.c_str(), 0, nullptr, busyWait);
         if (error) throwRenameFailure(previous, directory, error);
     };
     std::error_code error;
     try {
-        error = moveFileWhenFree(content.c_str(), directory.c_str(), 0, &token);
+        error = moveFileWhenFree(content.c_str(), directory.c_str(), 0, &token, busyWait);
     } catch (const Canceled&) {
         restore();
         throw;
@@ -244,7 +248,8 @@ void rejectUnreadableMarker(std::string_view marker) {
     if (marker.size() > maxMarkerFileBytes) throw Error("安装包文件数量过多。");
 }
 
-void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress) {
+void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress,
+                   std::chrono::milliseconds busyWait) {
     validateLauncherConfig(config);
     const json& package = config.document.at("clientPackage");
     const fs::path directory = installDirectory(config);
@@ -264,7 +269,7 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     // the \\?\ form keeps them working beyond MAX_PATH.
     const fs::path longDirectory = extendedLengthPath(directory);
     const fs::path longParent = parentDirectory(longDirectory);
-    removeInterruptedInstalls(longDirectory, longParent, token);
+    removeInterruptedInstalls(longDirectory, longParent, token, busyWait);
 
     const fs::path staging = sibling(longDirectory, uniqueSuffix(L".install-"));
     makeDirectory(staging);
@@ -291,12 +296,12 @@ void installClient(const LauncherConfig& config, CancelToken& token, const Progr
     const std::string marker =
         serializeInstalledMarker(package.value("version", std::string()), digest, files);
     rejectUnreadableMarker(marker);
-    writeFileAtomicallyWhenFree(content / installedMarkerName, marker, &token);
+    writeFileAtomicallyWhenFree(content / installedMarkerName, marker, &token, busyWait);
     logEvent("install.marker", {{"files", files.size()}, {"bytes", marker.size()}});
 
     throwIfCanceled(token); // the last point at which the player can still keep the old client
     report(progress, L"正在安装客户端", 0, 0);
-    swapIntoPlace(content, longDirectory, longParent, token);
+    swapIntoPlace(content, longDirectory, longParent, token, busyWait);
     report(progress, L"客户端已就绪", 1, 1);
     logEvent("install.done");
 }

@@ -1,19 +1,23 @@
 #pragma once
 
 #include "config/launcher_config.h"
+#include "foundation/busy_file.h"
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
 
+#include <chrono>
 #include <string_view>
 
 namespace launcher {
 
 // Downloads, verifies and extracts the configured client package beside the install directory
 // and swaps it into place under a cross-process lock, keeping the previous installation until the
-// swap succeeded. Staging leftovers are removed on every exit. Throws Error with the player's
-// sentence, Canceled, or the platform's filesystem_error for a failed directory operation.
-// Blocking; runs on the install worker.
-void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress);
+// swap succeeded. Staging leftovers are removed on every exit. A file or folder that a scanner
+// holds is waited for at most `busyWait`. Throws Error with the player's sentence, Canceled, or
+// the platform's filesystem_error for a failed directory operation. Blocking; runs on the install
+// worker.
+void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress,
+                   std::chrono::milliseconds busyWait = busyFileWait);
 
 // Throws Error("安装包文件数量过多。") for marker text larger than the readiness check reads: the
 // client would install once and then be downloaded again on every start.

@@ -41,49 +41,9 @@ bool hasExited(HANDLE process) {
     return ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
-} // namespace
-
-std::wstring quoteArgument(std::wstring_view text) {
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (const wchar_t c : text) {
-        if (c == L'\\') {
-            ++backslashes;
-        } else if (c == L'"') {
-            quoted.append(2 * backslashes + 1, L'\\');
-            quoted.push_back(c);
-            backslashes = 0;
-        } else {
-            quoted.append(backslashes, L'\\');
-            quoted.push_back(c);
-            backslashes = 0;
-        }
-    }
-    quoted.append(2 * backslashes, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
-}
-
-std::wstring buildGameCommandLine(const LauncherConfig& config, const LoginResult& result) {
-    if (!hasUsableIdentity(result)) throw Error("游戏登录参数不完整。");
-    std::wstring commandLine = quoteArgument(gameExecutablePath(config).native());
-    for (const json& entry : config.document.at("gameArguments")) {
-        const std::wstring argument = multiByteToUtf16(entry.get<std::string>(), codePageUtf8);
-        if (looksLikeLoginItem(argument)) throw Error("额外启动参数不能保存登录凭证。");
-        commandLine += L' ' + quoteArgument(argument);
-    }
-    commandLine += L' ' + quoteArgument(L"uid:" + result.userId);
-    commandLine += L' ' + quoteArgument(L"token:" + result.token);
-    return commandLine;
-}
-
-void launchGame(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
-                std::atomic<std::uint32_t>* processId) {
-    launchGameWaitingFor(config, result, token, processId, gameWindowWaitLimit);
-}
-
-void launchGameWaitingFor(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
-                          std::atomic<std::uint32_t>* processId, std::chrono::milliseconds windowWaitLimit) {
+// Starts the game and waits at most `windowWaitLimit` for its window.
+void startAndWatch(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
+                   std::atomic<std::uint32_t>* processId, std::chrono::milliseconds windowWaitLimit) {
     throwIfCanceled(token);
     const std::filesystem::path executable = gameExecutablePath(config);
     if (!isUnityClientLayout(executable)) throw Error("未找到完整 Unity 客户端，请重新下载。");
@@ -128,6 +88,52 @@ void launchGameWaitingFor(const LauncherConfig& config, const LoginResult& resul
     }
     logEvent("game.window_timeout", {{"ms", ::GetTickCount64() - start}});
     throw Error("尚未检测到游戏窗口，启动器将保留，请检查游戏是否正常运行。");
+}
+
+} // namespace
+
+std::wstring quoteArgument(std::wstring_view text) {
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+        } else if (c == L'"') {
+            quoted.append(2 * backslashes + 1, L'\\');
+            quoted.push_back(c);
+            backslashes = 0;
+        } else {
+            quoted.append(backslashes, L'\\');
+            quoted.push_back(c);
+            backslashes = 0;
+        }
+    }
+    quoted.append(2 * backslashes, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+std::wstring buildGameCommandLine(const LauncherConfig& config, const LoginResult& result) {
+    if (!hasUsableIdentity(result)) throw Error("游戏登录参数不完整。");
+    std::wstring commandLine = quoteArgument(gameExecutablePath(config).native());
+    for (const json& entry : config.document.at("gameArguments")) {
+        const std::wstring argument = multiByteToUtf16(entry.get<std::string>(), codePageUtf8);
+        if (looksLikeLoginItem(argument)) throw Error("额外启动参数不能保存登录凭证。");
+        commandLine += L' ' + quoteArgument(argument);
+    }
+    commandLine += L' ' + quoteArgument(L"uid:" + result.userId);
+    commandLine += L' ' + quoteArgument(L"token:" + result.token);
+    return commandLine;
+}
+
+void launchGame(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
+                std::atomic<std::uint32_t>* processId) {
+    startAndWatch(config, result, token, processId, gameWindowWaitLimit);
+}
+
+void launchGameForTesting(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
+                          std::atomic<std::uint32_t>* processId, std::chrono::milliseconds windowWaitLimit) {
+    startAndWatch(config, result, token, processId, windowWaitLimit);
 }
 
 } // namespace launcher

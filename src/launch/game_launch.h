@@ -30,7 +30,7 @@ void launchGame(const LauncherConfig& config, const LoginResult& result, CancelT
                 std::atomic<std::uint32_t>* processId = nullptr);
 
 // launchGame with another window wait limit; the launcher always uses gameWindowWaitLimit.
-void launchGameWaitingFor(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
+void launchGameForTesting(const LauncherConfig& config, const LoginResult& result, CancelToken& token,
                           std::atomic<std::uint32_t>* processId, std::chrono::milliseconds windowWaitLimit);
 
 } // namespace launcher

@@ -17,22 +17,11 @@ namespace {
 
 constexpr const wchar_t* userAgent = L"YaoShiJiYuan/0.6.0";
 
-// How long each stage of an exchange may wait, and the whole body once it flows (0: no limit).
-struct Patience {
-    int connectMs; // resolving, connecting and sending alike
-    int receiveMs;
-    ULONGLONG bodyMs;
-};
-constexpr Patience loginPatience{15000, 25000, 25000};
-constexpr Patience downloadPatience{15000, 60000, 0};
+constexpr HttpPatience loginPatience{15000, 25000, 25000};
+constexpr HttpPatience downloadPatience{15000, 60000, 0};
 // The update check holds up the client check, and the last accepted manifest stands in when the
 // server is slow: a silent server must not keep the player waiting at every start.
-constexpr Patience updateCheckPatience{5000, 8000, 8000};
-
-Patience patienceFor(const HttpRequest& request) {
-    if (request.downloadMode) return downloadPatience;
-    return request.updateChannel ? updateCheckPatience : loginPatience;
-}
+constexpr HttpPatience updateCheckPatience{5000, 8000, 8000};
 
 const char* timeoutMessage(const HttpRequest& request) {
     return request.updateChannel ? "更新检查超时。" : "登录请求超时，请重试。";
@@ -63,6 +52,37 @@ const std::wstring verifyingStatus = L"正在校验安装包";
 
 bool isRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Reads a Content-Length value: leading white space skipped, digits read up to the first
+// non-digit. Empty if no digit can be read or the number does not fit in 64 bits.
+std::optional<std::uint64_t> parseContentLength(std::wstring_view text) {
+    std::size_t position = 0;
+    while (position < text.size() && (text[position] == L' ' || text[position] == L'\t'))
+        ++position;
+    if (position == text.size() || text[position] < L'0' || text[position] > L'9') return std::nullopt;
+    std::uint64_t value = 0;
+    for (; position < text.size() && text[position] >= L'0' && text[position] <= L'9'; ++position) {
+        const std::uint64_t digit = static_cast<std::uint64_t>(text[position] - L'0');
+        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+// One response header as text, or empty if it is absent or cannot be read.
+std::wstring queryHeaderText(HINTERNET request, DWORD headerId) {
+    DWORD bytes = 0;
+    ::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
+                          WINHTTP_NO_HEADER_INDEX);
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
+    std::wstring text(bytes / 2 + 1, L'\0');
+    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (!::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
+                               WINHTTP_NO_HEADER_INDEX))
+        return {};
+    text.resize(size / sizeof(wchar_t));
+    return text;
 }
 
 // The three handles of one attempt. The request belongs to the token while attached; the guard
@@ -104,7 +124,7 @@ void openAttempt(Attempt& attempt, const UrlParts& parts, const HttpRequest& req
     attempt.session.reset(::WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                                         WINHTTP_NO_PROXY_BYPASS, 0));
     if (!attempt.session) throw Error("无法创建网络连接。");
-    const Patience patience = patienceFor(request);
+    const HttpPatience patience = httpPatienceFor(request);
     const int connectMs = waitWithin(request, request.deadline, patience.connectMs);
     const int receiveMs = waitWithin(request, request.deadline, patience.receiveMs);
     ::WinHttpSetTimeouts(attempt.session.get(), connectMs, connectMs, connectMs, receiveMs);
@@ -164,7 +184,7 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
     if (announced > request.maxBytes) throw Error("下载内容超过允许大小。");
 
     const ULONGLONG start = ::GetTickCount64();
-    const Patience patience = patienceFor(request);
+    const HttpPatience patience = httpPatienceFor(request);
     ULONGLONG deadline = request.deadline;
     if (deadline != 0 && known && request.minimumBytesPerSecond != 0)
         deadline = std::max(deadline, start + announced * 1000 / request.minimumBytesPerSecond);
@@ -269,32 +289,14 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
 
 } // namespace
 
-std::optional<std::uint64_t> parseContentLength(std::wstring_view text) {
-    std::size_t position = 0;
-    while (position < text.size() && (text[position] == L' ' || text[position] == L'\t'))
-        ++position;
-    if (position == text.size() || text[position] < L'0' || text[position] > L'9') return std::nullopt;
-    std::uint64_t value = 0;
-    for (; position < text.size() && text[position] >= L'0' && text[position] <= L'9'; ++position) {
-        const std::uint64_t digit = static_cast<std::uint64_t>(text[position] - L'0');
-        if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
-        value = value * 10 + digit;
-    }
-    return value;
+HttpPatience httpPatienceFor(const HttpRequest& request) {
+    if (request.patience) return *request.patience;
+    if (request.downloadMode) return downloadPatience;
+    return request.updateChannel ? updateCheckPatience : loginPatience;
 }
 
-std::wstring queryHeaderText(HINTERNET request, DWORD headerId) {
-    DWORD bytes = 0;
-    ::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
-                          WINHTTP_NO_HEADER_INDEX);
-    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
-    std::wstring text(bytes / 2 + 1, L'\0');
-    DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
-    if (!::WinHttpQueryHeaders(request, headerId, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
-                               WINHTTP_NO_HEADER_INDEX))
-        return {};
-    text.resize(size / sizeof(wchar_t));
-    return text;
+std::optional<std::uint64_t> parseContentLengthForTesting(std::wstring_view text) {
+    return parseContentLength(text);
 }
 
 void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSink& sink,

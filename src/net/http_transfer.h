@@ -15,6 +15,13 @@ namespace launcher {
 // exception ends the transfer and reaches the caller unchanged.
 using ChunkSink = std::function<void(const std::uint8_t* bytes, std::uint32_t count)>;
 
+// How long each stage of an exchange may wait, and the whole body once it flows (0: no limit).
+struct HttpPatience {
+    int connectMs; // resolving, connecting and sending alike
+    int receiveMs; // the response headers, and each wait for more of the body
+    ULONGLONG bodyMs;
+};
+
 struct HttpRequest {
     std::wstring url;
     std::string body;          // sent as is; empty means no body
@@ -32,7 +39,15 @@ struct HttpRequest {
     // With a deadline: a body of announced length n may take until n / minimumBytesPerSecond
     // seconds after its headers, when that is later. 0: the deadline stands as given.
     std::uint32_t minimumBytesPerSecond = 0;
+    // Other limits than the mode's own (see httpPatienceFor); the launcher always uses the mode's.
+    std::optional<HttpPatience> patience = std::nullopt;
 };
+
+// The limits `request` runs with: its own when given, else its mode's. A login waits 15 s to
+// connect and 25 s for its reply; a download 15 s to connect and 60 s for each piece, however
+// long the whole takes; the update check's manifest 5 s to connect and 8 s for its reply, since
+// it holds up the start.
+HttpPatience httpPatienceFor(const HttpRequest& request);
 
 // One blocking HTTP(S) exchange on the calling worker thread. Every URL contacted, the first and
 // each redirect target, must pass the endpoint rules for the mode, and be HTTPS when `httpsOnly`
@@ -45,10 +60,6 @@ void httpTransfer(const HttpRequest& request, CancelToken& token, const ChunkSin
 
 // Reads a Content-Length value: leading white space skipped, digits read up to the first
 // non-digit. Empty if no digit can be read or the number does not fit in 64 bits.
-std::optional<std::uint64_t> parseContentLength(std::wstring_view text);
-
-// One response header as text, or empty if it is absent or cannot be read. Never throws a
-// message of its own.
-std::wstring queryHeaderText(HINTERNET request, DWORD headerId);
+std::optional<std::uint64_t> parseContentLengthForTesting(std::wstring_view text);
 
 } // namespace launcher

@@ -2,6 +2,7 @@
 // accepts, checks a package as the launcher would, and signs update manifests. A thin entry point
 // over the launcher's core.
 #include "foundation/error.h"
+#include "foundation/own_executable.h"
 #include "foundation/text.h"
 #include "pack/console_text.h"
 #include "pack/package_check.h"
@@ -28,13 +29,6 @@ BOOL WINAPI onConsoleControl(DWORD event) noexcept {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
     cancel(interruption);
     return TRUE;
-}
-
-std::filesystem::path toolDirectory() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return std::filesystem::path(path).parent_path();
 }
 
 std::string megabytes(std::uint64_t bytes) {
@@ -79,7 +73,7 @@ void printSummary(const std::string& heading, const PackageSummary& summary) {
 
 void runPack(const ToolCommand& command, ProgressReport& progress) {
     const PackageSummary summary =
-        packClient(command.pack, toolDirectory(), interruption, std::ref(progress));
+        packClient(command.pack, ownExecutablePath().parent_path(), interruption, std::ref(progress));
     progress.finish();
     printSummary("package: " + utf16ToUtf8(command.pack.output.native()), summary);
     if (command.pack.configFile)
@@ -87,7 +81,7 @@ void runPack(const ToolCommand& command, ProgressReport& progress) {
 }
 
 void runCheck(const ToolCommand& command, ProgressReport& progress) {
-    const ToolConfig config = loadToolConfig(command.configFile, toolDirectory());
+    const ToolConfig config = loadToolConfig(command.configFile, ownExecutablePath().parent_path());
     const std::string executable =
         config.effective.document.at("clientPackage").at("executablePath").get<std::string>();
     const PackageSummary summary = checkClientPackage(
@@ -115,7 +109,7 @@ void runKeygen(const ToolCommand& command) {
 
 void runPublish(const ToolCommand& command, ProgressReport& progress) {
     const PublishSummary summary =
-        publishUpdate(command.publish, toolDirectory(), interruption,
+        publishUpdate(command.publish, ownExecutablePath().parent_path(), interruption,
                       [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
                           progress(status, 0, 0, done, total);
                       });

@@ -8,13 +8,12 @@
 #include "install/installed_marker.h"
 #include "install/package_extraction.h"
 #include "install/unity_layout.h"
+#include "net/file_digest.h"
 #include "net/package_digest.h"
-#include "net/sha256_hash.h"
 #include "pack/refused_entry.h"
 
 #include <windows.h>
 
-#include <memory>
 #include <unordered_map>
 
 namespace launcher {
@@ -25,19 +24,10 @@ using nlohmann::json;
 std::string digestOf(const std::filesystem::path& package, std::uint64_t& bytes, const CancelToken& token) {
     UniqueFile file{::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-    if (!file) throw Error("无法打开客户端安装包。");
-    constexpr DWORD chunk = 1 << 20;
-    const auto buffer = std::make_unique<char[]>(chunk);
-    Sha256Hash hash;
-    bytes = 0;
-    for (DWORD read = 0;; bytes += read) {
-        throwIfCanceled(token);
-        if (!::ReadFile(file.get(), buffer.get(), chunk, &read, nullptr))
-            throw Error("无法打开客户端安装包。");
-        if (read == 0) break;
-        hash.update(buffer.get(), read);
-    }
-    return hash.finishHex();
+    LARGE_INTEGER size{}; // nobody may write to it while it is open here
+    if (!file || !::GetFileSizeEx(file.get(), &size)) throw Error("无法打开客户端安装包。");
+    bytes = static_cast<std::uint64_t>(size.QuadPart);
+    return sha256OfFile(file.get(), &token);
 }
 
 std::uint64_t fileSize(const std::filesystem::path& package) {

@@ -2,10 +2,8 @@
 
 #include "config/config_upgrade.h"
 #include "config/config_validation.h"
-#include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/path_normal.h"
-#include "foundation/resources.h"
 
 namespace launcher {
 namespace {
@@ -13,9 +11,8 @@ namespace {
 using nlohmann::json;
 
 LauncherConfig effectiveConfig(const json& fileDocument, const std::filesystem::path& directory) {
-    const json builtIn = json::parse(loadResourceBytes(builtinConfigResourceId));
     LauncherConfig config{fileDocument, normalizedAbsolutePath(directory)};
-    upgradeConfigDocument(config.document, builtIn);
+    upgradeConfigDocument(config.document, builtInConfigDocument());
     return config;
 }
 
@@ -24,14 +21,12 @@ LauncherConfig effectiveConfig(const json& fileDocument, const std::filesystem::
 ToolConfig loadToolConfig(const std::optional<std::filesystem::path>& file,
                           const std::filesystem::path& toolDirectory) {
     if (!file) {
-        return ToolConfig{.effective = {json::parse(loadResourceBytes(builtinConfigResourceId)),
-                                        normalizedAbsolutePath(toolDirectory)},
+        return ToolConfig{.effective = {builtInConfigDocument(), normalizedAbsolutePath(toolDirectory)},
                           .fileDocument = {},
                           .file = {}};
     }
     const std::filesystem::path path = normalizedAbsolutePath(*file);
-    json document = json::parse(readFileLimited(path, maxConfigFileBytes));
-    if (!document.is_object()) throw Error("启动器配置文件无效。");
+    json document = parseConfigDocument(readFileLimited(path, maxConfigFileBytes));
     LauncherConfig effective = effectiveConfig(document, path.parent_path());
     return ToolConfig{.effective = std::move(effective), .fileDocument = std::move(document), .file = path};
 }

@@ -5,7 +5,7 @@
 #include "foundation/file_io.h"
 #include "foundation/text.h"
 #include "foundation/utc_clock.h"
-#include "net/sha256_hash.h"
+#include "net/file_digest.h"
 #include "pack/tool_config.h"
 
 #include <system_error>
@@ -20,8 +20,8 @@ constexpr std::uint64_t maxSignatureBytes = 4096;
 constexpr std::uint64_t maxLauncherBytes = std::uint64_t{1} << 30;
 
 std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes) {
-    const std::string bytes = readFileLimited(file, maxBytes);
-    return sha256Hex(bytes.data(), bytes.size());
+    if (std::filesystem::file_size(file) > maxBytes) throw Error("文件过大。");
+    return sha256OfFile(file);
 }
 
 std::string namingFile(const std::filesystem::path& file) {
@@ -111,6 +111,9 @@ UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile) {
     return key;
 }
 
+namespace {
+
+// The key pair in a file written by createUpdateKeyFile. Throws Error("更新签名密钥文件无效：<path>").
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
     const std::string invalid = "更新签名密钥文件无效：" + utf16ToUtf8(keyFile.native());
     std::string text;
@@ -126,6 +129,8 @@ UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
     return UpdateSigningKey{.publicKeyHex = document["publicKey"].get<std::string>(),
                             .privateKeyHex = document["privateKey"].get<std::string>()};
 }
+
+} // namespace
 
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress) {

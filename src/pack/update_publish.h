@@ -20,9 +20,6 @@ namespace launcher {
 // takes its name). Never replaces an existing file. Throws Error.
 UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile);
 
-// The key pair in a file written by createUpdateKeyFile. Throws Error("更新签名密钥文件无效：<path>").
-UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile);
-
 // The highest sequence a manifest gets: JSON readers that hold numbers as doubles stay exact.
 inline constexpr std::uint64_t maxManifestSequence = std::uint64_t{1} << 53;
 

@@ -4,6 +4,9 @@
 #include "filesystem/directory_links.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
+#include "foundation/launcher_data_folder.h"
+#include "foundation/own_executable.h"
+#include "foundation/resources.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "ui/launcher_flow.h"
@@ -13,7 +16,6 @@
 #include "update/launcher_replacement.h"
 
 #include <commctrl.h>
-#include <shlobj.h>
 
 #include <filesystem>
 
@@ -183,22 +185,13 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     return -1;
 }
 
-std::filesystem::path executablePath() {
-    std::wstring buffer(32768, L'\0');
-    const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    buffer.resize(length);
-    return buffer;
-}
-
 // %LOCALAPPDATA%\K3Gatehouse\Logs, beside the remembered credentials; empty (no log) when the
 // folder cannot be found or lies behind a directory link.
 std::filesystem::path logDirectory() noexcept {
     try {
-        PWSTR folder = nullptr;
-        const HRESULT result = ::SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder);
-        const UniqueCoTaskMemory<wchar_t> owner{folder};
-        if (FAILED(result) || folder == nullptr) return {};
-        const std::filesystem::path directory = std::filesystem::path(folder) / L"K3Gatehouse" / L"Logs";
+        const std::optional<std::filesystem::path> folder = launcherDataFolder();
+        if (!folder) return {};
+        const std::filesystem::path directory = *folder / L"Logs";
         rejectDirectoryLinks(directory);
         return directory;
     } catch (...) {
@@ -237,7 +230,7 @@ HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance) {
     windowClass.lpfnWndProc = windowProcedure;
     windowClass.hInstance = instance;
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+    windowClass.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(iconResourceId));
     windowClass.hIconSm = windowClass.hIcon;
     windowClass.hbrBackground = state.backgroundBrush.get();
     windowClass.lpszClassName = className;
@@ -284,7 +277,7 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
     const DiagnosticLog log(logDirectory());
     try {
         // Before the configuration: loading it may rewrite launcher.config.json beside us.
-        const std::filesystem::path ownDirectory = executablePath().parent_path();
+        const std::filesystem::path ownDirectory = ownExecutablePath().parent_path();
         logEvent("launcher.start", {{"version", build.version}, {"directory", ownDirectory}});
         refuseTemporaryFolder(ownDirectory);
         LauncherConfig config = loadLauncherConfig(ownDirectory);
@@ -292,7 +285,7 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         logEvent("config.valid", {{"installDirectory", installDirectory(config)}});
         LauncherWindow state(std::move(config));
         SelfUpdate& update = state.selfUpdate;
-        update.executable = executablePath();
+        update.executable = ownExecutablePath();
         update.workingDirectory = std::filesystem::current_path();
         update.version = build.version;
         if (!build.updateManifestUrl.empty()) {

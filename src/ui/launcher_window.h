@@ -67,7 +67,7 @@ struct LauncherWindow {
 
     std::unique_ptr<Gdiplus::Bitmap> skin;
     // The built-in skin's resource. Only tests change it: a missing skin makes window creation fail.
-    int skinResource = skinResourceId;
+    int skinResourceForTesting = skinResourceId;
     std::vector<UniqueFont> fonts; // the 12, 11 and 10 pixel control fonts, in that order
     UniqueBrush editBrush;
     UniqueBrush backgroundBrush;

@@ -94,31 +94,33 @@ void fillRemembered(LauncherWindow& state) {
     state.suppressEditNotifications = false;
 }
 
-} // namespace
-
-std::unique_ptr<Gdiplus::Bitmap> decodeSkin(int resourceId) {
+std::unique_ptr<Gdiplus::Bitmap> decodeSkinResource(int resourceId) {
     const std::string png = loadResourceBytes(resourceId);
-    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, png.size());
-    if (memory == nullptr) throw Error("无法加载界面资源。");
-    if (void* bytes = ::GlobalLock(memory)) {
+    UniqueGlobalMemory memory{::GlobalAlloc(GMEM_MOVEABLE, png.size())};
+    if (!memory) throw Error("无法加载界面资源。");
+    if (void* bytes = ::GlobalLock(memory.get())) {
         std::memcpy(bytes, png.data(), png.size());
-        ::GlobalUnlock(memory);
+        ::GlobalUnlock(memory.get());
     }
-    IStream* stream = nullptr;
-    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, &stream))) {
-        ::GlobalFree(memory);
-        throw Error("无法加载界面资源。");
-    }
+    IStream* created = nullptr;
+    if (FAILED(::CreateStreamOnHGlobal(memory.get(), TRUE, &created))) throw Error("无法加载界面资源。");
+    const UniqueComReference<IStream> stream{created};
+    static_cast<void>(memory.release()); // the stream frees the block once it is released
     std::unique_ptr<Gdiplus::Bitmap> skin;
     {
-        Gdiplus::Bitmap decoded(stream);
+        Gdiplus::Bitmap decoded(stream.get());
         if (decoded.GetLastStatus() == Gdiplus::Ok)
             skin.reset(decoded.Clone(0, 0, static_cast<INT>(decoded.GetWidth()),
                                      static_cast<INT>(decoded.GetHeight()), PixelFormat32bppARGB));
     }
-    stream->Release(); // frees the memory block too
     if (!skin || skin->GetLastStatus() != Gdiplus::Ok) throw Error("界面图片损坏。");
     return skin;
+}
+
+} // namespace
+
+std::unique_ptr<Gdiplus::Bitmap> decodeSkin() {
+    return decodeSkinResource(skinResourceId);
 }
 
 UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin) {
@@ -138,7 +140,7 @@ UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin) {
 }
 
 void createControls(LauncherWindow& state) {
-    state.skin = decodeSkin(state.skinResource);
+    state.skin = decodeSkinResource(state.skinResourceForTesting);
     shapeWindow(state.window, *state.skin);
 
     constexpr DWORD editStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;

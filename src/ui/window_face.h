@@ -12,7 +12,7 @@ namespace launcher {
 void createControls(LauncherWindow& state);
 
 // The skin decoded from the executable's resources, as 32-bit ARGB. Throws like createControls.
-std::unique_ptr<Gdiplus::Bitmap> decodeSkin(int resourceId = skinResourceId);
+std::unique_ptr<Gdiplus::Bitmap> decodeSkin();
 
 // The window's shape: the skin's opaque pixels (alpha above 24). Empty if the skin cannot be read.
 UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin);

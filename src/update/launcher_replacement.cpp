@@ -5,13 +5,13 @@
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "net/file_digest.h"
 #include "net/http_transfer.h"
 #include "net/package_digest.h"
 #include "net/sha256_hash.h"
 
 #include <windows.h>
 
-#include <memory>
 #include <vector>
 
 namespace launcher {
@@ -27,20 +27,6 @@ constexpr std::uint32_t slowestLauncherBytesPerSecond = 32 * 1024;
 
 std::filesystem::path withSuffix(const std::filesystem::path& path, const wchar_t* suffix) {
     return path.native() + suffix;
-}
-
-// The SHA-256 of what `file` reads from its start, 64 upper-case digits.
-std::string digestOf(HANDLE file) {
-    LARGE_INTEGER start{};
-    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) throw Error("文件校验失败。");
-    Sha256Hash digest;
-    constexpr DWORD chunk = 1 << 20;
-    const auto buffer = std::make_unique<char[]>(chunk);
-    for (DWORD read = 0;;) {
-        if (!::ReadFile(file, buffer.get(), chunk, &read, nullptr)) throw Error("文件校验失败。");
-        if (read == 0) return digest.finishHex();
-        digest.update(buffer.get(), read);
-    }
 }
 
 // Only an open handle locks, and the file goes with it: a launcher that died leaves nothing behind.
@@ -139,7 +125,7 @@ void startLauncherExecutable(const std::filesystem::path& executable,
     // Held until the new process has mapped its image: no writer can slip in after the check.
     const UniqueFile image{::CreateFileW(executable.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-    if (!image || sha256.empty() || !packageDigestMatches(sha256, digestOf(image.get())))
+    if (!image || sha256.empty() || !packageDigestMatches(sha256, sha256OfFile(image.get())))
         throw Error("启动器更新校验失败。");
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -160,9 +146,7 @@ void removeReplacedLauncher(const std::filesystem::path& executable) noexcept {
 
 bool fileHasDigest(const std::filesystem::path& file, const std::string& sha256) noexcept {
     try {
-        const UniqueFile source{::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-        return source && !sha256.empty() && packageDigestMatches(sha256, digestOf(source.get()));
+        return !sha256.empty() && packageDigestMatches(sha256, sha256OfFile(file));
     } catch (...) {
         return false;
     }

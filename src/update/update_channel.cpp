@@ -64,6 +64,17 @@ std::wstring keyName(const UpdateChannel& channel) {
     return toLowerCase(multiByteToUtf16(key, codePageUtf8));
 }
 
+// The file that keeps the last accepted manifest with its signature, named after the key so that
+// launchers of another operator on the same account keep their own.
+std::filesystem::path storedManifestPath(const UpdateChannel& channel) {
+    return channel.stateDirectory / (L"manifest-" + keyName(channel) + L".signed");
+}
+
+// The registry value under the channel's key that records its highest accepted sequence.
+std::wstring acceptedSequenceName(const UpdateChannel& channel) {
+    return L"UpdateSequence-" + keyName(channel);
+}
+
 // Where earlier launchers kept the manifest and its signature, as two files.
 std::filesystem::path legacyManifestPath(const UpdateChannel& channel) {
     return channel.stateDirectory / (L"manifest-" + keyName(channel) + L".json");
@@ -212,12 +223,12 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
     }
 }
 
-std::filesystem::path storedManifestPath(const UpdateChannel& channel) {
-    return channel.stateDirectory / (L"manifest-" + keyName(channel) + L".signed");
+std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel) {
+    return storedManifestPath(channel);
 }
 
-std::wstring acceptedSequenceName(const UpdateChannel& channel) {
-    return L"UpdateSequence-" + keyName(channel);
+std::wstring acceptedSequenceNameForTesting(const UpdateChannel& channel) {
+    return acceptedSequenceName(channel);
 }
 
 } // namespace launcher

@@ -45,11 +45,10 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
                                                     const LauncherConfig& config, std::int64_t now,
                                                     CancelToken& token);
 
-// The file that keeps the last accepted manifest with its signature, named after the key so that
-// launchers of another operator on the same account keep their own.
-std::filesystem::path storedManifestPath(const UpdateChannel& channel);
+// The file that keeps the last accepted manifest with its signature.
+std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel);
 
 // The registry value under the channel's key that records its highest accepted sequence.
-std::wstring acceptedSequenceName(const UpdateChannel& channel);
+std::wstring acceptedSequenceNameForTesting(const UpdateChannel& channel);
 
 } // namespace launcher

@@ -120,7 +120,7 @@ TEST_F(Credentials, ForgetRemovesTheFileAndSucceedsWithoutOne) {
 TEST(CredentialFile, NameEntropyAndPlaintextStayAsEveryReleaseWroteThem) {
     TempDir dir;
     const CredentialStore store =
-        openCredentialStoreIn(dir.path(), L"http://127.0.0.1:9915/api/GameLoginLog/GetUidTalvo");
+        openCredentialStoreInForTesting(dir.path(), L"http://127.0.0.1:9915/api/GameLoginLog/GetUidTalvo");
     // SHA-256 of "PCtalvoSDK:81:http://127.0.0.1:9915/api/GameLoginLog/GetUidTalvo".
     const std::string digest = "9E935492AC7D48AC957F64A53B05DE222452389B188C7D8CC1326BBB53326D63";
     EXPECT_EQ(store.path, dir / L"K3Gatehouse" / L"Credentials" / (testing::wide(digest) + L".bin"));
@@ -157,14 +157,14 @@ TEST(CredentialFolder, FolderUnderADirectoryLinkIsRefused) {
     const char* fixture = std::getenv("LAUNCHER_TEST_LINK_FIXTURE");
     if (fixture == nullptr) GTEST_SKIP() << "LAUNCHER_TEST_LINK_FIXTURE is not set: run through CTest";
     const CredentialStore store =
-        openCredentialStoreIn(fs::path(fixture) / L"linked-parent", L"https://a.example");
+        openCredentialStoreInForTesting(fs::path(fixture) / L"linked-parent", L"https://a.example");
     EXPECT_EQ(failureOf([&] { saveCredentials(store, L"player", L"secret"); }), "安装路径不能包含目录链接。");
     EXPECT_FALSE(fs::exists(fs::path(fixture) / L"outside" / L"K3Gatehouse"));
 }
 
 TEST(CredentialFolder, FolderIsCreatedOnFirstSave) {
     TempDir dir;
-    const CredentialStore store = openCredentialStoreIn(dir.path(), L"https://a.example");
+    const CredentialStore store = openCredentialStoreInForTesting(dir.path(), L"https://a.example");
     saveCredentials(store, L"player", L"secret");
     EXPECT_EQ(testing::listNames(dir / L"K3Gatehouse" / L"Credentials"),
               std::vector<std::wstring>{store.path.filename().native()});

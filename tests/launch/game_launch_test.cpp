@@ -120,7 +120,7 @@ protected:
     void behave(const char* behaviour) { testing::writeBytes(gameDir / L"standin-game.txt", behaviour); }
 
     std::string launch(std::chrono::milliseconds limit = gameWindowWaitLimit) {
-        return failureOf([&] { launchGameWaitingFor(config, login, token, &processId, limit); });
+        return failureOf([&] { launchGameForTesting(config, login, token, &processId, limit); });
     }
 
     json record() { return json::parse(testing::readBytes(gameDir / L"standin-record.json")); }

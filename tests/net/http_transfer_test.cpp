@@ -161,11 +161,11 @@ TEST(HttpDownload, UnreadableContentLengthIsRefused) {
         EXPECT_TRUE(outcome == "服务器返回的文件大小无效。" || outcome == "网络连接失败，请检查网络后重试。")
             << length << ": " << outcome;
     }
-    EXPECT_EQ(parseContentLength(L" 42 bytes"), 42u);
-    EXPECT_EQ(parseContentLength(L"18446744073709551615"), UINT64_MAX);
-    EXPECT_EQ(parseContentLength(L"18446744073709551616"), std::nullopt);
-    EXPECT_EQ(parseContentLength(L"x1"), std::nullopt);
-    EXPECT_EQ(parseContentLength(L""), std::nullopt);
+    EXPECT_EQ(parseContentLengthForTesting(L" 42 bytes"), 42u);
+    EXPECT_EQ(parseContentLengthForTesting(L"18446744073709551615"), UINT64_MAX);
+    EXPECT_EQ(parseContentLengthForTesting(L"18446744073709551616"), std::nullopt);
+    EXPECT_EQ(parseContentLengthForTesting(L"x1"), std::nullopt);
+    EXPECT_EQ(parseContentLengthForTesting(L""), std::nullopt);
 }
 
 TEST(HttpStatus, EveryStatusButOkFailsWithTheMessageOfTheMode) {
@@ -287,12 +287,40 @@ TEST(HttpLogin, ReplyTricklingPastTheTimeLimitFails) {
         for (int i = 0; i < 200 && !exchange.waitForStop(150); ++i)
             exchange.send(" ");
     });
+    // The login's own limits (HttpPatience.EachKindOfExchangeHasItsOwnLimits) with a whole-body
+    // limit of one second instead of 25, so the test need not wait them out.
+    constexpr ULONGLONG bodyLimitMs = 1000;
+    Transfer transfer(loginUrl, false, 65536);
+    transfer.request.patience = HttpPatience{15000, 25000, bodyLimitMs};
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(Transfer(loginUrl, false, 65536).run(), "登录请求超时，请重试。");
-    const auto seconds =
-        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
-    EXPECT_GE(seconds.count(), 25);
-    EXPECT_LT(seconds.count(), 29);
+    EXPECT_EQ(transfer.run(), "登录请求超时，请重试。");
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    EXPECT_GE(elapsed.count(), static_cast<long long>(bodyLimitMs));
+    EXPECT_LT(elapsed.count(), static_cast<long long>(bodyLimitMs) + 4000);
+}
+
+// How long each kind of exchange may keep the player waiting: a slow login is given up, a slow
+// download goes on as long as each piece arrives, and a silent update server barely delays the start.
+TEST(HttpPatience, EachKindOfExchangeHasItsOwnLimits) {
+    struct Case {
+        const char* what;
+        bool downloadMode;
+        bool updateChannel;
+        HttpPatience expected;
+    };
+    for (const Case& c : {Case{"login", false, false, {15000, 25000, 25000}},
+                          Case{"package download", true, false, {15000, 60000, 0}},
+                          Case{"update manifest", false, true, {5000, 8000, 8000}},
+                          Case{"launcher build", true, true, {15000, 60000, 0}}}) {
+        HttpRequest request;
+        request.downloadMode = c.downloadMode;
+        request.updateChannel = c.updateChannel;
+        const HttpPatience patience = httpPatienceFor(request);
+        EXPECT_EQ(patience.connectMs, c.expected.connectMs) << c.what;
+        EXPECT_EQ(patience.receiveMs, c.expected.receiveMs) << c.what;
+        EXPECT_EQ(patience.bodyMs, c.expected.bodyMs) << c.what;
+    }
 }
 
 // A launcher build served a byte now and then never runs into a time-out of its own: the request's

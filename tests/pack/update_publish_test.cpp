@@ -2,6 +2,7 @@
 // client package, and the launcher builds publish refuses to offer.
 #include "config/deployment.h"
 #include "config/launcher_config.h"
+#include "foundation/own_executable.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
 #include "pack/tool_arguments.h"
@@ -217,13 +218,6 @@ TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPass
     }
 }
 
-// This test program: an executable with no update channel.
-fs::path ownExecutable() {
-    std::wstring path(32768, L'\0');
-    path.resize(::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path;
-}
-
 TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOfferedVersion) {
     const fs::path next = UPDATE_DEMO_NEXT_EXE; // the demo's channel and key, version 99.0.0.0
     const fs::path demoKey = DEMO_UPDATE_KEY_FILE;
@@ -243,7 +237,8 @@ TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOffere
          "启动器文件的版本 99.0.0.0 与 --launcher-version 99.0.0.0.1 不符："},
         {"another key", next, false, "99.0.0.0",
          "启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单："},
-        {"no channel", ownExecutable(), true, "1.0",
+        // This test program: an executable with no update channel.
+        {"no channel", ownExecutablePath(), true, "1.0",
          "启动器文件没有内置的更新通道，玩家换用后将无法再更新："},
         {"not an executable", demoKey, true, "1.0", "无法读取启动器文件的资源："},
     };

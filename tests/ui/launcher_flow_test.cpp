@@ -469,7 +469,7 @@ TEST(LauncherWindowCreation, FailureLeavesNoQuitMessageThatWouldCloseTheErrorBox
     testing::TempDir dir;
     LauncherWindow state{
         LauncherConfig{json::parse(loadResourceBytes(builtinConfigResourceId)), dir / L"Launcher"}};
-    state.skinResource = 0x7FFF; // no such resource
+    state.skinResourceForTesting = 0x7FFF; // no such resource
     const Unique<HookTraits> hook{
         ::SetWindowsHookExW(WH_CALLWNDPROCRET, destroyLikeWindows, nullptr, ::GetCurrentThreadId())};
     ASSERT_TRUE(hook);
@@ -596,7 +596,7 @@ TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhe
     publish(1);
     EXPECT_EQ(installedVersion(), "2");
     EXPECT_TRUE(fs::exists(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level2"));
-    EXPECT_TRUE(fs::exists(storedManifestPath(state->selfUpdate.channel)));
+    EXPECT_TRUE(fs::exists(storedManifestPathForTesting(state->selfUpdate.channel)));
 
     // The next run finds an update server that accepts and never answers: the check gives up well
     // within the player's patience, and the accepted version stays installed and playable.
@@ -633,7 +633,7 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
          [&] {
              // Sequence 5 was accepted before.
              raiseAcceptedSequence(state->selfUpdate.channel.sequenceRegistryKey,
-                                   acceptedSequenceName(state->selfUpdate.channel), 5);
+                                   acceptedSequenceNameForTesting(state->selfUpdate.channel), 5);
              publish(4);
          }},
     };

@@ -1,4 +1,5 @@
 #include "foundation/resources.h"
+#include "foundation/unique_handle.h"
 #include "ui/window_placement.h"
 #include "ui/window_region.h"
 
@@ -66,9 +67,9 @@ std::vector<std::uint8_t> decodedSkin() {
     Gdiplus::GdiplusStartup(&gdiplus, &input, nullptr);
     std::vector<std::uint8_t> pixels;
     {
-        IStream* stream =
-            ::SHCreateMemStream(reinterpret_cast<const BYTE*>(png.data()), static_cast<UINT>(png.size()));
-        Gdiplus::Bitmap bitmap(stream);
+        const UniqueComReference<IStream> stream{
+            ::SHCreateMemStream(reinterpret_cast<const BYTE*>(png.data()), static_cast<UINT>(png.size()))};
+        Gdiplus::Bitmap bitmap(stream.get());
         Gdiplus::BitmapData data{};
         Gdiplus::Rect all(0, 0, skinWidth, skinHeight);
         if (bitmap.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &data) == Gdiplus::Ok) {
@@ -78,7 +79,6 @@ std::vector<std::uint8_t> decodedSkin() {
                             static_cast<const std::uint8_t*>(data.Scan0) + y * data.Stride, skinWidth * 4);
             bitmap.UnlockBits(&data);
         }
-        stream->Release();
     }
     Gdiplus::GdiplusShutdown(gdiplus);
     return pixels;

@@ -69,7 +69,7 @@ protected:
         return update ? update->config.document["clientPackage"]["version"].get<std::string>() : "";
     }
     std::uint64_t recordedSequence() {
-        return readAcceptedSequence(channel.sequenceRegistryKey, acceptedSequenceName(channel));
+        return readAcceptedSequence(channel.sequenceRegistryKey, acceptedSequenceNameForTesting(channel));
     }
 };
 
@@ -78,7 +78,7 @@ protected:
 TEST_F(UpdateCheck, RefusalsLeaveTheKeptManifestAsItWasForRunsWithoutTheServer) {
     publish(5, "5");
     ASSERT_EQ(followed(), "5");
-    const std::string kept = testing::readBytes(storedManifestPath(channel));
+    const std::string kept = testing::readBytes(storedManifestPathForTesting(channel));
     const std::vector<std::pair<const char*, std::function<void()>>> refusals = {
         {"bad signature",
          [&] {
@@ -92,7 +92,7 @@ TEST_F(UpdateCheck, RefusalsLeaveTheKeptManifestAsItWasForRunsWithoutTheServer) 
     for (const auto& [what, serveRefused] : refusals) {
         serveRefused();
         EXPECT_EQ(followed(), "5") << what;
-        EXPECT_EQ(testing::readBytes(storedManifestPath(channel)), kept) << what;
+        EXPECT_EQ(testing::readBytes(storedManifestPathForTesting(channel)), kept) << what;
         EXPECT_EQ(recordedSequence(), 5u) << what;
     }
     server.reset();
@@ -106,14 +106,14 @@ TEST_F(UpdateCheck, OlderManifestStaysRefusedAfterATornOrLostSave) {
     const std::vector<std::pair<const char*, std::function<void()>>> damages = {
         {"kept file torn",
          [&] {
-             const std::string bytes = testing::readBytes(storedManifestPath(channel));
-             testing::writeBytes(storedManifestPath(channel), bytes.substr(0, bytes.size() / 2));
+             const std::string bytes = testing::readBytes(storedManifestPathForTesting(channel));
+             testing::writeBytes(storedManifestPathForTesting(channel), bytes.substr(0, bytes.size() / 2));
          }},
-        {"kept file deleted", [&] { fs::remove(storedManifestPath(channel)); }},
+        {"kept file deleted", [&] { fs::remove(storedManifestPathForTesting(channel)); }},
         {"signature line replaced",
          [&] {
-             const std::string bytes = testing::readBytes(storedManifestPath(channel));
-             testing::writeBytes(storedManifestPath(channel),
+             const std::string bytes = testing::readBytes(storedManifestPathForTesting(channel));
+             testing::writeBytes(storedManifestPathForTesting(channel),
                                  std::string(128, '0') + bytes.substr(bytes.find('\n')));
          }},
     };
@@ -140,7 +140,7 @@ TEST_F(UpdateCheck, OlderManifestStaysRefusedAfterATornOrLostSave) {
 // Earlier launchers kept the manifest and its signature as two files beside each other.
 TEST_F(UpdateCheck, ManifestKeptByAnEarlierLauncherStillCountsUntilReplaced) {
     publish(9, "9");
-    fs::path legacy = storedManifestPath(channel);
+    fs::path legacy = storedManifestPathForTesting(channel);
     legacy.replace_extension(L".json");
     fs::create_directories(legacy.parent_path());
     testing::writeBytes(legacy, manifest);
@@ -150,7 +150,7 @@ TEST_F(UpdateCheck, ManifestKeptByAnEarlierLauncherStillCountsUntilReplaced) {
     publish(10, "10");
     EXPECT_EQ(followed(), "10");
     EXPECT_EQ(testing::listNames(channel.stateDirectory),
-              std::vector<std::wstring>{storedManifestPath(channel).filename()});
+              std::vector<std::wstring>{storedManifestPathForTesting(channel).filename()});
 }
 
 // Every hop answers within its own time-outs, but the check as a whole holds up the player's start.

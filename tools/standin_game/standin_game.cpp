@@ -8,6 +8,7 @@
 //   invisible           create a top-level window and never show it
 // It closes by itself after 120 s (or "--standin-lifetime=MS"), so a test never leaves it behind.
 #include "foundation/file_io.h"
+#include "foundation/own_executable.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 
@@ -23,12 +24,6 @@
 namespace {
 
 using namespace launcher;
-
-std::filesystem::path ownDirectory() {
-    wchar_t buffer[MAX_PATH * 4] = {};
-    ::GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
-    return std::filesystem::path(buffer).parent_path();
-}
 
 std::wstring behaviourFromFile(const std::filesystem::path& directory) {
     std::ifstream in(directory / L"standin-game.txt");
@@ -76,7 +71,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int argc = 0;
     const UniqueLocalMemory<wchar_t*> arguments{::CommandLineToArgvW(::GetCommandLineW(), &argc)};
     wchar_t** argv = arguments.get();
-    const std::filesystem::path directory = ownDirectory();
+    const std::filesystem::path directory = ownExecutablePath().parent_path();
     std::wstring behaviour = behaviourFromFile(directory);
     UINT lifetime = 120000;
     for (int i = 1; i < argc; ++i) {
