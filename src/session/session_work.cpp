@@ -74,7 +74,8 @@ SessionWork launcherWork(const SelfUpdate& update) {
                       const CheckReports& reports) {
                 return checkClient(update, config, token, launcherToken, reports);
             },
-        .install = installClient,
+        .install = [](const LauncherConfig& config, CancelToken& token,
+                      const ProgressCallback& progress) { installClient(config, token, progress); },
         .verify = isInstalledClientReady,
         .login = login,
         .launch = launchGame,
