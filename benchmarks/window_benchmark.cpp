@@ -6,7 +6,8 @@
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
 #include "ui/launcher_window.h"
-#include "ui/window_face.h"
+#include "ui/window_painting.h"
+#include "ui/window_skin.h"
 
 #include <windows.h>
 

@@ -1,8 +1,9 @@
 #include "ui/launcher_flow.h"
 
 #include "foundation/diagnostic_log.h"
+#include "foundation/secret_text.h"
 #include "foundation/text.h"
-#include "ui/window_face.h"
+#include "ui/form_controls.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
@@ -10,11 +11,9 @@
 namespace launcher {
 namespace {
 
-constexpr const wchar_t* boxCaption = L"曜石纪元 · 启动器";
-
 void informationBox(const LauncherWindow& state, const std::wstring& text) {
     logEvent("window.message", {{"text", text}});
-    ::MessageBoxW(state.window, text.c_str(), boxCaption, MB_ICONINFORMATION);
+    ::MessageBoxW(state.window, text.c_str(), launcherWindowTitle, MB_ICONINFORMATION);
 }
 
 std::wstring windowText(HWND control) {
@@ -115,6 +114,22 @@ void startLoginAndLaunch(LauncherWindow& state) {
         state.session.enterGame(windowText(state.accountEdit), windowText(state.passwordEdit),
                                 [&state] { syncRememberedCredentials(state, false); });
     apply(state, effects);
+}
+
+void fillRememberedForm(LauncherWindow& state) {
+    state.suppressEditNotifications = true;
+    std::wstring account, password;
+    const ScopeExit wipeCopies([&] {
+        wipeText(account);
+        wipeText(password);
+    });
+    if (loadCredentials(state.credentials, account, password)) {
+        ::SetWindowTextW(state.accountEdit, account.c_str());
+        ::SetWindowTextW(state.passwordEdit, password.c_str());
+        ::SendMessageW(state.rememberCheck, BM_SETCHECK, BST_CHECKED, 0);
+    }
+    state.suppressEditNotifications = false;
+    ::SetFocus(::GetWindowTextLengthW(state.accountEdit) > 0 ? state.passwordEdit : state.accountEdit);
 }
 
 void syncRememberedCredentials(LauncherWindow& state, bool interactive) {

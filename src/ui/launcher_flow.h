@@ -26,6 +26,9 @@ void render(LauncherWindow& state);
 HWND formEditToType(const LauncherWindow& state);
 void startClientCheck(LauncherWindow& state);
 void startLoginAndLaunch(LauncherWindow& state);
+// On WM_CREATE, after the controls: fills the form from the remembered credentials, if any, and
+// gives the keyboard to the edit the player fills in next.
+void fillRememberedForm(LauncherWindow& state);
 void syncRememberedCredentials(LauncherWindow& state, bool interactive);
 void handleWorkerResult(LauncherWindow& state, WorkerResult result);
 void refreshProgress(LauncherWindow& state);

@@ -20,6 +20,7 @@
 
 namespace launcher {
 
+inline constexpr const wchar_t* launcherWindowTitle = L"曜石纪元 · 启动器";
 inline constexpr int windowWidth = 1105;
 inline constexpr int windowHeight = 632;
 

@@ -10,7 +10,7 @@
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
-#include "ui/launcher_app.h"
+#include "ui/window_procedure.h"
 #include "ui/launcher_flow.h"
 #include "update/accepted_sequence.h"
 #include "update/update_manifest.h"

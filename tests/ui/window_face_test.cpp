@@ -3,7 +3,10 @@
 #include "foundation/resources.h"
 #include "foundation/unique_name.h"
 #include "support/test_support.h"
-#include "ui/window_face.h"
+#include "ui/form_controls.h"
+#include "ui/launcher_flow.h"
+#include "ui/window_painting.h"
+#include "ui/window_skin.h"
 
 #include "window_test_platform.h"
 
@@ -28,7 +31,9 @@ LRESULT CALLBACK faceProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
     switch (message) {
     case WM_CREATE:
         try {
+            applySkin(*state);
             createControls(*state);
+            fillRememberedForm(*state);
             return 0;
         } catch (...) {
             return -1;

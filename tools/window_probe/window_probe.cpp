@@ -16,7 +16,7 @@
 
 namespace {
 
-// The launcher's window class (src/ui/launcher_app.cpp).
+// The launcher's window class (src/ui/window_procedure.cpp).
 constexpr const wchar_t* launcherClass = L"PCtalvoNativeLauncher";
 
 struct Search {
