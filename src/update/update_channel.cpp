@@ -8,6 +8,7 @@
 #include "net/http_transfer.h"
 #include "net/sha256_hash.h"
 #include "update/accepted_sequence.h"
+#include "update/signed_manifest.h"
 #include "update/update_signature.h"
 
 #include <windows.h>
@@ -23,11 +24,6 @@ constexpr std::uint64_t maxSignatureBytes = 1024;
 // Why a manifest is not followed, for the log; players see nothing of it.
 struct Ignored : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-
-struct SignedManifest {
-    std::string bytes;
-    std::string signature;
 };
 
 // A manifest whose signature verified: its number counts even when its package is no longer one
@@ -84,24 +80,11 @@ std::filesystem::path withSignatureSuffix(const std::filesystem::path& path) {
     return path.native() + L".sig";
 }
 
-// The stored form: the signature's digits on the first line, then the manifest's exact bytes. One
-// file, replaced at once, so a save cut short leaves the old pair or the new one, never a mix.
-std::string storedForm(const SignedManifest& source) {
-    const std::string_view signature = source.signature;
-    const std::size_t end = signature.find_last_not_of(" \t\r\n");
-    return std::string(signature.substr(0, end == std::string_view::npos ? 0 : end + 1)) + "\n" +
-           source.bytes;
-}
-
 std::optional<SignedManifest> readStoredFile(const UpdateChannel& channel) {
     std::error_code missing;
     const std::filesystem::path path = storedManifestPath(channel);
-    if (std::filesystem::exists(path, missing)) {
-        const std::string text = readFileLimited(path, maxSignatureBytes + maxUpdateManifestBytes);
-        const std::size_t lineEnd = text.find('\n');
-        if (lineEnd == std::string::npos || lineEnd > maxSignatureBytes) throw Ignored("damaged");
-        return SignedManifest{text.substr(lineEnd + 1), text.substr(0, lineEnd)};
-    }
+    if (std::filesystem::exists(path, missing))
+        return splitManifestEnvelope(readFileLimited(path, maxManifestEnvelopeBytes));
     const std::filesystem::path legacy = legacyManifestPath(channel);
     if (!std::filesystem::exists(legacy, missing)) return std::nullopt;
     return SignedManifest{readFileLimited(legacy, maxUpdateManifestBytes),
@@ -155,7 +138,7 @@ void keep(const UpdateChannel& channel, const SignedManifest& accepted, CancelTo
     try {
         rejectDirectoryLinks(channel.stateDirectory);
         std::filesystem::create_directories(channel.stateDirectory);
-        writeFileAtomicallyWhenFree(storedManifestPath(channel), storedForm(accepted), &token);
+        writeFileAtomicallyWhenFree(storedManifestPath(channel), makeManifestEnvelope(accepted), &token);
         const std::filesystem::path legacy = legacyManifestPath(channel);
         ::DeleteFileW(withSignatureSuffix(legacy).c_str());
         ::DeleteFileW(legacy.c_str());
