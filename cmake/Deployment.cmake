@@ -16,7 +16,7 @@ set(LAUNCHER_API_DOMAIN "https://${LAUNCHER_REGISTRATION_HOST}" CACHE STRING
 set(LAUNCHER_UPDATE_MANIFEST_URL "" CACHE STRING
     "Address of the signed update manifest (HTTPS, or http://<package host>/K3ClientRes/exe/TalvoPC/...); empty turns updates off")
 set(LAUNCHER_UPDATE_PUBLIC_KEY "" CACHE STRING
-    "ECDSA P-256 public key that signs the update manifest, as printed by gatehouse-pack keygen")
+    "ECDSA P-256 public key that signs the update manifest, as printed by gatehouse-pack keygen; two separated by a comma while moving to a new key")
 
 foreach(host IN ITEMS LAUNCHER_LAN_LOGIN_HOST LAUNCHER_PACKAGE_HOST LAUNCHER_REGISTRATION_HOST)
     if(NOT ${host} MATCHES "^[A-Za-z0-9.-]+$")
@@ -34,22 +34,28 @@ if(NOT LAUNCHER_UPDATE_MANIFEST_URL STREQUAL "")
         message(FATAL_ERROR "LAUNCHER_UPDATE_MANIFEST_URL must be an HTTPS address or lie under "
                             "http://${LAUNCHER_PACKAGE_HOST}/K3ClientRes/exe/TalvoPC/, got '${LAUNCHER_UPDATE_MANIFEST_URL}'")
     endif()
-    if(NOT LAUNCHER_UPDATE_PUBLIC_KEY MATCHES "^[0-9A-Fa-f]+$")
-        message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be the public key gatehouse-pack keygen printed")
+    # One key, or two separated by a comma while the operator moves to a new key.
+    if(NOT LAUNCHER_UPDATE_PUBLIC_KEY MATCHES "^[0-9A-Fa-f]+(,[0-9A-Fa-f]+)?$")
+        message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be the public key gatehouse-pack keygen printed, "
+                            "or two of them separated by a comma")
     endif()
-    string(LENGTH "${LAUNCHER_UPDATE_PUBLIC_KEY}" key_length)
-    if(NOT key_length EQUAL 128)
-        message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY must be 128 hexadecimal digits")
-    endif()
+    string(REPLACE "," ";" update_keys "${LAUNCHER_UPDATE_PUBLIC_KEY}")
+    foreach(update_key IN LISTS update_keys)
+        string(LENGTH "${update_key}" key_length)
+        if(NOT key_length EQUAL 128)
+            message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY: each key must be 128 hexadecimal digits")
+        endif()
+    endforeach()
 endif()
 
 # The demo's key pair is public (tools/demo-update-key.json): a build that trusted it would install
 # whatever anyone signs. Only the demo launcher and the tests' builds use it, through their own targets.
 file(READ "${CMAKE_CURRENT_LIST_DIR}/../tools/demo-update-key.json" demo_key_document)
 string(JSON LAUNCHER_DEMO_UPDATE_PUBLIC_KEY GET "${demo_key_document}" publicKey)
-string(TOLOWER "${LAUNCHER_UPDATE_PUBLIC_KEY}" given_key)
+string(TOLOWER "${LAUNCHER_UPDATE_PUBLIC_KEY}" given_keys)
+string(REPLACE "," ";" given_keys "${given_keys}")
 string(TOLOWER "${LAUNCHER_DEMO_UPDATE_PUBLIC_KEY}" demo_key)
-if(given_key STREQUAL demo_key)
+if(demo_key IN_LIST given_keys)
     message(FATAL_ERROR "LAUNCHER_UPDATE_PUBLIC_KEY is the public demo key of tools/demo-update-key.json, "
                         "whose private key anyone can read: make your own with gatehouse-pack keygen")
 endif()

@@ -1,7 +1,8 @@
 # A launcher executable: the shared core with an entry point, and its own version information and
 # update channel as resources (resources/launcher_build.rc.in), which it reads at start and the
 # publisher's tool reads before offering it. The product is Gatehouse; the demo and the tests build
-# more with other versions and channels. `version` is up to four dotted numbers.
+# more with other versions and channels. `version` is up to four dotted numbers; `public_key` is
+# one key, or two separated by a comma.
 function(add_launcher_executable target version manifest_url public_key)
     if(NOT version MATCHES "^[0-9]+(\\.[0-9]+)?(\\.[0-9]+)?(\\.[0-9]+)?$")
         message(FATAL_ERROR "${target}: the version must be one to four dotted numbers, got '${version}'")
@@ -28,10 +29,15 @@ function(add_launcher_executable target version manifest_url public_key)
         string(REPLACE "\\" "\\\\" ${value} "${${value}}")
         string(REPLACE "\"" "\\\"" ${value} "${${value}}")
     endforeach()
+    # `public_key` is one key, or two separated by a comma while the operator moves to a new key.
+    set(public_keys "")
+    if(NOT public_key STREQUAL "")
+        string(REPLACE "," "\", \"" public_keys "\"${public_key}\"")
+    endif()
     set(generated "${CMAKE_BINARY_DIR}/generated/${target}")
     set(channel_document "${generated}/update-channel.json")
     file(CONFIGURE OUTPUT "${channel_document}"
-         CONTENT "{\"manifestUrl\": \"@manifest_url@\", \"publicKey\": \"@public_key@\"}\n" @ONLY)
+         CONTENT "{\"manifestUrl\": \"@manifest_url@\", \"publicKeys\": [@public_keys@]}\n" @ONLY)
     configure_file("${PROJECT_SOURCE_DIR}/resources/launcher_build.rc.in" "${generated}/launcher_build.rc" @ONLY)
     # windres' dependency file does not list RCDATA inputs.
     set_source_files_properties("${generated}/launcher_build.rc" PROPERTIES OBJECT_DEPENDS "${channel_document}")

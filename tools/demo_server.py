@@ -279,7 +279,7 @@ class PackageHandler(DemoHandler):
             self.note(f"302 Location: {state.location}")
             return
         if state.updates and path.startswith(UPDATE_PATH):
-            # The update channel's files: manifest, signature, packages and launcher builds.
+            # The update channel's files: the signed manifest, packages and launcher builds.
             name = path[len(UPDATE_PATH):]
             if not name or "/" in name or name.startswith("."):
                 return self.not_found()
@@ -373,7 +373,7 @@ def parse_arguments(argv):
     parser.add_argument("--redirect", action="store_true",
                         help=f"also answer {REDIRECT_PATH} with a 302 to the package's absolute URL")
     parser.add_argument("--updates", metavar="DIR",
-                        help=f"serve the files of DIR under {UPDATE_PATH} (update manifest, its .sig, "
+                        help=f"serve the files of DIR under {UPDATE_PATH} (the signed update manifest, "
                         "packages and launcher builds made by gatehouse-pack publish)")
     parser.add_argument("--ready-file", metavar="PATH",
                         help="once both ports are bound, write the server's process id to this file "

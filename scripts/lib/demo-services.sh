@@ -34,7 +34,7 @@ demo_publish_update() {
         { cat "$updates/pack.err" >&2; return 1; }
     rm -rf "$folder"
     "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(windows_path "$updates/TalvoPC-2.zip")" \
-        --key "$(windows_path "$root/tools/demo-update-key.json")" --manifest "$(windows_path "$updates/manifest.json")" \
+        --key "$(windows_path "$root/tools/demo-update-key.json")" --manifest "$(windows_path "$updates/manifest.signed")" \
         --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 --url "$base/TalvoPC-2.zip" \
         --config "$(windows_path "$run_dir/launcher.config.json")" 2>"$updates/publish.err" ||
         { cat "$updates/publish.err" >&2; return 1; }

@@ -36,17 +36,6 @@ std::uint32_t littleEndian32(std::string_view bytes, std::size_t at) {
     return value;
 }
 
-// The channel document {"manifestUrl": "...", "publicKey": "..."}, or nothing when it is not one.
-std::optional<BuildChannel> parseBuildChannel(std::string_view document) {
-    const json parsed = json::parse(document, nullptr, false);
-    if (!parsed.is_object()) return std::nullopt;
-    const auto url = parsed.find("manifestUrl");
-    const auto key = parsed.find("publicKey");
-    if (url == parsed.end() || key == parsed.end() || !url->is_string() || !key->is_string())
-        return std::nullopt;
-    return BuildChannel{.manifestUrl = url->get<std::string>(), .publicKey = key->get<std::string>()};
-}
-
 // The fixed file version of a VERSIONINFO resource as "a.b.c.d", or nothing when the block holds
 // none.
 std::optional<std::string> fixedFileVersion(std::string_view versionBlock) {
@@ -76,6 +65,27 @@ BuildIdentity identityOf(HMODULE module) {
 }
 
 } // namespace
+
+std::optional<BuildChannel> parseBuildChannel(std::string_view document) {
+    const json parsed = json::parse(document, nullptr, false);
+    if (!parsed.is_object()) return std::nullopt;
+    const auto url = parsed.find("manifestUrl");
+    if (url == parsed.end() || !url->is_string()) return std::nullopt;
+    BuildChannel channel{.manifestUrl = url->get<std::string>(), .publicKeys = {}};
+    if (const auto keys = parsed.find("publicKeys"); keys != parsed.end()) {
+        if (!keys->is_array()) return std::nullopt;
+        for (const json& key : *keys) {
+            if (!key.is_string()) return std::nullopt;
+            channel.publicKeys.push_back(key.get<std::string>());
+        }
+    } else if (const auto key = parsed.find("publicKey"); key != parsed.end() && key->is_string()) {
+        if (!key->get_ref<const std::string&>().empty())
+            channel.publicKeys.push_back(key->get<std::string>());
+    } else {
+        return std::nullopt;
+    }
+    return channel;
+}
 
 BuildIdentity runningBuildIdentity() {
     return identityOf(nullptr);

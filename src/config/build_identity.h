@@ -7,20 +7,27 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace launcher {
 
-// Where the build looks for its update manifest and the key that must have signed it; both empty
-// when the build's updates are off.
+// Where the build looks for its update manifest and the keys whose signature it follows (one, or two
+// while the operator moves to a new key); both empty when the build's updates are off.
 struct BuildChannel {
-    std::string manifestUrl; // UTF-8
-    std::string publicKey;   // ECDSA P-256, X‖Y in hexadecimal
+    std::string manifestUrl;             // UTF-8
+    std::vector<std::string> publicKeys; // ECDSA P-256, X‖Y in hexadecimal
 };
 
 struct BuildIdentity {
     std::optional<std::string> version;  // "a.b.c.d"; absent without version information
     std::optional<BuildChannel> channel; // absent without a readable channel resource
 };
+
+// The channel document {"manifestUrl": "...", "publicKeys": ["...", ...]}, or the one-key form of
+// earlier builds, {"manifestUrl": "...", "publicKey": "..."} (an empty key: none); nothing when it is
+// neither. Pure.
+std::optional<BuildChannel> parseBuildChannel(std::string_view document);
 
 // The running executable's own.
 BuildIdentity runningBuildIdentity();

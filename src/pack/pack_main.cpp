@@ -1,10 +1,11 @@
 // gatehouse-pack: the publisher's tool that packs a client folder into a package every launcher
-// accepts, checks a package as the launcher would, and signs update manifests. A thin entry point
+// accepts, checks a package as the launcher would, and signs and renews update manifests. A thin entry point
 // over the launcher's core.
 #include "foundation/error.h"
 #include "foundation/own_executable.h"
 #include "foundation/text.h"
 #include "pack/console_text.h"
+#include "pack/manifest_renewal.h"
 #include "pack/package_check.h"
 #include "pack/pack_command.h"
 #include "pack/refused_entry.h"
@@ -115,15 +116,24 @@ void runPublish(const ToolCommand& command, ProgressReport& progress) {
                       });
     progress.finish();
     const UpdateManifest& manifest = summary.manifest;
-    std::string text = "manifest: " + utf16ToUtf8(command.publish.manifest.native()) +
-                       " (signed: " + utf16ToUtf8(command.publish.manifest.native()) + ".sig)\n" +
-                       "sequence: " + std::to_string(manifest.sequence) + "\n" +
-                       "expires:  " + formatUtcTime(manifest.expires) + "\n" +
-                       "client:   " + command.publish.version + ", sha256 " + summary.package.sha256 + "\n";
+    std::string text = "manifest: " + utf16ToUtf8(command.publish.manifest.native()) + " (signed)\n";
+    if (const auto& legacy = command.publish.legacyManifest)
+        text += "          " + utf16ToUtf8(legacy->native()) + " and " + utf16ToUtf8(legacy->native()) +
+                ".sig (for earlier launchers)\n";
+    text += "sequence: " + std::to_string(manifest.sequence) + "\n" +
+            "expires:  " + formatUtcTime(manifest.expires) + "\n" + "client:   " + command.publish.version +
+            ", sha256 " + summary.package.sha256 + "\n";
     if (manifest.launcher)
         text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 + "\n" +
                 "          looks for its updates at " + summary.launcherManifestUrl + "\n";
     writeStandardOutput(text);
+}
+
+void runRenew(const ToolCommand& command) {
+    const UpdateManifest manifest = renewManifest(command.renew);
+    writeStandardOutput("manifest: " + utf16ToUtf8(command.renew.manifest.native()) + " (signed again)\n" +
+                        "sequence: " + std::to_string(manifest.sequence) + "\n" +
+                        "expires:  " + formatUtcTime(manifest.expires) + "\n");
 }
 
 void printStats(std::chrono::steady_clock::time_point start) {
@@ -166,6 +176,9 @@ int run(const std::vector<std::wstring>& arguments) {
             break;
         case ToolCommand::Kind::publish:
             runPublish(command, progress);
+            break;
+        case ToolCommand::Kind::renew:
+            runRenew(command);
             break;
         case ToolCommand::Kind::help:
             break;

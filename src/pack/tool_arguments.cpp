@@ -157,6 +157,8 @@ bool takePublishOption(PublishRequest& publish, const std::wstring& option, Argu
             static_cast<unsigned>(parseCount(values.valueOf(option), "--expires-days", 3650));
     else if (option == L"--sequence")
         publish.sequence = parseCount(values.valueOf(option), "--sequence", maxManifestSequence);
+    else if (option == L"--legacy-manifest")
+        publish.legacyManifest = values.valueOf(option);
     else
         return false;
     return true;
@@ -213,6 +215,34 @@ ToolCommand parsePublish(ArgumentList& list) {
     return command;
 }
 
+ToolCommand parseRenew(ArgumentList& list) {
+    RenewRequest renew;
+    const SharedArguments shared =
+        readArguments(list, false, [&](const std::wstring& option, ArgumentList& values) {
+            if (option == L"--key")
+                renew.keyFile = values.valueOf(option);
+            else if (option == L"--manifest")
+                renew.manifest = values.valueOf(option);
+            else if (option == L"--expires-days")
+                renew.expiresDays =
+                    static_cast<unsigned>(parseCount(values.valueOf(option), "--expires-days", 3650));
+            else if (option == L"--sequence")
+                renew.sequence = parseCount(values.valueOf(option), "--sequence", maxManifestSequence);
+            else if (option == L"--legacy-manifest")
+                renew.legacyManifest = values.valueOf(option);
+            else
+                return false;
+            return true;
+        });
+    if (shared.help) return ToolCommand{};
+    if (!shared.positional.empty()) throw UsageError("renew takes no file but its options");
+    if (renew.keyFile.empty()) throw UsageError("renew needs --key");
+    if (renew.manifest.empty()) throw UsageError("renew needs --manifest");
+    ToolCommand command = commandOf(Kind::renew, shared);
+    command.renew = std::move(renew);
+    return command;
+}
+
 } // namespace
 
 ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
@@ -224,6 +254,7 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     if (verb == L"check") return parseCheck(rest);
     if (verb == L"keygen") return parseKeygen(rest);
     if (verb == L"publish") return parsePublish(rest);
+    if (verb == L"renew") return parseRenew(rest);
     throw UsageError("unknown command: " + utf16ToUtf8(verb));
 }
 std::string toolUsage() {
@@ -237,18 +268,25 @@ std::string toolUsage() {
            "  gatehouse-pack keygen KEY_FILE\n"
            "      Makes the update signing key pair in a new file only the current Windows user may open,\n"
            "      and prints the public key for the build.\n"
-           "  gatehouse-pack publish PACKAGE.zip --key KEY_FILE --manifest OUT.json --executable EXE\n"
+           "  gatehouse-pack publish PACKAGE.zip --key KEY_FILE --manifest manifest.signed --executable EXE\n"
            "                 --version V --url URL [--config launcher.config.json] [--expires-days N]\n"
-           "                 [--sequence N] [--launcher EXE --launcher-version V --launcher-url URL] "
-           "[--stats]\n"
-           "      Checks the package, then writes the signed update manifest OUT.json and OUT.json.sig;\n"
-           "      it expires in N days (30). Its clientPackage names only the package (downloadUrl, sha256,\n"
-           "      version, executablePath). Sequence: one past that of the OUT.json already there, taken\n"
-           "      only when OUT.json.sig verifies with the key (1 when there is none). One that does not\n"
-           "      verify is refused unless --sequence N gives the number, which must be above a verified\n"
-           "      one's (a first publish from another machine); at most 2^53.\n"
+           "                 [--sequence N] [--launcher EXE --launcher-version V --launcher-url URL]\n"
+           "                 [--legacy-manifest manifest.json] [--stats]\n"
+           "      Checks the package, then writes the signed update manifest (manifest and signature in\n"
+           "      one file); it expires in N days (30). Its clientPackage names only the package\n"
+           "      (downloadUrl, sha256, version, executablePath). Sequence: one past that of the manifest\n"
+           "      already there, taken only when it verifies with the key (1 when there is none). One that\n"
+           "      does not verify is refused unless --sequence N gives the number, which must be above a\n"
+           "      verified one's (a first publish from another machine); at most 2^53.\n"
            "      --launcher EXE is read, never run: refused unless its update channel has a manifest\n"
-           "      address and this key's public key and its version information says V (1.3 = 1.3.0.0).\n"
+           "      address and trusts this key, and its version information says V (1.3 = 1.3.0.0).\n"
+           "      --legacy-manifest F also writes F and F.sig, the two files launchers built before the\n"
+           "      signed manifest read; its sequence counts too.\n"
+           "  gatehouse-pack renew --key KEY_FILE --manifest manifest.signed [--expires-days N] [--sequence "
+           "N]\n"
+           "                 [--legacy-manifest manifest.json]\n"
+           "      Signs the manifest there again, which must verify with the key, expiring in N days (30)\n"
+           "      under the next sequence (or N, as publish); everything else stays. No package needed.\n"
            "Exit codes: 0 accepted, 1 refused or failed, 2 wrong usage.\n";
 }
 

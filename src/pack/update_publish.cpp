@@ -16,7 +16,6 @@ namespace {
 using nlohmann::json;
 
 constexpr std::uint64_t maxKeyFileBytes = 4096;
-constexpr std::uint64_t maxSignatureBytes = 4096;
 constexpr std::uint64_t maxLauncherBytes = std::uint64_t{1} << 30;
 
 std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes) {
@@ -34,44 +33,10 @@ std::string lowerCase(std::string text) {
     return text;
 }
 
-// What is already published where the new manifest goes: whether there is a file, and its
-// sequence when its signature beside it verifies with the publishing key.
-struct PreviousManifest {
-    bool exists = false;
-    std::optional<std::uint64_t> verifiedSequence;
-};
-
-PreviousManifest previousManifest(const std::filesystem::path& manifest, const std::string& publicKey) {
-    std::error_code error;
-    if (!std::filesystem::exists(manifest, error) && !error) return {};
-    PreviousManifest previous;
-    previous.exists = true;
-    try {
-        const std::string document = readFileLimited(manifest, maxUpdateManifestBytes);
-        const std::string signature = readFileLimited(manifest.native() + L".sig", maxSignatureBytes);
-        if (isValidUpdateSignature(publicKey, document, signature))
-            previous.verifiedSequence = parseUpdateManifest(document).sequence;
-    } catch (const std::exception&) {
-        // Unreadable, unsigned or not a manifest: nothing vouches for its number.
-    }
-    return previous;
-}
-
-// The new manifest's sequence. Launchers ignore a manifest numbered below the last one they
-// accepted, so a number taken from a file nobody vouches for could silence every later manifest;
-// and two manifests must never share a number.
-std::uint64_t nextSequence(const PreviousManifest& previous, const std::optional<std::uint64_t>& requested,
-                           const std::filesystem::path& manifest) {
-    if (previous.exists && !previous.verifiedSequence && !requested)
-        throw Error(
-            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号" +
-            namingFile(manifest));
-    const std::uint64_t last = previous.verifiedSequence.value_or(0);
-    if (requested && *requested <= last)
-        throw Error("新序号必须大于已有更新清单的序号 " + std::to_string(last) + namingFile(manifest));
-    if (requested ? *requested > maxManifestSequence : last >= maxManifestSequence)
-        throw Error("更新清单序号不能超过 " + std::to_string(maxManifestSequence) + namingFile(manifest));
-    return requested ? *requested : last + 1;
+bool trustsKey(const BuildChannel& channel, const std::string& publicKey) {
+    for (const std::string& key : channel.publicKeys)
+        if (lowerCase(key) == lowerCase(publicKey)) return true;
+    return false;
 }
 
 // The offered build's manifest address. A build that looks for no manifest, or trusts another key,
@@ -83,7 +48,7 @@ std::string checkedLauncherChannel(const LauncherOffer& offer, const std::string
     if (!build.channel) throw Error("启动器文件没有内置的更新通道，玩家换用后将无法再更新" + where);
     if (build.channel->manifestUrl.empty())
         throw Error("启动器文件未开启更新（没有更新清单地址），玩家换用后将无法再更新" + where);
-    if (lowerCase(build.channel->publicKey) != lowerCase(publicKey))
+    if (!trustsKey(*build.channel, publicKey))
         throw Error("启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单" + where);
     if (!build.version) throw Error("启动器文件没有版本信息" + where);
     if (compareVersions(*build.version, offer.version) != 0)
@@ -101,6 +66,10 @@ json manifestClientPackage(const PublishRequest& request, const std::string& sha
             {"version", request.version}};
 }
 
+ManifestFiles manifestFiles(const PublishRequest& request) {
+    return ManifestFiles{.signedFile = request.manifest, .legacyManifest = request.legacyManifest};
+}
+
 } // namespace
 
 UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile) {
@@ -111,9 +80,6 @@ UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile) {
     return key;
 }
 
-namespace {
-
-// The key pair in a file written by createUpdateKeyFile. Throws Error("更新签名密钥文件无效：<path>").
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
     const std::string invalid = "更新签名密钥文件无效：" + utf16ToUtf8(keyFile.native());
     std::string text;
@@ -130,16 +96,14 @@ UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
                             .privateKeyHex = document["privateKey"].get<std::string>()};
 }
 
-} // namespace
-
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress) {
     const UpdateSigningKey key = readUpdateKeyFile(request.keyFile);
     PublishSummary summary;
     UpdateManifest& manifest = summary.manifest;
     // Refusals that need no reading of the package come first.
-    manifest.sequence = nextSequence(previousManifest(request.manifest, key.publicKeyHex), request.sequence,
-                                     request.manifest);
+    manifest.sequence = nextManifestSequence(readPublishedManifest(manifestFiles(request), key.publicKeyHex),
+                                             request.sequence, request.manifest);
     if (request.launcher)
         summary.launcherManifestUrl = checkedLauncherChannel(*request.launcher, key.publicKeyHex);
 
@@ -163,11 +127,7 @@ PublishSummary publishUpdate(const PublishRequest& request, const std::filesyste
     // What launchers will read back is checked before anything is written.
     const std::string document = serializeUpdateManifest(manifest);
     configWithClientPackage(config.effective, parseUpdateManifest(document).clientPackage);
-    const std::string signature = signUpdateMessage(key, document);
-
-    // A crash between the two leaves a pair that does not verify, which launchers ignore.
-    writeFileAtomically(request.manifest.native() + L".sig", signature + "\n");
-    writeFileAtomically(request.manifest, document);
+    writePublishedManifest(manifestFiles(request), {document, signUpdateMessage(key, document)});
     return summary;
 }
 

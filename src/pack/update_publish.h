@@ -5,6 +5,7 @@
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
 #include "pack/package_check.h"
+#include "pack/published_manifest.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
@@ -20,11 +21,11 @@ namespace launcher {
 // takes its name). Never replaces an existing file. Throws Error.
 UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile);
 
-// The highest sequence a manifest gets: JSON readers that hold numbers as doubles stay exact.
-inline constexpr std::uint64_t maxManifestSequence = std::uint64_t{1} << 53;
+// The key pair in a file written by createUpdateKeyFile. Throws Error naming the file.
+UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile);
 
 // A launcher build to offer alongside the client. Its own resources must say `version` (compared
-// as dotted numbers, missing parts 0) and an update channel signed with the publishing key.
+// as dotted numbers, missing parts 0) and an update channel trusting the publishing key.
 struct LauncherOffer {
     std::filesystem::path executable; // digested; the manifest names its digest
     std::string version;
@@ -34,7 +35,7 @@ struct LauncherOffer {
 struct PublishRequest {
     std::filesystem::path package;
     std::filesystem::path keyFile;
-    std::filesystem::path manifest; // the signature goes beside it, with ".sig" appended
+    std::filesystem::path manifest; // the signed manifest, in one file
     std::string executablePath;     // UTF-8, relative to the install directory
     std::string version;
     std::string downloadUrl;
@@ -42,6 +43,7 @@ struct PublishRequest {
     unsigned expiresDays = 30;
     std::optional<std::uint64_t> sequence; // for a first publish from another machine
     std::optional<LauncherOffer> launcher;
+    std::optional<std::filesystem::path> legacyManifest; // also the two-file form, for earlier launchers
 };
 
 struct PublishSummary {
@@ -52,16 +54,15 @@ struct PublishSummary {
 
 // Checks the package as the launcher would with the manifest's client package applied to the
 // configuration (`configFile`, or the built-in one beside `toolDirectory`), then writes the
-// manifest and its signature by the key file's key, each atomically. The manifest's clientPackage
-// holds only downloadUrl, sha256, version and executablePath; the site's own settings stay the site's.
+// manifest signed by the key file's key at `manifest` in one file (and in the two-file form at
+// `legacyManifest` when given), each file atomically. The manifest's clientPackage holds only
+// downloadUrl, sha256, version and executablePath; the site's own settings stay the site's.
 //
-// Its sequence is one past that of the manifest already at `manifest` when that one's signature
-// (`<manifest>.sig`) verifies with the key, 1 when there is none, or `sequence` when given, which
-// must be above a verified one's. A manifest there that does not verify is refused without
-// `sequence`. Never past maxManifestSequence.
+// Its sequence follows what is already at those places (see nextManifestSequence): one past the
+// highest when every manifest there verifies with the key, 1 when there is none, or `sequence`.
 //
 // An offered launcher build is read as a data file and refused when it has no update channel, an
-// empty manifest address, a key other than the key file's, or a version other than the offer's.
+// empty manifest address, no key that is the key file's, or a version other than the offer's.
 // Throws RefusedEntry, Error or Canceled; a refusal writes nothing.
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress);

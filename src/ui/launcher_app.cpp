@@ -80,7 +80,7 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         update.version = build.version;
         if (!build.updateManifestUrl.empty()) {
             const std::filesystem::path logs = logDirectory();
-            update.channel = UpdateChannel{build.updateManifestUrl, build.updatePublicKey,
+            update.channel = UpdateChannel{build.updateManifestUrl, build.updatePublicKeys,
                                            logs.empty() ? logs : logs.parent_path() / L"Updates"};
         }
         HWND window = createLauncherWindow(state, instance);

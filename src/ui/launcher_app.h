@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace launcher {
 
@@ -11,7 +12,7 @@ namespace launcher {
 struct LauncherBuild {
     std::string version;
     std::wstring updateManifestUrl;
-    std::string updatePublicKey; // ECDSA P-256, X‖Y in hexadecimal
+    std::vector<std::string> updatePublicKeys; // ECDSA P-256, X‖Y in hexadecimal
 };
 
 // The whole program: platform start-up, configuration, the window and its message loop, and

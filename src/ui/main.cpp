@@ -17,7 +17,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showState) {
     try {
         if (!identity.version || !identity.channel) throw Error("启动器资源不完整。");
         build = {*identity.version, multiByteToUtf16(identity.channel->manifestUrl, codePageUtf8),
-                 identity.channel->publicKey};
+                 identity.channel->publicKeys};
     } catch (const Error& error) {
         ::MessageBoxW(nullptr, multiByteToUtf16(error.what(), codePageUtf8).c_str(), L"曜石纪元",
                       MB_ICONERROR);

@@ -55,46 +55,65 @@ std::string fetch(const std::wstring& url, std::uint64_t maxBytes, ULONGLONG dea
     return body;
 }
 
-std::wstring keyName(const UpdateChannel& channel) {
-    const std::string key = sha256Hex(channel.publicKeyHex.data(), channel.publicKeyHex.size()).substr(0, 16);
-    return toLowerCase(multiByteToUtf16(key, codePageUtf8));
+std::wstring keyName(const std::string& publicKey) {
+    const std::string name = sha256Hex(publicKey.data(), publicKey.size()).substr(0, 16);
+    return toLowerCase(multiByteToUtf16(name, codePageUtf8));
 }
 
-// The file that keeps the last accepted manifest with its signature, named after the key so that
-// launchers of another operator on the same account keep their own.
-std::filesystem::path storedManifestPath(const UpdateChannel& channel) {
-    return channel.stateDirectory / (L"manifest-" + keyName(channel) + L".signed");
+// The file that keeps the last accepted manifest with its signature, named after the key that
+// signed it, so that launchers of another operator on the same account keep their own.
+std::filesystem::path storedManifestPath(const UpdateChannel& channel, const std::string& publicKey) {
+    return channel.stateDirectory / (L"manifest-" + keyName(publicKey) + L".signed");
 }
 
-// The registry value under the channel's key that records its highest accepted sequence.
-std::wstring acceptedSequenceName(const UpdateChannel& channel) {
-    return L"UpdateSequence-" + keyName(channel);
+// The registry value that records the highest sequence accepted with a key.
+std::wstring acceptedSequenceName(const std::string& publicKey) {
+    return L"UpdateSequence-" + keyName(publicKey);
 }
 
 // Where earlier launchers kept the manifest and its signature, as two files.
-std::filesystem::path legacyManifestPath(const UpdateChannel& channel) {
-    return channel.stateDirectory / (L"manifest-" + keyName(channel) + L".json");
+std::filesystem::path legacyManifestPath(const UpdateChannel& channel, const std::string& publicKey) {
+    return channel.stateDirectory / (L"manifest-" + keyName(publicKey) + L".json");
 }
 
 std::filesystem::path withSignatureSuffix(const std::filesystem::path& path) {
     return path.native() + L".sig";
 }
 
-std::optional<SignedManifest> readStoredFile(const UpdateChannel& channel) {
+std::optional<SignedManifest> readStoredFile(const UpdateChannel& channel, const std::string& publicKey) {
     std::error_code missing;
-    const std::filesystem::path path = storedManifestPath(channel);
+    const std::filesystem::path path = storedManifestPath(channel, publicKey);
     if (std::filesystem::exists(path, missing))
         return splitManifestEnvelope(readFileLimited(path, maxManifestEnvelopeBytes));
-    const std::filesystem::path legacy = legacyManifestPath(channel);
+    const std::filesystem::path legacy = legacyManifestPath(channel, publicKey);
     if (!std::filesystem::exists(legacy, missing)) return std::nullopt;
     return SignedManifest{readFileLimited(legacy, maxUpdateManifestBytes),
                           readFileLimited(withSignatureSuffix(legacy), maxSignatureBytes)};
 }
 
-UpdateManifest verifiedManifest(const UpdateChannel& channel, const SignedManifest& source) {
-    if (!isValidUpdateSignature(channel.publicKeyHex, source.bytes, source.signature))
-        throw Ignored("signature");
-    return parseUpdateManifest(source.bytes);
+// The channel's key whose signature `source` carries. Throws Ignored when there is none.
+const std::string& signingKey(const UpdateChannel& channel, const SignedManifest& source) {
+    for (const std::string& key : channel.publicKeys)
+        if (isSignedBy(source, key)) return key;
+    throw Ignored("signature");
+}
+
+// While a launcher trusts two keys, a manifest signed by either moves the one number all of them
+// share: the operator numbers the new key's manifests on from the old key's, so a manifest of the
+// old key, replayed after the move, is below what was accepted. Recording the number under every
+// key the build trusts lets the next build, trusting the new key alone, start from it too.
+std::uint64_t recordedSequence(const UpdateChannel& channel) {
+    std::uint64_t highest = 0;
+    for (const std::string& key : channel.publicKeys)
+        highest =
+            std::max(highest, readAcceptedSequence(channel.sequenceRegistryKey, acceptedSequenceName(key)));
+    return highest;
+}
+
+void recordSequence(const UpdateChannel& channel, std::uint64_t sequence) {
+    for (const std::string& key : channel.publicKeys)
+        if (!raiseAcceptedSequence(channel.sequenceRegistryKey, acceptedSequenceName(key), sequence))
+            logEvent("update.sequence_not_recorded", {{"sequence", sequence}, {"key", keyName(key)}});
 }
 
 AcceptedUpdate withConfig(UpdateManifest manifest, const LauncherConfig& config) {
@@ -106,15 +125,16 @@ std::string packageVersion(const AcceptedUpdate& update) {
     return update.config.document["clientPackage"].value("version", "");
 }
 
-// The manifest kept by an earlier run. One below the recorded sequence is a save that did not
-// finish after a newer manifest was accepted: it is not followed.
-std::optional<StoredManifest> loadStored(const UpdateChannel& channel, const LauncherConfig& config,
-                                         std::uint64_t recorded) {
-    if (channel.stateDirectory.empty()) return std::nullopt;
+// The manifest kept under one key by an earlier run. One below the recorded sequence is a save that
+// did not finish after a newer manifest was accepted, or one superseded by another key's: it is not
+// followed.
+std::optional<StoredManifest> loadStoredFor(const UpdateChannel& channel, const std::string& publicKey,
+                                            const LauncherConfig& config, std::uint64_t recorded) {
     try {
-        const std::optional<SignedManifest> source = readStoredFile(channel);
+        const std::optional<SignedManifest> source = readStoredFile(channel, publicKey);
         if (!source) return std::nullopt;
-        UpdateManifest manifest = verifiedManifest(channel, *source);
+        signingKey(channel, *source);
+        UpdateManifest manifest = parseUpdateManifest(source->bytes);
         StoredManifest stored{source->bytes, manifest.sequence, std::nullopt};
         try {
             if (manifest.sequence < recorded) throw Ignored("sequence");
@@ -131,17 +151,34 @@ std::optional<StoredManifest> loadStored(const UpdateChannel& channel, const Lau
     }
 }
 
-// Keeps an accepted manifest for runs without network. A folder that cannot be used, or lies
-// behind a directory link, only costs that: the recorded sequence still guards against rollback.
-void keep(const UpdateChannel& channel, const SignedManifest& accepted, CancelToken& token) {
+// The highest-numbered manifest kept under any of the channel's keys.
+std::optional<StoredManifest> loadStored(const UpdateChannel& channel, const LauncherConfig& config,
+                                         std::uint64_t recorded) {
+    if (channel.stateDirectory.empty()) return std::nullopt;
+    std::optional<StoredManifest> best;
+    for (const std::string& key : channel.publicKeys)
+        if (std::optional<StoredManifest> stored = loadStoredFor(channel, key, config, recorded))
+            if (!best || stored->sequence > best->sequence) best = std::move(stored);
+    return best;
+}
+
+// Keeps an accepted manifest for runs without network, under the key that signed it; what the
+// channel's keys kept before is superseded. A folder that cannot be used, or lies behind a
+// directory link, only costs that: the recorded sequence still guards against rollback.
+void keep(const UpdateChannel& channel, const std::string& signer, const SignedManifest& accepted,
+          CancelToken& token) {
     if (channel.stateDirectory.empty()) return;
     try {
         rejectDirectoryLinks(channel.stateDirectory);
         std::filesystem::create_directories(channel.stateDirectory);
-        writeFileAtomicallyWhenFree(storedManifestPath(channel), makeManifestEnvelope(accepted), &token);
-        const std::filesystem::path legacy = legacyManifestPath(channel);
-        ::DeleteFileW(withSignatureSuffix(legacy).c_str());
-        ::DeleteFileW(legacy.c_str());
+        writeFileAtomicallyWhenFree(storedManifestPath(channel, signer), makeManifestEnvelope(accepted),
+                                    &token);
+        for (const std::string& key : channel.publicKeys) {
+            if (key != signer) ::DeleteFileW(storedManifestPath(channel, key).c_str());
+            const std::filesystem::path legacy = legacyManifestPath(channel, key);
+            ::DeleteFileW(withSignatureSuffix(legacy).c_str());
+            ::DeleteFileW(legacy.c_str());
+        }
     } catch (const Canceled&) {
         throw;
     } catch (const std::exception& error) {
@@ -149,12 +186,30 @@ void keep(const UpdateChannel& channel, const SignedManifest& accepted, CancelTo
     }
 }
 
+// What the manifest address serves: one signed file, or a bare manifest with its signature beside
+// it. Throws what the transfer throws when the server cannot be reached.
+struct Fetched {
+    std::string body;
+    std::optional<std::string> pairedSignature; // the two-file form's "<path>.sig"
+};
+
+Fetched fetchManifest(const UpdateChannel& channel, CancelToken& token) {
+    const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(channel.checkLimit.count());
+    Fetched fetched;
+    fetched.body = fetch(channel.manifestUrl, maxManifestEnvelopeBytes, deadline, token);
+    if (isBareManifest(fetched.body))
+        fetched.pairedSignature =
+            fetch(signatureUrl(channel.manifestUrl), maxSignatureBytes, deadline, token);
+    return fetched;
+}
+
 // The manifest fetched now, judged against the highest sequence accepted before. Throws Ignored or
 // Error naming the reason for the log.
 AcceptedUpdate judgeFetched(const UpdateChannel& channel, const LauncherConfig& config, std::int64_t now,
                             const SignedManifest& fetched, std::uint64_t highest,
                             const std::optional<StoredManifest>& stored) {
-    AcceptedUpdate update = withConfig(verifiedManifest(channel, fetched), config);
+    signingKey(channel, fetched);
+    AcceptedUpdate update = withConfig(parseUpdateManifest(fetched.bytes), config);
     const std::uint64_t sequence = update.manifest.sequence;
     if (sequence < highest) throw Ignored("sequence");
     // The publisher never signs two manifests with one number: another document under the number
@@ -170,17 +225,14 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
                                                     const LauncherConfig& config, std::int64_t now,
                                                     CancelToken& token) {
     if (channel.manifestUrl.empty()) return std::nullopt;
-    const std::wstring sequenceName = acceptedSequenceName(channel);
-    const std::uint64_t recorded = readAcceptedSequence(channel.sequenceRegistryKey, sequenceName);
+    const std::uint64_t recorded = recordedSequence(channel);
     const std::optional<StoredManifest> stored = loadStored(channel, config, recorded);
     const std::uint64_t highest = std::max(recorded, stored ? stored->sequence : 0);
     const std::optional<AcceptedUpdate> fallback = stored ? stored->usable : std::nullopt;
 
-    SignedManifest fetched;
+    Fetched served;
     try {
-        const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(channel.checkLimit.count());
-        fetched.bytes = fetch(channel.manifestUrl, maxUpdateManifestBytes, deadline, token);
-        fetched.signature = fetch(signatureUrl(channel.manifestUrl), maxSignatureBytes, deadline, token);
+        served = fetchManifest(channel, token);
     } catch (const Canceled&) {
         throw;
     } catch (const std::exception& error) {
@@ -190,13 +242,17 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
         return fallback;
     }
     try {
+        const SignedManifest fetched = served.pairedSignature
+                                           ? SignedManifest{served.body, *served.pairedSignature}
+                                           : splitManifestEnvelope(served.body);
         AcceptedUpdate update = judgeFetched(channel, config, now, fetched, highest, stored);
-        if (!stored || stored->bytes != fetched.bytes) keep(channel, fetched, token);
-        if (!raiseAcceptedSequence(channel.sequenceRegistryKey, sequenceName, update.manifest.sequence))
-            logEvent("update.sequence_not_recorded", {{"sequence", update.manifest.sequence}});
+        const std::string& signer = signingKey(channel, fetched);
+        if (!stored || stored->bytes != fetched.bytes) keep(channel, signer, fetched, token);
+        recordSequence(channel, update.manifest.sequence);
         logEvent("update.accepted", {{"sequence", update.manifest.sequence},
                                      {"version", packageVersion(update)},
-                                     {"expires", formatUtcTime(update.manifest.expires)}});
+                                     {"expires", formatUtcTime(update.manifest.expires)},
+                                     {"key", keyName(signer)}});
         return update;
     } catch (const Canceled&) {
         throw;
@@ -206,12 +262,13 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
     }
 }
 
-std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel) {
-    return storedManifestPath(channel);
+std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel,
+                                                   const std::string& publicKey) {
+    return storedManifestPath(channel, publicKey);
 }
 
-std::wstring acceptedSequenceNameForTesting(const UpdateChannel& channel) {
-    return acceptedSequenceName(channel);
+std::wstring acceptedSequenceNameForTesting(const std::string& publicKey) {
+    return acceptedSequenceName(publicKey);
 }
 
 } // namespace launcher

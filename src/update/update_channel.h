@@ -12,16 +12,17 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace launcher {
 
-// Fixed in the executable: where the manifest lies and the key that must have signed it. With no
-// address the channel is off.
+// Fixed in the executable: where the manifest lies and the keys whose signature it follows (one, or
+// two while the operator moves to a new key). With no address the channel is off.
 struct UpdateChannel {
     std::wstring manifestUrl;
-    std::string publicKeyHex;             // ECDSA P-256, X‖Y in hexadecimal
+    std::vector<std::string> publicKeys;  // ECDSA P-256, X‖Y in hexadecimal
     std::filesystem::path stateDirectory; // where the last accepted manifest is kept; empty: nowhere
-    // Under HKEY_CURRENT_USER: the highest sequence accepted with each key (see accepted_sequence.h).
+    // Under HKEY_CURRENT_USER: the highest sequence accepted, one value per key (see accepted_sequence.h).
     std::wstring sequenceRegistryKey = L"Software\\K3Gatehouse";
     // The whole check, manifest, signature and every redirect of both together: it holds up the
     // client check at every start.
@@ -34,21 +35,24 @@ struct AcceptedUpdate {
     LauncherConfig config;
 };
 
-// The manifest to follow in this run. Fetches the manifest and its signature ("<path>.sig") and
-// accepts them when the signature verifies with the channel's key, the sequence is not below the
-// highest one accepted before (kept in the registry and in the stored manifest; an equal sequence
-// only for the same bytes), the manifest has not expired at `now` (seconds since 1970 UTC) and
-// its client package passes the configuration's rules; an accepted manifest is stored and its
-// sequence recorded. Anything else is logged and ignored, and the last accepted manifest (checked
-// again) is used, or none. Without an address nothing is read or fetched. Throws only Canceled.
+// The manifest to follow in this run. Fetches the manifest address: a signed manifest in one file
+// (see signed_manifest.h), or a bare manifest whose signature lies at "<path>.sig", the two-file form
+// of earlier deployments. Accepts it when the signature verifies with one of the channel's keys, the
+// sequence is not below the highest one accepted before with any of them (kept in the registry and in
+// the stored manifest; an equal sequence only for the same bytes), the manifest has not expired at
+// `now` (seconds since 1970 UTC) and its client package passes the configuration's rules; an
+// accepted manifest is stored and its sequence recorded for every key. Anything else is logged and
+// ignored, and the last accepted manifest (checked again) is used, or none. Without an address
+// nothing is read or fetched. Throws only Canceled.
 std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel,
                                                     const LauncherConfig& config, std::int64_t now,
                                                     CancelToken& token);
 
-// The file that keeps the last accepted manifest with its signature.
-std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel);
+// The file that keeps the last accepted manifest signed by `publicKey`.
+std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel,
+                                                   const std::string& publicKey);
 
-// The registry value under the channel's key that records its highest accepted sequence.
-std::wstring acceptedSequenceNameForTesting(const UpdateChannel& channel);
+// The registry value under the channel's key that records the highest sequence accepted with `publicKey`.
+std::wstring acceptedSequenceNameForTesting(const std::string& publicKey);
 
 } // namespace launcher

@@ -88,6 +88,14 @@ std::string serializeUpdateManifest(const UpdateManifest& manifest) {
     return document.dump(2, ' ', false, json::error_handler_t::strict) + "\n";
 }
 
+std::string renumberUpdateManifest(std::string_view document, std::uint64_t sequence, std::int64_t expires) {
+    parseUpdateManifest(document);
+    json renumbered = json::parse(document);
+    renumbered["sequence"] = sequence;
+    renumbered["expires"] = formatUtcTime(expires);
+    return renumbered.dump(2, ' ', false, json::error_handler_t::strict) + "\n";
+}
+
 LauncherConfig configWithClientPackage(const LauncherConfig& config, const nlohmann::json& clientPackage) {
     if (!clientPackage.is_object()) throwInvalid();
     // Without a digest nothing vouches for the package but the connection; a signed manifest

@@ -43,6 +43,10 @@ UpdateManifest parseUpdateManifest(std::string_view bytes);
 // The document as the publishing tool writes it: keys sorted, two-space indent, raw UTF-8.
 std::string serializeUpdateManifest(const UpdateManifest& manifest);
 
+// A manifest document with another sequence and expiry, every other member as it was, written as
+// serializeUpdateManifest writes. Throws Error("更新清单无效。") when `document` is not a manifest.
+std::string renumberUpdateManifest(std::string_view document, std::uint64_t sequence, std::int64_t expires);
+
 // The members of clientPackage a manifest decides; the install directory and the size limits stay
 // the site's own.
 inline constexpr const char* manifestPackageMembers[] = {"downloadUrl", "sha256", "version",

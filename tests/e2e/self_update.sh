@@ -26,7 +26,7 @@ cp "$next" "$updates/Gatehouse-next.exe"
 base=http://127.0.0.1/K3ClientRes/exe/TalvoPC/update
 "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(windows_path "$updates/TalvoPC.zip")" \
     --key "$(windows_path "$source_dir/tools/demo-update-key.json")" \
-    --manifest "$(windows_path "$updates/manifest.json")" \
+    --manifest "$(windows_path "$updates/manifest.signed")" \
     --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-1 --url "$base/TalvoPC.zip" \
     --config "$(windows_path "$run_dir/launcher.config.json")" \
     --launcher "$(windows_path "$next")" --launcher-version 99.0.0.0 --launcher-url "$base/Gatehouse-next.exe" \

@@ -13,6 +13,7 @@
 #include "ui/window_procedure.h"
 #include "ui/launcher_flow.h"
 #include "update/accepted_sequence.h"
+#include "update/signed_manifest.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
@@ -509,14 +510,17 @@ protected:
     void SetUp() override {
         LauncherFlow::SetUp();
         configured = state->session.config();
-        state->selfUpdate.channel = {multiByteToUtf16(packageUrl("update/manifest.json"), codePageUtf8),
-                                     key().publicKeyHex, dir / L"Updates", sequenceKey()};
+        state->selfUpdate.channel = {multiByteToUtf16(packageUrl("update/manifest.signed"), codePageUtf8),
+                                     {key().publicKeyHex},
+                                     dir / L"Updates",
+                                     sequenceKey()};
         servePackage = [this](Exchange& exchange) {
             const std::string& target = exchange.request.target;
-            const std::string& body = target.ends_with("manifest.json")       ? manifest
-                                      : target.ends_with("manifest.json.sig") ? signature
-                                      : target.ends_with("v2/TalvoPC.zip")    ? package2
-                                                                              : package;
+            const std::string body =
+                target.ends_with("manifest.signed")
+                    ? (manifest.empty() ? "" : makeManifestEnvelope({manifest, signature}))
+                : target.ends_with("v2/TalvoPC.zip") ? package2
+                                                     : package;
             exchange.send(testing::httpResponse(body.empty() ? 404 : 200, body));
         };
     }
@@ -596,14 +600,14 @@ TEST_F(UpdateFlow, PublishedVersionIsInstalledWithoutANewConfigurationAndKeptWhe
     publish(1);
     EXPECT_EQ(installedVersion(), "2");
     EXPECT_TRUE(fs::exists(dir / L"Launcher" / L"GameClient" / L"TalvoPC" / L"talvo_Data" / L"level2"));
-    EXPECT_TRUE(fs::exists(storedManifestPathForTesting(state->selfUpdate.channel)));
+    EXPECT_TRUE(fs::exists(storedManifestPathForTesting(state->selfUpdate.channel, key().publicKeyHex)));
 
     // The next run finds an update server that accepts and never answers: the check gives up well
     // within the player's patience, and the accepted version stays installed and playable.
     closeLauncher(*state);
     const auto serve = servePackage;
     servePackage = [serve](Exchange& exchange) {
-        if (exchange.request.target.ends_with("manifest.json"))
+        if (exchange.request.target.ends_with("manifest.signed"))
             exchange.waitForStop(60000);
         else
             serve(exchange);
@@ -633,7 +637,7 @@ TEST_F(UpdateFlow, ManifestsThatCannotBeTrustedAreIgnored) {
          [&] {
              // Sequence 5 was accepted before.
              raiseAcceptedSequence(state->selfUpdate.channel.sequenceRegistryKey,
-                                   acceptedSequenceNameForTesting(state->selfUpdate.channel), 5);
+                                   acceptedSequenceNameForTesting(key().publicKeyHex), 5);
              publish(4);
          }},
     };

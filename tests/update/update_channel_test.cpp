@@ -6,6 +6,7 @@
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "update/accepted_sequence.h"
+#include "update/signed_manifest.h"
 #include "update/update_channel.h"
 #include "update/update_signature.h"
 
@@ -13,6 +14,8 @@
 
 #include <cstdlib>
 #include <functional>
+#include <tuple>
+#include <utility>
 
 namespace launcher {
 namespace {
@@ -32,17 +35,27 @@ protected:
         static const UpdateSigningKey made = generateUpdateSigningKey();
         return made;
     }
+    // The key an operator moves to.
+    static const UpdateSigningKey& nextKey() {
+        static const UpdateSigningKey made = generateUpdateSigningKey();
+        return made;
+    }
 
     testing::TempDir dir;
     const LauncherConfig config{json::parse(loadResourceBytes(builtinConfigResourceId)), dir / L"Launcher"};
-    UpdateChannel channel{multiByteToUtf16(packageUrl("update/manifest.json"), codePageUtf8),
-                          key().publicKeyHex, dir / L"Updates",
+    UpdateChannel channel{multiByteToUtf16(packageUrl("update/manifest.signed"), codePageUtf8),
+                          {key().publicKeyHex},
+                          dir / L"Updates",
                           // A key of this test's own, so no other run's sequence counts here.
                           L"Software\\K3Gatehouse\\Tests\\" + dir.path().filename().native()};
-    std::string manifest, signature; // what the server answers
+    std::string manifest, signature; // what the server answers: both in one file, unless `twoFiles`
+    bool twoFiles = false;           // the manifest bare, its signature at "<address>.sig"
     std::function<void(Exchange&)> serve = [this](Exchange& exchange) {
-        const std::string& body = exchange.request.target.ends_with(".sig") ? signature : manifest;
-        exchange.send(testing::httpResponse(200, body));
+        const bool sig = exchange.request.target.ends_with(".sig");
+        const std::string body = twoFiles ? (sig ? signature : manifest)
+                                 : sig    ? ""
+                                          : makeManifestEnvelope({manifest, signature});
+        exchange.send(testing::httpResponse(body.empty() ? 404 : 200, body));
     };
     std::optional<LoopbackHttpServer> server{std::in_place, packagePort,
                                              [this](Exchange& exchange) { serve(exchange); }};
@@ -51,14 +64,17 @@ protected:
 
     // Serves a manifest numbered `sequence` naming client version `version`.
     void publish(std::uint64_t sequence, const std::string& version,
-                 std::int64_t expires = currentUtcSeconds() + 86400) {
+                 std::int64_t expires = currentUtcSeconds() + 86400, const UpdateSigningKey& signer = key()) {
         const UpdateManifest made{.sequence = sequence,
                                   .expires = expires,
                                   .clientPackage = {{"downloadUrl", packageUrl(version + "/TalvoPC.zip")},
                                                     {"sha256", std::string(64, 'a')},
                                                     {"version", version}}};
         manifest = serializeUpdateManifest(made);
-        signature = signUpdateMessage(key(), manifest);
+        signature = signUpdateMessage(signer, manifest);
+    }
+    fs::path kept(const UpdateSigningKey& signer = key()) {
+        return storedManifestPathForTesting(channel, signer.publicKeyHex);
     }
 
     // The client version this run follows: the manifest's, or "" for the configured package.
@@ -69,7 +85,8 @@ protected:
         return update ? update->config.document["clientPackage"]["version"].get<std::string>() : "";
     }
     std::uint64_t recordedSequence() {
-        return readAcceptedSequence(channel.sequenceRegistryKey, acceptedSequenceNameForTesting(channel));
+        return readAcceptedSequence(channel.sequenceRegistryKey,
+                                    acceptedSequenceNameForTesting(key().publicKeyHex));
     }
 };
 
@@ -78,7 +95,7 @@ protected:
 TEST_F(UpdateCheck, RefusalsLeaveTheKeptManifestAsItWasForRunsWithoutTheServer) {
     publish(5, "5");
     ASSERT_EQ(followed(), "5");
-    const std::string kept = testing::readBytes(storedManifestPathForTesting(channel));
+    const std::string keptBytes = testing::readBytes(kept());
     const std::vector<std::pair<const char*, std::function<void()>>> refusals = {
         {"bad signature",
          [&] {
@@ -86,13 +103,21 @@ TEST_F(UpdateCheck, RefusalsLeaveTheKeptManifestAsItWasForRunsWithoutTheServer) 
              signature[0] = signature[0] == '0' ? '1' : '0';
          }},
         {"expired", [&] { publish(6, "6", currentUtcSeconds() - 60); }},
+        // As a cache that kept one half of an earlier version would pair them.
+        {"signature of another version",
+         [&] {
+             publish(6, "6");
+             const std::string newer = signature;
+             publish(7, "7");
+             signature = newer;
+         }},
         {"lower sequence", [&] { publish(4, "4"); }},
         {"same sequence, other content", [&] { publish(5, "5b"); }},
     };
     for (const auto& [what, serveRefused] : refusals) {
         serveRefused();
         EXPECT_EQ(followed(), "5") << what;
-        EXPECT_EQ(testing::readBytes(storedManifestPathForTesting(channel)), kept) << what;
+        EXPECT_EQ(testing::readBytes(kept()), keptBytes) << what;
         EXPECT_EQ(recordedSequence(), 5u) << what;
     }
     server.reset();
@@ -106,15 +131,14 @@ TEST_F(UpdateCheck, OlderManifestStaysRefusedAfterATornOrLostSave) {
     const std::vector<std::pair<const char*, std::function<void()>>> damages = {
         {"kept file torn",
          [&] {
-             const std::string bytes = testing::readBytes(storedManifestPathForTesting(channel));
-             testing::writeBytes(storedManifestPathForTesting(channel), bytes.substr(0, bytes.size() / 2));
+             const std::string bytes = testing::readBytes(kept());
+             testing::writeBytes(kept(), bytes.substr(0, bytes.size() / 2));
          }},
-        {"kept file deleted", [&] { fs::remove(storedManifestPathForTesting(channel)); }},
+        {"kept file deleted", [&] { fs::remove(kept()); }},
         {"signature line replaced",
          [&] {
-             const std::string bytes = testing::readBytes(storedManifestPathForTesting(channel));
-             testing::writeBytes(storedManifestPathForTesting(channel),
-                                 std::string(128, '0') + bytes.substr(bytes.find('\n')));
+             const std::string bytes = testing::readBytes(kept());
+             testing::writeBytes(kept(), std::string(128, '0') + bytes.substr(bytes.find('\n')));
          }},
     };
     for (const auto& [what, damage] : damages) {
@@ -140,7 +164,7 @@ TEST_F(UpdateCheck, OlderManifestStaysRefusedAfterATornOrLostSave) {
 // Earlier launchers kept the manifest and its signature as two files beside each other.
 TEST_F(UpdateCheck, ManifestKeptByAnEarlierLauncherStillCountsUntilReplaced) {
     publish(9, "9");
-    fs::path legacy = storedManifestPathForTesting(channel);
+    fs::path legacy = kept();
     legacy.replace_extension(L".json");
     fs::create_directories(legacy.parent_path());
     testing::writeBytes(legacy, manifest);
@@ -149,8 +173,46 @@ TEST_F(UpdateCheck, ManifestKeptByAnEarlierLauncherStillCountsUntilReplaced) {
     EXPECT_EQ(followed(), "9");
     publish(10, "10");
     EXPECT_EQ(followed(), "10");
-    EXPECT_EQ(testing::listNames(channel.stateDirectory),
-              std::vector<std::wstring>{storedManifestPathForTesting(channel).filename()});
+    EXPECT_EQ(testing::listNames(channel.stateDirectory), std::vector<std::wstring>{kept().filename()});
+}
+
+// A server still in the two-file form of earlier deployments, the manifest bare and its signature at
+// "<address>.sig", is followed as the signed file is.
+TEST_F(UpdateCheck, TwoFileFormIsFollowedAsTheSignedFileIs) {
+    publish(1, "1");
+    EXPECT_EQ(followed(), "1") << "signed file";
+    twoFiles = true;
+    publish(2, "2");
+    EXPECT_EQ(followed(), "2") << "two-file form";
+}
+
+// While the operator moves to a new key, a build trusting both follows either. The one number they
+// share keeps the old key's manifests out once the new key's took over, and the build after, trusting
+// the new key alone, goes on from where that one was, with or without the server.
+TEST_F(UpdateCheck, KeyRotationNeitherLetsTheOldKeysManifestsBackNorStrandsPlayers) {
+    const auto restartServer = [&] {
+        server.emplace(packagePort, [this](Exchange& exchange) { serve(exchange); });
+    };
+    publish(5, "5");
+    ASSERT_EQ(followed(), "5") << "the build players have trusts the old key";
+    const std::pair oldKeysLast{manifest, signature};
+
+    channel.publicKeys = {key().publicKeyHex, nextKey().publicKeyHex};
+    server.reset();
+    EXPECT_EQ(followed(), "5") << "trusting both, without the server: what the old build kept";
+    restartServer();
+    publish(6, "6", currentUtcSeconds() + 86400, nextKey());
+    EXPECT_EQ(followed(), "6") << "trusting both: the new key's manifest";
+    std::tie(manifest, signature) = oldKeysLast;
+    EXPECT_EQ(followed(), "6") << "trusting both: the old key's last manifest presented again";
+
+    channel.publicKeys = {nextKey().publicKeyHex};
+    server.reset();
+    EXPECT_EQ(followed(), "6")
+        << "trusting the new key alone, without the server: what the build before kept";
+    channel.publicKeys = {key().publicKeyHex};
+    restartServer();
+    EXPECT_EQ(followed(), "") << "an old build, put back: the old key's last manifest is still behind";
 }
 
 // Every hop answers within its own time-outs, but the check as a whole holds up the player's start.
@@ -169,11 +231,10 @@ TEST_F(UpdateCheck, WholeCheckEndsAtItsLimitHoweverManyHopsItTakes) {
             return exchange.send(testing::httpHead(
                 302, 0, "Location: " + target.substr(0, hop) + "/hop" + std::to_string(number + 1) + "\r\n"));
         }
-        exchange.request.target.ends_with(".sig/hop3") ? exchange.send(testing::httpResponse(200, signature))
-                                                       : exchange.send(testing::httpResponse(200, manifest));
+        exchange.send(testing::httpResponse(200, makeManifestEnvelope({manifest, signature})));
     };
-    channel.checkLimit = std::chrono::milliseconds(2500);
-    EXPECT_EQ(followed(), "") << "six waits of half a second on the way pass a limit of 2.5 s";
+    channel.checkLimit = std::chrono::milliseconds(1200);
+    EXPECT_EQ(followed(), "") << "three waits of half a second on the way pass a limit of 1.2 s";
     channel.checkLimit = UpdateChannel().checkLimit;
     EXPECT_EQ(followed(), "1") << "within the usual limit the same hops lead to the manifest";
 }

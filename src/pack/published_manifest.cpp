@@ -1,0 +1,116 @@
+#include "pack/published_manifest.h"
+
+#include "foundation/error.h"
+#include "foundation/file_io.h"
+#include "foundation/text.h"
+
+#include <system_error>
+
+namespace launcher {
+namespace {
+
+constexpr std::uint64_t maxSignatureBytes = 4096;
+
+std::string namingFile(const std::filesystem::path& file) {
+    return "：" + utf16ToUtf8(file.native());
+}
+
+bool exists(const std::filesystem::path& file) {
+    std::error_code error;
+    return std::filesystem::exists(file, error) || error;
+}
+
+std::filesystem::path signatureFile(const std::filesystem::path& manifest) {
+    return manifest.native() + L".sig";
+}
+
+// The sequence of a manifest that verifies with the key, or nothing: unreadable, unsigned, signed by
+// another key or not a manifest, nothing vouches for its number.
+std::optional<std::uint64_t> verifiedSequence(const SignedManifest& source, const std::string& publicKey) {
+    if (!isSignedBy(source, publicKey)) return std::nullopt;
+    try {
+        return parseUpdateManifest(source.bytes).sequence;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// The signed file's halves, or nothing when it cannot be read or is damaged.
+std::optional<SignedManifest> readSignedFile(const std::filesystem::path& file) {
+    std::string bytes;
+    try {
+        bytes = readFileLimited(file, maxManifestEnvelopeBytes);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    if (isBareManifest(bytes))
+        throw Error(
+            "此文件是两文件形式的更新清单（签名在 .sig 中），不能改写成签名清单；请把签名清单写到新文件，"
+            "并用 --legacy-manifest 指定此文件" +
+            namingFile(file));
+    try {
+        return splitManifestEnvelope(bytes);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+PublishedManifest readPublishedManifest(const ManifestFiles& files, const std::string& publicKey) {
+    PublishedManifest previous;
+    bool allVerified = true;
+    const auto count = [&](const std::optional<SignedManifest>& source) {
+        previous.exists = true;
+        const std::optional<std::uint64_t> sequence =
+            source ? verifiedSequence(*source, publicKey) : std::nullopt;
+        allVerified = allVerified && sequence.has_value();
+        if (sequence) previous.verifiedSequence = std::max(previous.verifiedSequence.value_or(0), *sequence);
+        return sequence.has_value();
+    };
+    if (exists(files.signedFile)) {
+        const std::optional<SignedManifest> source = readSignedFile(files.signedFile);
+        if (count(source)) previous.current = source;
+    }
+    if (files.legacyManifest && exists(*files.legacyManifest)) {
+        std::optional<SignedManifest> source;
+        try {
+            source = SignedManifest{readFileLimited(*files.legacyManifest, maxUpdateManifestBytes),
+                                    readFileLimited(signatureFile(*files.legacyManifest), maxSignatureBytes)};
+        } catch (const std::exception&) {
+        }
+        count(source);
+    }
+    if (!allVerified) previous.verifiedSequence.reset();
+    return previous;
+}
+
+std::uint64_t nextManifestSequence(const PublishedManifest& previous,
+                                   const std::optional<std::uint64_t>& requested,
+                                   const std::filesystem::path& manifest) {
+    // Launchers ignore a manifest numbered below the last one they accepted, so a number taken from a
+    // file nobody vouches for could silence every later manifest; and two manifests must never share
+    // a number.
+    if (previous.exists && !previous.verifiedSequence && !requested)
+        throw Error(
+            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号" +
+            namingFile(manifest));
+    const std::uint64_t last = previous.verifiedSequence.value_or(0);
+    if (requested && *requested <= last)
+        throw Error("新序号必须大于已有更新清单的序号 " + std::to_string(last) + namingFile(manifest));
+    if (requested ? *requested > maxManifestSequence : last >= maxManifestSequence)
+        throw Error("更新清单序号不能超过 " + std::to_string(maxManifestSequence) + namingFile(manifest));
+    return requested ? *requested : last + 1;
+}
+
+void writePublishedManifest(const ManifestFiles& files, const SignedManifest& signedManifest) {
+    const std::string envelope = makeManifestEnvelope(signedManifest);
+    if (files.legacyManifest) {
+        // A crash between the two leaves a pair that does not verify, which launchers ignore.
+        writeFileAtomically(signatureFile(*files.legacyManifest), signedManifest.signature + "\n");
+        writeFileAtomically(*files.legacyManifest, signedManifest.bytes);
+    }
+    writeFileAtomically(files.signedFile, envelope);
+}
+
+} // namespace launcher
