@@ -15,7 +15,7 @@ std::string namingFile(const std::filesystem::path& file) {
     return "：" + utf16ToUtf8(file.native());
 }
 
-bool exists(const std::filesystem::path& file) {
+bool isPresent(const std::filesystem::path& file) {
     std::error_code error;
     return std::filesystem::exists(file, error) || error;
 }
@@ -68,11 +68,11 @@ PublishedManifest readPublishedManifest(const ManifestFiles& files, const std::s
         if (sequence) previous.verifiedSequence = std::max(previous.verifiedSequence.value_or(0), *sequence);
         return sequence.has_value();
     };
-    if (exists(files.signedFile)) {
+    if (isPresent(files.signedFile)) {
         const std::optional<SignedManifest> source = readSignedFile(files.signedFile);
         if (count(source)) previous.current = source;
     }
-    if (files.legacyManifest && exists(*files.legacyManifest)) {
+    if (files.legacyManifest && isPresent(*files.legacyManifest)) {
         std::optional<SignedManifest> source;
         try {
             source = SignedManifest{readFileLimited(*files.legacyManifest, maxUpdateManifestBytes),

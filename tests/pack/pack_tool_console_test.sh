@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test, lists in
 # name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
-# archive naming the entry; a manifest signed by `publish` with a `keygen` key verifies with OpenSSL;
-# publish names where an offered launcher build looks for updates;
+# archive naming the entry; a manifest signed by `publish` with a `keygen` key and signed again by
+# `renew` verifies with OpenSSL, and renew refuses another key's; publish names where an offered
+# launcher build looks for updates;
 # Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
@@ -76,10 +77,14 @@ tool keygen "$(windows_path "$work/update-key.json")" >"$work/keygen.out" 2>/dev
 public=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["publicKey"])' "$work/update-key.json")
 grep -q -- "-DLAUNCHER_UPDATE_PUBLIC_KEY=$public$" "$work/keygen.out" || fail "keygen output: $(cat "$work/keygen.out")"
 tool publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$work/update-key.json")" \
-    --manifest "$(windows_path "$work/update.json")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 \
+    --manifest "$(windows_path "$work/update.signed")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 \
     --url https://download.example.com/TalvoPC.zip >"$work/publish.out" 2>&1 || fail "publish: $(cat "$work/publish.out")"
 grep -q "^sequence: 1$" "$work/publish.out" || fail "publish output: $(cat "$work/publish.out")"
-# The key and signature texts are X‖Y and r‖s; OpenSSL wants them in DER.
+tool renew --key "$(windows_path "$work/update-key.json")" --manifest "$(windows_path "$work/update.signed")" \
+    >"$work/renew.out" 2>&1 || fail "renew: $(cat "$work/renew.out")"
+grep -q "^sequence: 2$" "$work/renew.out" || fail "renew output: $(cat "$work/renew.out")"
+# The signed manifest is the signature's line, then the manifest's bytes. The key and signature texts
+# are X‖Y and r‖s; OpenSSL wants them in DER.
 python3 - "$work" "$public" <<'PY'
 import base64, sys
 work, public = sys.argv[1], sys.argv[2]
@@ -87,7 +92,9 @@ def integer(value):
     value = value.lstrip(b"\0")
     value = b"\0" + value if value[0] & 0x80 else value
     return b"\x02" + bytes([len(value)]) + value
-signature = bytes.fromhex(open(f"{work}/update.json.sig").read())
+line, manifest = open(f"{work}/update.signed", "rb").read().split(b"\n", 1)
+open(f"{work}/update.json", "wb").write(manifest)
+signature = bytes.fromhex(line.decode())
 body = integer(signature[:32]) + integer(signature[32:])
 open(f"{work}/signature.der", "wb").write(b"\x30" + bytes([len(body)]) + body)
 key = bytes.fromhex("3059301306072a8648ce3d020106082a8648ce3d03010703420004" + public)
@@ -95,15 +102,19 @@ pem = base64.encodebytes(key).decode()
 open(f"{work}/public.pem", "w").write(f"-----BEGIN PUBLIC KEY-----\n{pem}-----END PUBLIC KEY-----\n")
 PY
 openssl dgst -sha256 -verify "$work/public.pem" -signature "$work/signature.der" "$work/update.json" >/dev/null ||
-    fail "OpenSSL does not verify the published manifest"
+    fail "OpenSSL does not verify the renewed manifest"
+status=0
+tool renew --key "$(windows_path "$(cd "$(dirname "$0")/../.." && pwd)/tools/demo-update-key.json")" \
+    --manifest "$(windows_path "$work/update.signed")" >/dev/null 2>"$work/renew.err" || status=$?
+[ "$status" -eq 1 ] || fail "renew with another key exited $status"
 
 # A launcher build offered alongside: publish reads the build and says where it looks for updates.
 demo_key=$(cd "$(dirname "$0")/../.." && pwd)/tools/demo-update-key.json
-tool publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$demo_key")" --manifest "$(windows_path "$work/offer.json")" \
+tool publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$demo_key")" --manifest "$(windows_path "$work/offer.signed")" \
     --executable 'TalvoPC/talvo-曜石纪元.exe' --version 2 --url https://download.example.com/TalvoPC.zip \
     --launcher "$(windows_path "$build/update-demo-next/Gatehouse.exe")" --launcher-version 99.0.0.0 \
     --launcher-url https://download.example.com/Gatehouse.exe >"$work/offer.out" 2>&1 || fail "publish --launcher: $(cat "$work/offer.out")"
-grep -q "looks for its updates at http://.*/K3ClientRes/exe/TalvoPC/update/manifest.json$" "$work/offer.out" ||
+grep -q "looks for its updates at http://.*/K3ClientRes/exe/TalvoPC/update/manifest.signed$" "$work/offer.out" ||
     fail "publish did not name the offered build's manifest address: $(cat "$work/offer.out")"
 
 # Ctrl+C while packing: the tool stops, says so, and leaves neither the package nor a partial file.
@@ -137,4 +148,7 @@ status=0
 tool publish "$(windows_path "$work/out.zip")" --key k --manifest m --executable e --version 3 --url https://x/p.zip \
     --launcher "$(windows_path "$work/out.zip")" >/dev/null 2>"$work/usage.err" || status=$?
 [ "$status" -eq 2 ] || fail "--launcher alone exited $status"
+status=0
+tool renew --key k >/dev/null 2>"$work/usage.err" || status=$?
+[ "$status" -eq 2 ] || fail "renew without --manifest exited $status"
 echo "pack tool console test passed"

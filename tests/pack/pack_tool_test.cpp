@@ -13,6 +13,7 @@
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
+#include "update/signed_manifest.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
@@ -207,7 +208,7 @@ TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCounts
         .privateKeyHex = {}};
     PublishRequest what{.package = package,
                         .keyFile = keyFile,
-                        .manifest = dir / L"update.json",
+                        .manifest = dir / L"manifest.signed",
                         .executablePath = executable,
                         .version = "2026.12.2",
                         .downloadUrl = *request().downloadUrl,
@@ -219,18 +220,18 @@ TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCounts
                                           .version = "99.0.0.0",
                                           .downloadUrl = "https://download.example.com/Gatehouse.exe"};
         publishUpdate(what, fs::path(), token, {});
-        const std::string document = testing::readBytes(what.manifest);
-        const UpdateManifest manifest = parseUpdateManifest(document);
+        const SignedManifest published = splitManifestEnvelope(testing::readBytes(what.manifest));
+        const UpdateManifest manifest = parseUpdateManifest(published.bytes);
         EXPECT_EQ(manifest.sequence, sequence);
         EXPECT_EQ(manifest.clientPackage["sha256"], packed.sha256);
         EXPECT_EQ(manifest.clientPackage["version"], "2026.12.2");
-        EXPECT_TRUE(
-            isValidUpdateSignature(key.publicKeyHex, document, testing::readBytes(dir / L"update.json.sig")));
+        EXPECT_TRUE(isSignedBy(published, key.publicKeyHex));
         EXPECT_EQ(manifest.launcher.has_value(), sequence == 2);
     }
     const std::string offered = testing::readBytes(UPDATE_DEMO_NEXT_EXE);
-    EXPECT_EQ(parseUpdateManifest(testing::readBytes(what.manifest)).launcher->sha256,
-              sha256Hex(offered.data(), offered.size()));
+    EXPECT_EQ(
+        parseUpdateManifest(splitManifestEnvelope(testing::readBytes(what.manifest)).bytes).launcher->sha256,
+        sha256Hex(offered.data(), offered.size()));
 }
 
 TEST(PackageCheck, HostileArchivesAreRefusedInTheLaunchersWordsNamingTheEntry) {

@@ -41,7 +41,15 @@ std::string described(const ToolCommand& command) {
         if (publish.launcher)
             text += " launcher=" + narrow(publish.launcher->executable.native()) + "@" +
                     publish.launcher->version + " from " + publish.launcher->downloadUrl;
+        if (publish.legacyManifest) text += " legacy=" + pathOf(publish.legacyManifest);
         return text + stats;
+    }
+    case Kind::renew: {
+        const RenewRequest& renew = command.renew;
+        return "renew key=" + narrow(renew.keyFile.native()) +
+               " manifest=" + narrow(renew.manifest.native()) + " days=" + std::to_string(renew.expiresDays) +
+               " sequence=" + (renew.sequence ? std::to_string(*renew.sequence) : "-") +
+               " legacy=" + pathOf(renew.legacyManifest) + stats;
     }
     }
     return "?";
@@ -131,6 +139,20 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
         {publish({L"--launcher", L"G.exe", L"--launcher-version", L"1.3.0", L"--launcher-url", L""}),
          "usage error: --launcher, --launcher-version and --launcher-url go together"},
         {publish({L"--threads", L"2"}), "usage error: unknown option: --threads"},
+        {publish({L"--legacy-manifest", L"manifest.json"}),
+         published + " config=- days=30 sequence=- legacy=manifest.json"},
+
+        {{L"renew", L"--key", L"k.json", L"--manifest", L"m.signed"},
+         "renew key=k.json manifest=m.signed days=30 sequence=- legacy=-"},
+        {{L"renew", L"--manifest", L"m.signed", L"--expires-days", L"7", L"--sequence", L"12", L"--key",
+          L"k.json", L"--legacy-manifest", L"manifest.json", L"--stats"},
+         "renew key=k.json manifest=m.signed days=7 sequence=12 legacy=manifest.json stats"},
+        {{L"renew", L"--manifest", L"m.signed"}, "usage error: renew needs --key"},
+        {{L"renew", L"--key", L"k.json"}, "usage error: renew needs --manifest"},
+        {{L"renew", L"m.signed", L"--key", L"k.json", L"--manifest", L"m.signed"},
+         "usage error: renew takes no file but its options"},
+        {{L"renew", L"--key", L"k.json", L"--manifest", L"m.signed", L"--config", L"l.json"},
+         "usage error: unknown option: --config"},
     };
     for (const Case& row : cases) {
         std::string line;

@@ -9,6 +9,7 @@
 #include "pack/update_publish.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
+#include "update/signed_manifest.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
@@ -38,7 +39,7 @@ struct SmallPublish {
     UpdateSigningKey key = createUpdateKeyFile(dir / L"update-key.json");
     PublishRequest request{.package = dir / L"TalvoPC.zip",
                            .keyFile = dir / L"update-key.json",
-                           .manifest = dir / L"update.json",
+                           .manifest = dir / L"manifest.signed",
                            .executablePath = executable,
                            .version = "2026.12.3",
                            .downloadUrl = "https://download.example.com/TalvoPC.zip"};
@@ -56,15 +57,21 @@ struct SmallPublish {
         return testing::failureOf([&] { summary = publishUpdate(request, dir.path(), token, {}); });
     }
 
-    // A manifest numbered `sequence` where the next one goes, signed by `signer`.
-    void placeSignedManifest(std::uint64_t sequence, const UpdateSigningKey& signer) {
+    // A manifest numbered `sequence` signed by `signer`: in one file where the next one goes, or in the
+    // two-file form at `twoFiles`.
+    void placeSignedManifest(std::uint64_t sequence, const UpdateSigningKey& signer,
+                             const std::optional<fs::path>& twoFiles = std::nullopt) {
         UpdateManifest manifest{.sequence = sequence,
                                 .expires = parseUtcTime("2030-01-01T00:00:00Z"),
                                 .clientPackage = {{"sha256", std::string(64, 'A')}}};
         const std::string document = serializeUpdateManifest(manifest);
-        testing::writeBytes(request.manifest, document);
-        testing::writeBytes(request.manifest.native() + L".sig", signUpdateMessage(signer, document) + "\n");
+        const std::string signature = signUpdateMessage(signer, document);
+        if (!twoFiles)
+            return testing::writeBytes(request.manifest, makeManifestEnvelope({document, signature}));
+        testing::writeBytes(*twoFiles, document);
+        testing::writeBytes(twoFiles->native() + L".sig", signature + "\n");
     }
+    SignedManifest published() const { return splitManifestEnvelope(testing::readBytes(request.manifest)); }
 };
 
 TEST(PublishingManifest, ClientPackageNamesOnlyThePackageNotTheSitesSettings) {
@@ -78,7 +85,7 @@ TEST(PublishingManifest, ClientPackageNamesOnlyThePackageNotTheSitesSettings) {
     publishing.request.configFile = configFile;
     ASSERT_EQ(publishing.publish(), "<no error>");
 
-    const json published = parseUpdateManifest(testing::readBytes(publishing.request.manifest)).clientPackage;
+    const json published = parseUpdateManifest(publishing.published().bytes).clientPackage;
     std::vector<std::string> members;
     for (const auto& [name, value] : published.items())
         members.push_back(name);
@@ -183,10 +190,11 @@ TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPass
         {"after one signed by another key", signedByStranger(7), std::nullopt, refusedUnverified},
         {"given over one signed by another key", signedByStranger(500), 3, "3"},
         {"after an edited one", raised, std::nullopt, refusedUnverified},
-        {"after one without its signature",
+        {"after a damaged one",
          [](SmallPublish& publishing) {
              publishing.placeSignedManifest(7, publishing.key);
-             fs::remove(publishing.request.manifest.native() + L".sig");
+             testing::writeBytes(publishing.request.manifest,
+                                 testing::readBytes(publishing.request.manifest).substr(1));
          },
          std::nullopt, refusedUnverified},
         {"up to 2^53", signedByKey(limit - 1), std::nullopt, std::to_string(limit)},
@@ -210,16 +218,51 @@ TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPass
             EXPECT_EQ(after, before) << "a refusal writes nothing";
             continue;
         }
-        const std::string document = testing::readBytes(publishing.request.manifest);
-        EXPECT_EQ(std::to_string(parseUpdateManifest(document).sequence), rule.expected);
-        EXPECT_TRUE(
-            isValidUpdateSignature(publishing.key.publicKeyHex, document,
-                                   testing::readBytes(publishing.request.manifest.native() + L".sig")));
+        const SignedManifest written = publishing.published();
+        EXPECT_EQ(std::to_string(parseUpdateManifest(written.bytes).sequence), rule.expected);
+        EXPECT_TRUE(isSignedBy(written, publishing.key.publicKeyHex));
+    }
+}
+
+// Launchers built before the signed file read the manifest and "<manifest>.sig" instead. Written
+// beside the signed file only when asked, that form counts for the number too; the signed file never
+// replaces it.
+TEST(PublishingForEarlierLaunchers, TwoFileFormIsWrittenOnlyWhenAskedAndNeverOverwrittenByTheSignedFile) {
+    {
+        SmallPublish publishing;
+        ASSERT_EQ(publishing.publish(), "<no error>");
+        EXPECT_EQ(testing::listNames(publishing.dir.path()),
+                  (std::vector<std::wstring>{L"TalvoPC.zip", L"manifest.signed", L"update-key.json"}));
+    }
+    {
+        SmallPublish publishing;
+        const fs::path twoFiles = publishing.dir / L"manifest.json";
+        publishing.placeSignedManifest(9, publishing.key, twoFiles);
+        publishing.request.legacyManifest = twoFiles;
+        ASSERT_EQ(publishing.publish(), "<no error>");
+        const SignedManifest written = publishing.published();
+        EXPECT_EQ(parseUpdateManifest(written.bytes).sequence, 10u) << "one past the two-file form's";
+        EXPECT_EQ(testing::readBytes(twoFiles), written.bytes);
+        EXPECT_TRUE(isSignedBy({written.bytes, testing::readBytes(twoFiles.native() + L".sig")},
+                               publishing.key.publicKeyHex));
+    }
+    {
+        SmallPublish publishing; // the earlier command line, --manifest naming the two-file form
+        publishing.request.manifest = publishing.dir / L"manifest.json";
+        publishing.placeSignedManifest(9, publishing.key, publishing.request.manifest);
+        const std::string before = testing::readBytes(publishing.request.manifest);
+        EXPECT_EQ(
+            publishing.publish(),
+            "此文件是两文件形式的更新清单（签名在 .sig 中），不能改写成签名清单；请把签名清单写到新文件，"
+            "并用 --legacy-manifest 指定此文件：" +
+                testing::narrow(publishing.request.manifest.native()));
+        EXPECT_EQ(testing::readBytes(publishing.request.manifest), before);
     }
 }
 
 TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOfferedVersion) {
-    const fs::path next = UPDATE_DEMO_NEXT_EXE; // the demo's channel and key, version 99.0.0.0
+    // The demo's channel, trusting another key and then the demo's; version 99.0.0.0.
+    const fs::path next = UPDATE_DEMO_NEXT_EXE;
     const fs::path demoKey = DEMO_UPDATE_KEY_FILE;
     struct Case {
         const char* what;
@@ -229,7 +272,7 @@ TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOffere
         std::string expected; // "<no error>", or the refusal before the executable's path
     };
     std::vector<Case> cases = {
-        {"matching", next, true, "99.0.0.0", "<no error>"},
+        {"trusting this key among two", next, true, "99.0.0.0", "<no error>"},
         {"missing parts count as 0", next, true, "99", "<no error>"},
         {"another version", next, true, "98.0.0.0",
          "启动器文件的版本 99.0.0.0 与 --launcher-version 98.0.0.0 不符："},
@@ -259,9 +302,8 @@ TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOffere
             ASSERT_EQ(outcome, "<no error>");
             EXPECT_EQ(publishing.summary.launcherManifestUrl,
                       "http://" + std::string(packageHostUtf8) +
-                          "/K3ClientRes/exe/TalvoPC/update/manifest.json");
-            EXPECT_EQ(parseUpdateManifest(testing::readBytes(publishing.request.manifest)).launcher->version,
-                      offer.version);
+                          "/K3ClientRes/exe/TalvoPC/update/manifest.signed");
+            EXPECT_EQ(parseUpdateManifest(publishing.published().bytes).launcher->version, offer.version);
         } else {
             EXPECT_EQ(outcome, offer.expected + testing::narrow(offer.executable.native()));
             EXPECT_FALSE(fs::exists(publishing.request.manifest));
