@@ -7,6 +7,7 @@
 #include "foundation/utc_clock.h"
 #include "net/file_digest.h"
 #include "pack/tool_config.h"
+#include "pack/tool_refusal.h"
 
 #include <system_error>
 
@@ -20,18 +21,42 @@ constexpr std::uint64_t maxSignatureBytes = 4096;
 constexpr std::uint64_t maxLauncherBytes = std::uint64_t{1} << 30;
 
 std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes) {
-    if (std::filesystem::file_size(file) > maxBytes) throw Error("文件过大。");
+    std::uint64_t size = 0;
+    try {
+        size = std::filesystem::file_size(file);
+    } catch (...) {
+        rethrowNamingFile(file, "launcher-file", "无法读取启动器文件。");
+    }
+    if (size > maxBytes)
+        throw ToolRefusal("启动器文件过大。", {.rule = "launcher-file-size",
+                                               .kind = RefusalSubject::file,
+                                               .subject = shownPath(file),
+                                               .expected = "at most " + byteCount(maxBytes),
+                                               .actual = byteCount(size)});
     return sha256OfFile(file);
 }
 
-std::string namingFile(const std::filesystem::path& file) {
-    return "：" + utf16ToUtf8(file.native());
+RefusalDetails aboutFile(const std::filesystem::path& file, std::string rule, std::string expected,
+                         std::string actual) {
+    return {.rule = std::move(rule),
+            .kind = RefusalSubject::file,
+            .subject = shownPath(file),
+            .expected = std::move(expected),
+            .actual = std::move(actual)};
 }
 
 std::string lowerCase(std::string text) {
     for (char& letter : text)
         if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
     return text;
+}
+
+void writeNamedFile(const std::filesystem::path& file, const std::string& bytes) {
+    try {
+        writeFileAtomically(file, bytes);
+    } catch (...) {
+        rethrowNamingFile(file, "manifest-write", "无法写入更新清单。");
+    }
 }
 
 // What is already published where the new manifest goes: whether there is a file, and its
@@ -63,14 +88,21 @@ PreviousManifest previousManifest(const std::filesystem::path& manifest, const s
 std::uint64_t nextSequence(const PreviousManifest& previous, const std::optional<std::uint64_t>& requested,
                            const std::filesystem::path& manifest) {
     if (previous.exists && !previous.verifiedSequence && !requested)
-        throw Error(
-            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号" +
-            namingFile(manifest));
+        throw ToolRefusal(
+            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号。",
+            aboutFile(manifest, "manifest-unverified", "a manifest whose .sig verifies with the key",
+                      "a signature that does not verify (another key, an edited manifest, or no .sig)"));
     const std::uint64_t last = previous.verifiedSequence.value_or(0);
     if (requested && *requested <= last)
-        throw Error("新序号必须大于已有更新清单的序号 " + std::to_string(last) + namingFile(manifest));
+        throw ToolRefusal("新序号必须大于已有更新清单的序号。",
+                          aboutFile(manifest, "sequence-not-above", "above " + std::to_string(last),
+                                    "--sequence " + std::to_string(*requested)));
     if (requested ? *requested > maxManifestSequence : last >= maxManifestSequence)
-        throw Error("更新清单序号不能超过 " + std::to_string(maxManifestSequence) + namingFile(manifest));
+        throw ToolRefusal("更新清单序号不能超过 2^53。",
+                          aboutFile(manifest, "sequence-limit",
+                                    "at most " + std::to_string(maxManifestSequence),
+                                    requested ? "--sequence " + std::to_string(*requested)
+                                              : "one past " + std::to_string(last)));
     return requested ? *requested : last + 1;
 }
 
@@ -78,17 +110,32 @@ std::uint64_t nextSequence(const PreviousManifest& previous, const std::optional
 // would never update again once players take it; one whose version differs from the offer would be
 // offered to them again and again.
 std::string checkedLauncherChannel(const LauncherOffer& offer, const std::string& publicKey) {
-    const std::string where = namingFile(offer.executable);
-    const BuildIdentity build = readBuildIdentity(offer.executable);
-    if (!build.channel) throw Error("启动器文件没有内置的更新通道，玩家换用后将无法再更新" + where);
+    const std::filesystem::path& file = offer.executable;
+    BuildIdentity build;
+    try {
+        build = readBuildIdentity(file);
+    } catch (...) {
+        rethrowNamingFile(file, "launcher-resources", "无法读取启动器文件的资源。",
+                          "a launcher executable (Gatehouse.exe)");
+    }
+    if (!build.channel)
+        throw ToolRefusal(
+            "启动器文件没有内置的更新通道，玩家换用后将无法再更新。",
+            aboutFile(file, "launcher-update-channel", "an update channel resource (RCDATA 103)", "none"));
     if (build.channel->manifestUrl.empty())
-        throw Error("启动器文件未开启更新（没有更新清单地址），玩家换用后将无法再更新" + where);
+        throw ToolRefusal(
+            "启动器文件未开启更新（没有更新清单地址），玩家换用后将无法再更新。",
+            aboutFile(file, "launcher-updates-off", "a manifest address", "none (updates off)"));
     if (lowerCase(build.channel->publicKey) != lowerCase(publicKey))
-        throw Error("启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单" + where);
-    if (!build.version) throw Error("启动器文件没有版本信息" + where);
+        throw ToolRefusal("启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单。",
+                          aboutFile(file, "launcher-key", publicKey, build.channel->publicKey));
+    if (!build.version)
+        throw ToolRefusal("启动器文件没有版本信息。",
+                          aboutFile(file, "launcher-version", "--launcher-version " + offer.version, "none"));
     if (compareVersions(*build.version, offer.version) != 0)
-        throw Error("启动器文件的版本 " + *build.version + " 与 --launcher-version " + offer.version +
-                    " 不符" + where);
+        throw ToolRefusal(
+            "启动器文件的版本与 --launcher-version 不符。",
+            aboutFile(file, "launcher-version", "--launcher-version " + offer.version, *build.version));
     return build.channel->manifestUrl;
 }
 
@@ -104,28 +151,46 @@ json manifestClientPackage(const PublishRequest& request, const std::string& sha
 } // namespace
 
 UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile) {
+    std::error_code error;
+    if (std::filesystem::exists(keyFile, error))
+        throw ToolRefusal("密钥文件已存在；keygen 从不覆盖已有的密钥。",
+                          aboutFile(keyFile, "key-file-exists", "a new file", "a file already there"));
     UpdateSigningKey key = generateUpdateSigningKey();
     const json document = {
         {"curve", "P-256"}, {"privateKey", key.privateKeyHex}, {"publicKey", key.publicKeyHex}};
-    writeNewFileAtomically(keyFile, document.dump(2) + "\n", FileAccess::currentUserOnly);
+    try {
+        writeNewFileAtomically(keyFile, document.dump(2) + "\n", FileAccess::currentUserOnly);
+    } catch (...) {
+        rethrowNamingFile(keyFile, "key-file", "无法写入密钥文件。");
+    }
     return key;
 }
 
 namespace {
 
-// The key pair in a file written by createUpdateKeyFile. Throws Error("更新签名密钥文件无效：<path>").
+constexpr const char* keyFileForm = R"({"curve": "P-256", "privateKey": "<hex>", "publicKey": "<hex>"}, )"
+                                    "as keygen writes it";
+
+// What is wrong with a key file's document, or nothing.
+std::string keyDocumentProblem(const json& document) {
+    if (!document.is_object()) return std::string("a JSON ") + document.type_name();
+    if (document.value("curve", json()) != "P-256") return "curve " + document.value("curve", json()).dump();
+    for (const char* member : {"privateKey", "publicKey"})
+        if (!document.value(member, json()).is_string()) return std::string("no text member ") + member;
+    return {};
+}
+
+// The key pair in a file written by createUpdateKeyFile. Throws ToolRefusal key-file naming it.
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
-    const std::string invalid = "更新签名密钥文件无效：" + utf16ToUtf8(keyFile.native());
-    std::string text;
+    const std::string invalid = "更新签名密钥文件无效。";
+    json document;
     try {
-        text = readFileLimited(keyFile, maxKeyFileBytes);
-    } catch (const std::exception&) {
-        throw Error(invalid);
+        document = json::parse(readFileLimited(keyFile, maxKeyFileBytes));
+    } catch (...) {
+        rethrowNamingFile(keyFile, "key-file", invalid, keyFileForm);
     }
-    const json document = json::parse(text, nullptr, false);
-    if (!document.is_object() || document.value("curve", json()) != "P-256" ||
-        !document.value("privateKey", json()).is_string() || !document.value("publicKey", json()).is_string())
-        throw Error(invalid);
+    if (const std::string problem = keyDocumentProblem(document); !problem.empty())
+        throw ToolRefusal(invalid, aboutFile(keyFile, "key-file", keyFileForm, problem));
     return UpdateSigningKey{.publicKeyHex = document["publicKey"].get<std::string>(),
                             .privateKeyHex = document["privateKey"].get<std::string>()};
 }
@@ -146,8 +211,16 @@ PublishSummary publishUpdate(const PublishRequest& request, const std::filesyste
     // Judged as launchers will run once they take the manifest: its install directory and limits.
     // A client package they would refuse is refused before the package is read.
     const ToolConfig config = loadToolConfig(request.configFile, toolDirectory);
-    const LauncherConfig applied =
-        configWithClientPackage(config.effective, manifestClientPackage(request, std::string(64, '0')));
+    checkVersionText(request.version, "--version");
+    checkPackageUrl(request.downloadUrl);
+    LauncherConfig applied;
+    try {
+        applied =
+            configWithClientPackage(config.effective, manifestClientPackage(request, std::string(64, '0')));
+    } catch (...) {
+        rethrowNamingFile(config.file.empty() ? L"(built-in configuration)" : config.file, "config-invalid",
+                          "启动器会拒绝这个配置与新客户端包的组合。");
+    }
     summary.package = checkClientPackage(request.package, applied, request.executablePath, false,
                                          std::nullopt, token, progress);
     throwIfCanceled(token);
@@ -166,8 +239,8 @@ PublishSummary publishUpdate(const PublishRequest& request, const std::filesyste
     const std::string signature = signUpdateMessage(key, document);
 
     // A crash between the two leaves a pair that does not verify, which launchers ignore.
-    writeFileAtomically(request.manifest.native() + L".sig", signature + "\n");
-    writeFileAtomically(request.manifest, document);
+    writeNamedFile(request.manifest.native() + L".sig", signature + "\n");
+    writeNamedFile(request.manifest, document);
     return summary;
 }
 
