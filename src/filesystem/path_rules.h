@@ -45,7 +45,7 @@ enum class PathRule {
 
 struct PathRuleBreach {
     PathRule rule = PathRule::none;
-    std::wstring_view part; // the segment that broke it, within the relative path; the whole of it
+    std::wstring_view part; // the segment that broke it, a view into the relative path; the whole of it
                             // for the whole-path rules and the length
     std::size_t length = 0; // the full path's length in UTF-16 units, once the segments were accepted
 };

@@ -137,9 +137,8 @@ ToolRefusal pathRuleRefusal(const PathRuleBreach& breach, const std::string& sho
                            .actual = {}};
     switch (breach.rule) {
     case PathRule::tooLong:
-        details.expected = "at most " + std::to_string(maxInstalledPathLength) +
-                           " UTF-16 units in all under " + shownText(installFolder) + " (" +
-                           std::to_string(installFolder.size()) + ")";
+        details.expected = "at most " + std::to_string(maxInstalledPathLength) + " UTF-16 units, under " +
+                           shownText(installFolder) + " (" + std::to_string(installFolder.size()) + " units)";
         details.actual = std::to_string(breach.length) + " UTF-16 units";
         break;
     case PathRule::forbiddenCharacter:

@@ -50,16 +50,15 @@ PackageSummary packClient(const PackRequest& request, const std::filesystem::pat
     };
     ToolConfig config = loadToolConfig(request.configFile, toolDirectory);
     checkVersionText(request.version, "--version");
-    const ClientRules rules = clientRules(config.effective);
-    const std::wstring& installFolder = rules.installDirectory.native();
-    const PathRuleBreach breach =
-        findPathRuleBreach(installFolder, multiByteToUtf16(request.executablePath, codePageUtf8));
-    if (breach.rule != PathRule::none) throw pathRuleRefusal(breach, request.executablePath, installFolder);
-
     // A configuration the launcher would refuse is refused before any work, with any digest.
     if (!config.file.empty())
         publishedDocument(config, request.downloadUrl, std::string(64, '0'), request.version,
                           request.executablePath);
+    const ClientRules rules = clientRules(config.effective);
+    const std::wstring& installFolder = rules.installDirectory.native();
+    const std::wstring executable = multiByteToUtf16(request.executablePath, codePageUtf8);
+    const PathRuleBreach breach = findPathRuleBreach(installFolder, executable);
+    if (breach.rule != PathRule::none) throw pathRuleRefusal(breach, request.executablePath, installFolder);
 
     report(L"正在检查客户端文件夹", 0, 0, 0, 0);
     const std::vector<PackEntry> entries = readClientFolder(request.clientFolder, rules, token);

@@ -7,6 +7,7 @@
 #include "foundation/file_io.h"
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
+#include "pack/entry_rules.h"
 #include "pack/tool_refusal.h"
 
 #include <algorithm>
@@ -38,12 +39,20 @@ ToolConfig loadToolConfig(const std::optional<std::filesystem::path>& file,
                           .file = {}};
     }
     const std::filesystem::path path = normalizedAbsolutePath(*file);
+    const std::string readable = "a readable file of at most " + byteCount(maxConfigFileBytes);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        throw ToolRefusal("无法读取启动器配置文件。",
+                          {.rule = "config-file",
+                           .kind = RefusalSubject::file,
+                           .subject = shownPath(path),
+                           .expected = readable,
+                           .actual = std::filesystem::exists(path, error) ? "not a file" : "missing"});
     std::string bytes;
     try {
         bytes = readFileLimited(path, maxConfigFileBytes);
     } catch (...) {
-        rethrowNamingFile(path, "config-file", "无法读取启动器配置文件。",
-                          "a readable file of at most " + byteCount(maxConfigFileBytes));
+        rethrowNamingFile(path, "config-file", "无法读取启动器配置文件。", readable);
     }
     try {
         json document = parseConfigDocument(bytes);
@@ -86,8 +95,16 @@ void checkPackageUrl(const std::string& url) {
 void validateToolConfig(const LauncherConfig& config, const std::filesystem::path& file) {
     const std::filesystem::path shown = file.empty() ? L"(built-in configuration)" : file;
     try {
-        const json& url = config.document.at("clientPackage").at("downloadUrl");
+        const json& package = config.document.at("clientPackage");
+        const json& url = package.at("downloadUrl");
         if (url.is_string()) checkPackageUrl(url.get<std::string>());
+        if (const json& executable = package.at("executablePath"); executable.is_string()) {
+            const std::filesystem::path folder = measuredInstallDirectory(config);
+            const std::wstring path = multiByteToUtf16(executable.get<std::string>(), codePageUtf8);
+            const PathRuleBreach breach = findPathRuleBreach(folder.native(), path);
+            if (breach.rule != PathRule::none)
+                throw pathRuleRefusal(breach, executable.get<std::string>(), folder.native());
+        }
         validateLauncherConfig(config);
     } catch (...) {
         rethrowNamingFile(shown, "config-invalid", "启动器会拒绝这个配置。");

@@ -45,7 +45,8 @@ ClientRules clientRules(const LauncherConfig& config);
 void checkPackageUrl(const std::string& url);
 
 // Refuses, naming the rule, a configuration the launcher would refuse: the package address
-// against the package host this build was made for (package-url), anything else the launcher's
+// against the package host this build was made for (package-url), the executable path under the
+// measured install folder (entry-path-...), anything else the launcher's
 // validation refuses (config-invalid, naming the file, or the built-in configuration when `file`
 // is empty).
 void validateToolConfig(const LauncherConfig& config, const std::filesystem::path& file);

@@ -114,9 +114,10 @@ std::string checkedLauncherChannel(const LauncherOffer& offer, const std::string
     BuildIdentity build;
     try {
         build = readBuildIdentity(file);
-    } catch (...) {
-        rethrowNamingFile(file, "launcher-resources", "无法读取启动器文件的资源。",
-                          "a launcher executable (Gatehouse.exe)");
+    } catch (const Error&) {
+        throw ToolRefusal("无法读取启动器文件的资源。",
+                          aboutFile(file, "launcher-resources", "a launcher executable (Gatehouse.exe)",
+                                    "a file whose resources cannot be read"));
     }
     if (!build.channel)
         throw ToolRefusal(
@@ -183,6 +184,9 @@ std::string keyDocumentProblem(const json& document) {
 // The key pair in a file written by createUpdateKeyFile. Throws ToolRefusal key-file naming it.
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile) {
     const std::string invalid = "更新签名密钥文件无效。";
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(keyFile, error))
+        throw ToolRefusal(invalid, aboutFile(keyFile, "key-file", keyFileForm, "missing"));
     json document;
     try {
         document = json::parse(readFileLimited(keyFile, maxKeyFileBytes));
