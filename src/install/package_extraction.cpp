@@ -186,8 +186,7 @@ json extractAll(const std::filesystem::path& package, const std::filesystem::pat
                 return writer.write(offset, bytes, count);
             });
         writer.rethrowFailure();
-        if (!extracted || writer.written() != stat.m_uncomp_size)
-            throw Error(damagedEntryMessage);
+        if (!extracted || writer.written() != stat.m_uncomp_size) throw Error(damagedEntryMessage);
         files.push_back(
             {{"length", writer.written()}, {"path", utf16ToUtf8(target.substr(base.size() + 1))}});
     }
