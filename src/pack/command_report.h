@@ -2,7 +2,9 @@
 
 // How a command of gatehouse-pack ends: its exit code, and what it prints. A command's run function
 // returns a CommandResult when it is done and throws a ToolRefusal (or Canceled) when it is not;
-// the entry point prints either as text or, with --json, as one JSON object on stdout.
+// the entry point prints either as text or, with --json, as one JSON object on stdout. A new
+// command joins with a parser function in tool_arguments.cpp (which gives it --json, --stats and
+// --help), a run function in pack_main.cpp returning its CommandResult, and a case in runCommand.
 #include "pack/tool_refusal.h"
 
 #include <nlohmann/json.hpp>
