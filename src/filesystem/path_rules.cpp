@@ -13,13 +13,14 @@ namespace {
 // Made once: a view made inside the loop below measured this text again for every character.
 constexpr std::wstring_view forbiddenCharacters = L"<>\"|?*";
 
-bool isUnsafeSegment(std::wstring_view segment) {
-    if (segment == L"." || segment == L"..") return true;
+PathRule unsafeSegmentRule(std::wstring_view segment) {
+    if (segment == L"." || segment == L"..") return PathRule::dotSegment;
     // Windows drops a trailing dot or space, so "a." and "a" would name the same file.
-    if (segment.back() == L'.' || segment.back() == L' ') return true;
-    return std::ranges::any_of(segment, [](wchar_t c) {
+    if (segment.back() == L'.' || segment.back() == L' ') return PathRule::trailingDotOrSpace;
+    const bool forbidden = std::ranges::any_of(segment, [](wchar_t c) {
         return c < 0x20 || c == 0x7F || forbiddenCharacters.find(c) != std::wstring_view::npos;
     });
+    return forbidden ? PathRule::forbiddenCharacter : PathRule::none;
 }
 
 bool isReservedDeviceName(std::wstring_view segment) {
@@ -38,10 +39,66 @@ bool isReservedDeviceName(std::wstring_view segment) {
     return isDigit && (stem.starts_with(L"com") || stem.starts_with(L"lpt"));
 }
 
-void checkWholePath(std::wstring_view relative) {
-    if (relative.empty() || relative.front() == L'/' || relative.front() == L'\\' ||
-        relative.find(L':') != std::wstring_view::npos || relative.find(L'\0') != std::wstring_view::npos)
-        throw Error("安装包文件路径无效。");
+PathRule wholePathRule(std::wstring_view relative) {
+    if (relative.empty()) return PathRule::emptyPath;
+    if (relative.front() == L'/' || relative.front() == L'\\') return PathRule::absolutePath;
+    if (relative.find(L':') != std::wstring_view::npos) return PathRule::colon;
+    if (relative.find(L'\0') != std::wstring_view::npos) return PathRule::nulCharacter;
+    return PathRule::none;
+}
+
+// The launcher's sentence for a broken rule.
+const char* refusalSentence(PathRule rule) {
+    switch (rule) {
+    case PathRule::dotSegment:
+    case PathRule::trailingDotOrSpace:
+    case PathRule::forbiddenCharacter:
+        return "安装包包含不安全的文件路径。";
+    case PathRule::reservedDeviceName:
+        return "安装包包含保留文件名。";
+    case PathRule::installedMarker:
+        return "安装包包含保留的安装标记。";
+    case PathRule::tooLong:
+    case PathRule::noName:
+        return "安装路径过长或无效，请选择较短的安装目录。";
+    default:
+        return "安装包文件路径无效。";
+    }
+}
+
+void throwIfBroken(const PathRuleBreach& breach) {
+    if (breach.rule != PathRule::none) throw Error(refusalSentence(breach.rule));
+}
+
+// Builds the full path in `result` as text (appending to a path re-parses it for every segment)
+// and reports the first rule broken.
+PathRuleBreach resolveInto(std::wstring& result, std::wstring_view absoluteBase,
+                           std::wstring_view relativePath) {
+    if (const PathRule rule = wholePathRule(relativePath); rule != PathRule::none)
+        return {.rule = rule, .part = relativePath};
+    result.assign(absoluteBase);
+    const bool baseEndsInSeparator = !result.empty() && result.back() == L'\\';
+    std::size_t start = 0;
+    while (start <= relativePath.size()) {
+        std::size_t end = start; // a backslash separates like a slash
+        while (end < relativePath.size() && relativePath[end] != L'/' && relativePath[end] != L'\\')
+            ++end;
+        const std::wstring_view segment = relativePath.substr(start, end - start);
+        start = end + 1;
+        if (segment.empty()) continue;
+        PathRule rule = unsafeSegmentRule(segment);
+        if (rule == PathRule::none && isReservedDeviceName(segment)) rule = PathRule::reservedDeviceName;
+        if (rule == PathRule::none && segment.size() == installedMarkerName.size() &&
+            toLowerCase(segment) == installedMarkerName)
+            rule = PathRule::installedMarker;
+        if (rule != PathRule::none) return {.rule = rule, .part = segment};
+        if (result.size() != absoluteBase.size() || !baseEndsInSeparator) result += L'\\';
+        result += segment;
+    }
+    const PathRule rule = result.size() > maxInstalledPathLength ? PathRule::tooLong
+                          : result == absoluteBase               ? PathRule::noName
+                                                                 : PathRule::none;
+    return {.rule = rule, .part = relativePath, .length = result.size()};
 }
 
 // resolvePackagePath for a base that is already absolute and normalised.
@@ -57,34 +114,14 @@ std::filesystem::path resolvePackagePathUnder(const std::filesystem::path& absol
 
 std::filesystem::path resolvePackagePath(const std::filesystem::path& base, std::wstring_view relativePath) {
     // The whole-path rules come before the base is even looked at.
-    checkWholePath(relativePath);
+    if (const PathRule rule = wholePathRule(relativePath); rule != PathRule::none)
+        throw Error(refusalSentence(rule));
     return resolvePackagePathUnder(normalizedAbsolutePath(base), relativePath);
 }
 
 void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase,
                             std::wstring_view relativePath) {
-    checkWholePath(relativePath);
-    // Built as text: appending to a path re-parses it for every segment.
-    result.assign(absoluteBase);
-    const bool baseEndsInSeparator = !result.empty() && result.back() == L'\\';
-    std::size_t start = 0;
-    while (start <= relativePath.size()) {
-        std::size_t end = start; // a backslash separates like a slash
-        while (end < relativePath.size() && relativePath[end] != L'/' && relativePath[end] != L'\\')
-            ++end;
-        const std::wstring_view segment = relativePath.substr(start, end - start);
-        start = end + 1;
-        if (segment.empty()) continue;
-        if (isUnsafeSegment(segment)) throw Error("安装包包含不安全的文件路径。");
-        if (isReservedDeviceName(segment)) throw Error("安装包包含保留文件名。");
-        if (segment.size() == installedMarkerName.size() && toLowerCase(segment) == installedMarkerName)
-            throw Error("安装包包含保留的安装标记。");
-        if (result.size() != absoluteBase.size() || !baseEndsInSeparator) result += L'\\';
-        result += segment;
-    }
-
-    if (result.size() > maxInstalledPathLength || result == absoluteBase)
-        throw Error("安装路径过长或无效，请选择较短的安装目录。");
+    throwIfBroken(resolveInto(result, absoluteBase, relativePath));
 }
 
 void resolveStagedPackagePathInto(std::wstring& result, std::wstring_view stagingBase,
@@ -95,6 +132,11 @@ void resolveStagedPackagePathInto(std::wstring& result, std::wstring_view stagin
         return base.ends_with(L'\\') ? base.substr(0, base.size() - 1) : base;
     };
     result.replace(0, withoutSeparator(finalBase).size(), withoutSeparator(stagingBase));
+}
+
+PathRuleBreach findPathRuleBreach(std::wstring_view absoluteBase, std::wstring_view relativePath) {
+    std::wstring result;
+    return resolveInto(result, absoluteBase, relativePath);
 }
 
 } // namespace launcher

@@ -26,4 +26,32 @@ void resolvePackagePathInto(std::wstring& result, std::wstring_view absoluteBase
 void resolveStagedPackagePathInto(std::wstring& result, std::wstring_view stagingBase,
                                   std::wstring_view finalBase, std::wstring_view relativePath);
 
+// Each rule above by name, for a report that must say which one a path broke (a publisher's tool);
+// the launcher's own refusal sentences each stand for one or more of them.
+enum class PathRule {
+    none,
+    emptyPath,          // whole-path rules
+    absolutePath,       // starts with a slash or backslash
+    colon,              // a drive or an alternate data stream
+    nulCharacter,       //
+    dotSegment,         // "." or ".."
+    trailingDotOrSpace, // Windows drops them, so two names would open one file
+    forbiddenCharacter, // a control character or one of <>"|?*
+    reservedDeviceName, // CON, AUX, COM1, LPT¹, con.txt ...
+    installedMarker,    // the launcher's own marker file
+    tooLong,            // the full path is longer than maxInstalledPathLength
+    noName,             // nothing but separators: the base itself
+};
+
+struct PathRuleBreach {
+    PathRule rule = PathRule::none;
+    std::wstring_view part; // the segment that broke it, a view into the relative path; the whole of it
+                            // for the whole-path rules and the length
+    std::size_t length = 0; // the full path's length in UTF-16 units, once the segments were accepted
+};
+
+// The rule the functions above refuse `relativePath` for under `absoluteBase` (absolute and
+// normalised), by the same checks in the same order; `rule` is none when they accept it. Pure.
+PathRuleBreach findPathRuleBreach(std::wstring_view absoluteBase, std::wstring_view relativePath);
+
 } // namespace launcher

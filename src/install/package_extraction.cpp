@@ -186,8 +186,7 @@ json extractAll(const std::filesystem::path& package, const std::filesystem::pat
                 return writer.write(offset, bytes, count);
             });
         writer.rethrowFailure();
-        if (!extracted || writer.written() != stat.m_uncomp_size)
-            throw Error("安装包文件损坏或解压不完整，请重新下载。");
+        if (!extracted || writer.written() != stat.m_uncomp_size) throw Error(damagedEntryMessage);
         files.push_back(
             {{"length", writer.written()}, {"path", utf16ToUtf8(target.substr(base.size() + 1))}});
     }
@@ -211,7 +210,7 @@ void addPackageEntrySize(std::uint64_t& total, std::uint64_t size, std::uint64_t
 }
 
 void refuseUnsupportedEntry() {
-    throw Error("安装包包含链接、加密文件或不支持的格式。");
+    throw Error(unsupportedEntryMessage);
 }
 
 PackageEntryPaths::PackageEntryPaths(std::wstring stagingBase, std::wstring finalBase)

@@ -50,8 +50,13 @@ void checkPackageEntryCount(std::uint64_t entries);
 // Adds an entry's size to `total`, or throws Error("解压内容超过大小限制或 ZIP 无效。") when that
 // would pass `maxTotalBytes`.
 void addPackageEntrySize(std::uint64_t& total, std::uint64_t size, std::uint64_t maxTotalBytes);
-// Throws Error("安装包包含链接、加密文件或不支持的格式。"): what a link or unreadable entry gets.
+// Throws Error(unsupportedEntryMessage): what a link or unreadable entry gets.
 [[noreturn]] void refuseUnsupportedEntry();
+
+// What the extraction refuses a link, an encrypted entry or another compression method with, and
+// an entry whose bytes do not inflate to its declared size and CRC-32.
+inline constexpr const char* unsupportedEntryMessage = "安装包包含链接、加密文件或不支持的格式。";
+inline constexpr const char* damagedEntryMessage = "安装包文件损坏或解压不完整，请重新下载。";
 
 // Where entries land: each name resolved by the path rules, and no two targets equal ignoring case.
 class PackageEntryPaths {

@@ -47,16 +47,31 @@ bool isUnityClientLayout(const std::filesystem::path& executable) {
 
 bool isUnityClientLayoutIn(const std::filesystem::path& executable,
                            const std::function<LayoutEntry(const std::wstring& path)>& entryAt) {
+    return !findUnityLayoutGap(executable, entryAt);
+}
+
+std::optional<UnityLayoutGap>
+findUnityLayoutGap(const std::filesystem::path& executable,
+                   const std::function<LayoutEntry(const std::wstring& path)>& entryAt) {
+    const std::wstring& path = executable.native();
     const std::wstring fileName = executable.filename().native();
     const std::size_t dot = fileName.rfind(L'.');
     // A leading dot starts a name, not an extension: ".exe" has none.
-    if (dot == std::wstring::npos || dot == 0 || toLowerCase(fileName.substr(dot)) != L".exe") return false;
-    if (entryAt(executable.native()) != LayoutEntry::file) return false;
-
-    const std::wstring& path = executable.native();
+    if (dot == std::wstring::npos || dot == 0 || toLowerCase(fileName.substr(dot)) != L".exe")
+        return UnityLayoutGap{
+            .part = UnityLayoutPart::executableName, .path = path, .found = LayoutEntry::missing};
+    const auto expect = [&](UnityLayoutPart part, const std::wstring& asked,
+                            LayoutEntry wanted) -> std::optional<UnityLayoutGap> {
+        const LayoutEntry found = entryAt(asked);
+        if (found == wanted) return std::nullopt;
+        return UnityLayoutGap{.part = part, .path = asked, .found = found};
+    };
     const std::wstring directory = path.substr(0, path.size() - fileName.size());
-    if (entryAt(directory + fileName.substr(0, dot) + L"_Data") != LayoutEntry::directory) return false;
-    return entryAt(directory + L"UnityPlayer.dll") == LayoutEntry::file;
+    if (auto gap = expect(UnityLayoutPart::executable, path, LayoutEntry::file)) return gap;
+    if (auto gap = expect(UnityLayoutPart::dataFolder, directory + fileName.substr(0, dot) + L"_Data",
+                          LayoutEntry::directory))
+        return gap;
+    return expect(UnityLayoutPart::unityPlayer, directory + L"UnityPlayer.dll", LayoutEntry::file);
 }
 
 } // namespace launcher

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace launcher {
@@ -18,6 +19,27 @@ enum class LayoutEntry { missing, file, emptyDirectory, directory };
 // paths it asks about, ignoring letter case as the file system does.
 bool isUnityClientLayoutIn(const std::filesystem::path& executable,
                            const std::function<LayoutEntry(const std::wstring& path)>& entryAt);
+
+// The parts the check above asks about, in its order.
+enum class UnityLayoutPart {
+    executableName, // the name does not end in .exe
+    executable,     // the file itself
+    dataFolder,     // <name>_Data beside it, not empty
+    unityPlayer,    // UnityPlayer.dll beside it
+};
+
+// The first part the check finds wrong: the path it asked about and what it found there.
+struct UnityLayoutGap {
+    UnityLayoutPart part = UnityLayoutPart::executable;
+    std::wstring path;
+    LayoutEntry found = LayoutEntry::missing;
+};
+
+// The same check, saying what fails it, for a publisher who must put it right; nothing when the
+// layout is complete.
+std::optional<UnityLayoutGap>
+findUnityLayoutGap(const std::filesystem::path& executable,
+                   const std::function<LayoutEntry(const std::wstring& path)>& entryAt);
 
 // What the install reports for a package that fails the check.
 inline constexpr const char* incompleteClientMessage =

@@ -2,17 +2,39 @@
 
 #include "foundation/error.h"
 #include "foundation/text.h"
+#include "pack/tool_refusal.h"
 
 #include <algorithm>
 
 namespace launcher {
 
+namespace {
+
+// The file as the operator knows it, without the \\?\ prefix the tool opens it with.
+std::string shownSource(std::wstring_view source) {
+    if (source.starts_with(L"\\\\?\\UNC\\")) return "\\\\" + shownText(source.substr(8));
+    if (source.starts_with(L"\\\\?\\")) return shownText(source.substr(4));
+    return source.empty() ? "a temporary file beside the package" : shownText(source);
+}
+
+} // namespace
+
 void throwClientFileUnreadable(const std::wstring& source) {
-    throw Error("无法读取客户端文件：" + utf16ToUtf8(source));
+    const DWORD error = ::GetLastError();
+    throw ToolRefusal("无法读取客户端文件。", {.rule = "client-file-unreadable",
+                                               .kind = RefusalSubject::file,
+                                               .subject = shownSource(source),
+                                               .expected = {},
+                                               .actual = systemReason(static_cast<int>(error))});
 }
 
 void throwClientFileChanged(const std::wstring& source) {
-    throw Error("客户端文件在打包时被修改：" + utf16ToUtf8(source));
+    throw ToolRefusal("客户端文件在打包时被修改。",
+                      {.rule = "client-file-changed",
+                       .kind = RefusalSubject::file,
+                       .subject = shownSource(source),
+                       .expected = "the size and bytes it had when the folder was read",
+                       .actual = "changed while it was packed"});
 }
 
 UniqueFile openClientFile(const std::wstring& source) {

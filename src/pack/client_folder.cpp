@@ -4,32 +4,23 @@
 #include "foundation/path_normal.h"
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
-#include "install/package_extraction.h"
-#include "pack/refused_entry.h"
+#include "pack/entry_rules.h"
+#include "pack/tool_refusal.h"
 
 #include <windows.h>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace launcher {
 namespace {
 
-[[noreturn]] void refuse(const Error& refusal, const std::wstring& relative) {
-    try {
-        throw RefusedEntry(refusal, utf16ToUtf8(relative));
-    } catch (const RefusedEntry&) {
-        throw;
-    } catch (const Error&) {
-        // A name that is not valid UTF-16 is shown with its units, which is all it has.
-        std::string shown;
-        for (const wchar_t unit : relative) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(unit));
-            shown += unit < 0x80 ? std::string(1, static_cast<char>(unit)) : std::string(escaped);
-        }
-        throw RefusedEntry(refusal, shown);
-    }
+[[noreturn]] void refuseUnreadableFolder(const std::wstring& directory) {
+    const DWORD error = ::GetLastError();
+    throw ToolRefusal("无法读取客户端文件夹。", {.rule = "client-folder-unreadable",
+                                                 .kind = RefusalSubject::file,
+                                                 .subject = shownText(directory),
+                                                 .expected = {},
+                                                 .actual = systemReason(static_cast<int>(error))});
 }
 
 // Everything below a folder, never entering a link.
@@ -45,15 +36,14 @@ public:
                                                  FindExSearchNameMatch, nullptr, 0)};
         if (!find) {
             if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
-            throw Error("无法读取客户端文件夹：" + utf16ToUtf8(directory));
+            refuseUnreadableFolder(directory);
         }
         do {
             const std::wstring_view name = found.cFileName;
             if (name == L"." || name == L"..") continue;
             add(directory + L'\\' + found.cFileName, prefix + found.cFileName, found);
         } while (::FindNextFileW(find.get(), &found));
-        if (::GetLastError() != ERROR_NO_MORE_FILES)
-            throw Error("无法读取客户端文件夹：" + utf16ToUtf8(directory));
+        if (::GetLastError() != ERROR_NO_MORE_FILES) refuseUnreadableFolder(directory);
     }
 
     struct Found {
@@ -67,13 +57,13 @@ public:
 private:
     void add(const std::wstring& path, const std::wstring& relative, const WIN32_FIND_DATAW& entry) {
         // Cloud placeholders and other reparse points that are not links are ordinary files.
-        if (isLinkEntry(entry.dwFileAttributes, entry.dwReserved0)) {
-            try {
-                refuseUnsupportedEntry();
-            } catch (const Error& refusal) {
-                refuse(refusal, relative);
-            }
-        }
+        if (isLinkEntry(entry.dwFileAttributes, entry.dwReserved0))
+            throw ToolRefusal("客户端文件夹中有链接；启动器拒绝含有链接的安装包。",
+                              {.rule = "entry-link",
+                               .kind = RefusalSubject::entry,
+                               .subject = shownText(relative),
+                               .expected = "a file or a folder",
+                               .actual = "a link (symbolic link, junction or mount point)"});
         const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         const std::uint64_t size =
             directory ? 0 : (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
@@ -91,7 +81,12 @@ std::vector<PackEntry> readClientFolder(const std::filesystem::path& root, const
     const std::filesystem::path folder = extendedLengthPath(normalizedAbsolutePath(root));
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw Error("客户端文件夹不存在：" + utf16ToUtf8(root.native()));
+        throw ToolRefusal("客户端文件夹不存在。",
+                          {.rule = "client-folder-missing",
+                           .kind = RefusalSubject::file,
+                           .subject = shownPath(root),
+                           .expected = "a folder",
+                           .actual = attributes == INVALID_FILE_ATTRIBUTES ? "missing" : "a file"});
     FolderWalk walk(token);
     walk.read(folder.native(), L"");
 
@@ -102,8 +97,13 @@ std::vector<PackEntry> readClientFolder(const std::filesystem::path& root, const
         std::string name;
         try {
             name = utf16ToUtf8(item.name);
-        } catch (const Error& refusal) {
-            refuse(refusal, item.name);
+        } catch (const Error&) {
+            throw ToolRefusal("客户端文件名不是有效的 Unicode 文本。",
+                              {.rule = "entry-name-encoding",
+                               .kind = RefusalSubject::entry,
+                               .subject = shownText(item.name),
+                               .expected = "a name that is valid UTF-16, so that it can be stored as UTF-8",
+                               .actual = "an unpaired surrogate (shown as \\uXXXX)"});
         }
         entries.push_back(PackEntry{.name = std::move(name),
                                     .source = item.directory ? std::wstring() : std::move(item.path),
@@ -113,20 +113,20 @@ std::vector<PackEntry> readClientFolder(const std::filesystem::path& root, const
     // std::string compares as unsigned bytes: UTF-8 byte order.
     std::ranges::sort(entries, {}, &PackEntry::name);
 
-    PackageEntryPaths paths(rules.installDirectory.native(), rules.installDirectory.native());
-    std::uint64_t total = 0;
-    std::uint64_t count = 0;
-    for (const PackEntry& entry : entries) {
-        try {
-            paths.accept(multiByteToUtf16(entry.name, codePageUtf8));
-            checkPackageEntryCount(++count);
-            addPackageEntrySize(total, entry.size, rules.maxExtractBytes);
-        } catch (const Error& refusal) {
-            throw RefusedEntry(refusal, entry.name.ends_with('/')
-                                            ? entry.name.substr(0, entry.name.size() - 1)
-                                            : entry.name);
-        }
-    }
+    std::vector<std::uint64_t> sizes;
+    sizes.reserve(entries.size());
+    for (const PackEntry& entry : entries)
+        sizes.push_back(entry.size);
+    checkEntryCount(entries.size(), RefusalSubject::file, shownPath(root));
+    checkEntryBytes(sizes, rules.maxExtractBytes, RefusalSubject::file, shownPath(root));
+    checkEntryNames(
+        entries.size(),
+        [&](std::size_t index) {
+            const std::string& name = entries[index].name;
+            return EntryName{.name = multiByteToUtf16(name, codePageUtf8),
+                             .shown = name.ends_with('/') ? name.substr(0, name.size() - 1) : name};
+        },
+        rules.installDirectory.native());
     return entries;
 }
 

@@ -17,8 +17,8 @@ struct PackRequest {
     std::string executablePath; // UTF-8, relative to the client folder
     std::string version;
     std::optional<std::filesystem::path> configFile;
-    std::optional<std::string> downloadUrl;
-    unsigned threads = 0; // 0: one per processor
+    std::optional<std::string> downloadUrl; // none: the configuration keeps its own (--keep-url)
+    unsigned threads = 0;                   // 0: one per processor
 };
 
 // Progress of a pack: the step, files and bytes done of their totals.
@@ -30,8 +30,8 @@ using PackProgress =
 // `configFile` (or by its built-in configuration beside `toolDirectory`), accepts it: refuses the
 // folder before writing anything when the launcher would refuse the package, writes a deterministic
 // archive beside `output`, checks it with the launcher's reader and rules, then moves it into
-// place and, with a configuration file, points that file at it. Throws RefusedEntry, Error or
-// Canceled; no partial output is left behind.
+// place and, with a configuration file, points that file at it. Throws ToolRefusal naming the rule,
+// the file or entry and the values compared, or Canceled; no partial output is left behind.
 PackageSummary packClient(const PackRequest& request, const std::filesystem::path& toolDirectory,
                           CancelToken& token, const PackProgress& progress);
 

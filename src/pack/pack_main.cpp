@@ -4,11 +4,11 @@
 #include "foundation/error.h"
 #include "foundation/own_executable.h"
 #include "foundation/text.h"
+#include "pack/command_report.h"
 #include "pack/console_text.h"
 #include "pack/manifest_renewal.h"
 #include "pack/package_check.h"
 #include "pack/pack_command.h"
-#include "pack/refused_entry.h"
 #include "pack/tool_arguments.h"
 #include "pack/tool_config.h"
 #include "pack/update_publish.h"
@@ -22,6 +22,8 @@
 
 namespace launcher {
 namespace {
+
+using nlohmann::json;
 
 // Cancelled by Ctrl+C or Ctrl+Break on the console's own thread; the work notices between chunks.
 CancelToken interruption;
@@ -65,24 +67,40 @@ private:
     std::chrono::steady_clock::time_point stepStart_{};
 };
 
-void printSummary(const std::string& heading, const PackageSummary& summary) {
-    writeStandardOutput(heading + "\n" + "size:    " + std::to_string(summary.bytes) + " bytes\n" +
-                        "entries: " + std::to_string(summary.entries) + " (" + std::to_string(summary.files) +
-                        " files, " + std::to_string(summary.unpackedBytes) + " bytes unpacked)\n" +
-                        "sha256:  " + summary.sha256 + "\n");
+std::string summaryText(const std::string& heading, const PackageSummary& summary) {
+    return heading + "\n" + "size:    " + std::to_string(summary.bytes) + " bytes\n" +
+           "entries: " + std::to_string(summary.entries) + " (" + std::to_string(summary.files) + " files, " +
+           std::to_string(summary.unpackedBytes) + " bytes unpacked)\n" + "sha256:  " + summary.sha256 + "\n";
 }
 
-void runPack(const ToolCommand& command, ProgressReport& progress) {
+json summaryJson(const std::filesystem::path& package, const PackageSummary& summary) {
+    return {{"package", utf16ToUtf8(package.native())},
+            {"bytes", summary.bytes},
+            {"entries", summary.entries},
+            {"files", summary.files},
+            {"unpackedBytes", summary.unpackedBytes},
+            {"sha256", summary.sha256}};
+}
+
+CommandResult runPack(const ToolCommand& command, ProgressReport& progress) {
+    const PackRequest& request = command.pack;
     const PackageSummary summary =
-        packClient(command.pack, ownExecutablePath().parent_path(), interruption, std::ref(progress));
+        packClient(request, ownExecutablePath().parent_path(), interruption, std::ref(progress));
     progress.finish();
-    printSummary("package: " + utf16ToUtf8(command.pack.output.native()), summary);
-    if (command.pack.configFile)
-        writeStandardOutput("config:  " + utf16ToUtf8(command.pack.configFile->native()) + " (updated)\n");
+    CommandResult result{.text = summaryText("package: " + utf16ToUtf8(request.output.native()), summary),
+                         .fields = summaryJson(request.output, summary),
+                         .warnings = {}};
+    result.fields["config"] = nullptr;
+    if (request.configFile) {
+        result.text += "config:  " + utf16ToUtf8(request.configFile->native()) + " (updated)\n";
+        result.fields["config"] = utf16ToUtf8(request.configFile->native());
+    }
+    return result;
 }
 
-void runCheck(const ToolCommand& command, ProgressReport& progress) {
+CommandResult runCheck(const ToolCommand& command, ProgressReport& progress) {
     const ToolConfig config = loadToolConfig(command.configFile, ownExecutablePath().parent_path());
+    if (command.configFile) validateToolConfig(config.effective, config.file);
     const std::string executable =
         config.effective.document.at("clientPackage").at("executablePath").get<std::string>();
     const PackageSummary summary = checkClientPackage(
@@ -91,24 +109,26 @@ void runCheck(const ToolCommand& command, ProgressReport& progress) {
             progress(status, 0, 0, done, total);
         });
     progress.finish();
-    writeStandardOutput("OK " + utf16ToUtf8(command.package.native()) + ": " + std::to_string(summary.bytes) +
-                        " bytes, " + std::to_string(summary.entries) + " entries, " +
-                        std::to_string(summary.unpackedBytes) + " bytes unpacked, sha256 " + summary.sha256 +
-                        "\n");
+    return {.text = "OK " + utf16ToUtf8(command.package.native()) + ": " + std::to_string(summary.bytes) +
+                    " bytes, " + std::to_string(summary.entries) + " entries, " +
+                    std::to_string(summary.unpackedBytes) + " bytes unpacked, sha256 " + summary.sha256 +
+                    "\n",
+            .fields = summaryJson(command.package, summary),
+            .warnings = {}};
 }
 
-void runKeygen(const ToolCommand& command) {
+CommandResult runKeygen(const ToolCommand& command) {
     const UpdateSigningKey key = createUpdateKeyFile(command.keyFile);
-    writeStandardOutput("key file:   " + utf16ToUtf8(command.keyFile.native()) + "\n" +
-                        "public key: " + key.publicKeyHex + "\n" +
-                        "build with: -DLAUNCHER_UPDATE_PUBLIC_KEY=" + key.publicKeyHex + "\n");
-    writeStandardError(
-        "gatehouse-pack: 警告：密钥文件含有签名私钥，请离线妥善保管，切勿提交到代码仓库或随启动器分发。\n"
-        "  warning: the key file holds the private signing key. Keep it secret and offline; "
-        "never commit it or ship it.\n");
+    return {.text = "key file:   " + utf16ToUtf8(command.keyFile.native()) + "\n" +
+                    "public key: " + key.publicKeyHex + "\n" +
+                    "build with: -DLAUNCHER_UPDATE_PUBLIC_KEY=" + key.publicKeyHex + "\n",
+            .fields = {{"keyFile", utf16ToUtf8(command.keyFile.native())}, {"publicKey", key.publicKeyHex}},
+            .warnings = {"密钥文件含有签名私钥，请离线妥善保管，切勿提交到代码仓库或随启动器分发。\n"
+                         "  warning: the key file holds the private signing key. Keep it secret and offline; "
+                         "never commit it or ship it."}};
 }
 
-void runPublish(const ToolCommand& command, ProgressReport& progress) {
+CommandResult runPublish(const ToolCommand& command, ProgressReport& progress) {
     const PublishSummary summary =
         publishUpdate(command.publish, ownExecutablePath().parent_path(), interruption,
                       [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
@@ -116,24 +136,45 @@ void runPublish(const ToolCommand& command, ProgressReport& progress) {
                       });
     progress.finish();
     const UpdateManifest& manifest = summary.manifest;
-    std::string text = "manifest: " + utf16ToUtf8(command.publish.manifest.native()) + " (signed)\n";
-    if (const auto& legacy = command.publish.legacyManifest)
-        text += "          " + utf16ToUtf8(legacy->native()) + " and " + utf16ToUtf8(legacy->native()) +
-                ".sig (for earlier launchers)\n";
-    text += "sequence: " + std::to_string(manifest.sequence) + "\n" +
-            "expires:  " + formatUtcTime(manifest.expires) + "\n" + "client:   " + command.publish.version +
-            ", sha256 " + summary.package.sha256 + "\n";
-    if (manifest.launcher)
-        text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 + "\n" +
-                "          looks for its updates at " + summary.launcherManifestUrl + "\n";
-    writeStandardOutput(text);
+    const std::string manifestPath = utf16ToUtf8(command.publish.manifest.native());
+    CommandResult result;
+    result.text = "manifest: " + manifestPath + " (signed)\n";
+    result.fields = {{"manifest", manifestPath}};
+    if (const auto& legacy = command.publish.legacyManifest) {
+        const std::string legacyPath = utf16ToUtf8(legacy->native());
+        result.text += "          " + legacyPath + " and " + legacyPath + ".sig (for earlier launchers)\n";
+        result.fields["legacyManifest"] = legacyPath;
+        result.fields["legacySignature"] = legacyPath + ".sig";
+    }
+    result.text += "sequence: " + std::to_string(manifest.sequence) + "\n" +
+                   "expires:  " + formatUtcTime(manifest.expires) + "\n" +
+                   "client:   " + command.publish.version + ", sha256 " + summary.package.sha256 + "\n";
+    result.fields["sequence"] = manifest.sequence;
+    result.fields["expires"] = formatUtcTime(manifest.expires);
+    result.fields["clientPackage"] = manifest.clientPackage;
+    result.fields["package"] = summaryJson(command.publish.package, summary.package);
+    if (manifest.launcher) {
+        result.text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 +
+                       "\n" + "          looks for its updates at " + summary.launcherManifestUrl + "\n";
+        result.fields["launcher"] = {{"version", manifest.launcher->version},
+                                     {"downloadUrl", manifest.launcher->downloadUrl},
+                                     {"sha256", manifest.launcher->sha256},
+                                     {"manifestUrl", summary.launcherManifestUrl}};
+    }
+    return result;
 }
 
-void runRenew(const ToolCommand& command) {
+CommandResult runRenew(const ToolCommand& command) {
     const UpdateManifest manifest = renewManifest(command.renew);
-    writeStandardOutput("manifest: " + utf16ToUtf8(command.renew.manifest.native()) + " (signed again)\n" +
-                        "sequence: " + std::to_string(manifest.sequence) + "\n" +
-                        "expires:  " + formatUtcTime(manifest.expires) + "\n");
+    const std::string manifestPath = utf16ToUtf8(command.renew.manifest.native());
+    CommandResult result;
+    result.text = "manifest: " + manifestPath + " (signed again)\n" +
+                  "sequence: " + std::to_string(manifest.sequence) + "\n" +
+                  "expires:  " + formatUtcTime(manifest.expires) + "\n";
+    result.fields = {{"manifest", manifestPath},
+                     {"sequence", manifest.sequence},
+                     {"expires", formatUtcTime(manifest.expires)}};
+    return result;
 }
 
 void printStats(std::chrono::steady_clock::time_point start) {
@@ -147,59 +188,58 @@ void printStats(std::chrono::steady_clock::time_point start) {
     writeStandardError(text);
 }
 
+// Runs the parsed command: its result, or the refusal it ended with.
+CommandResult runCommand(const ToolCommand& command, ProgressReport& progress) {
+    switch (command.kind) {
+    case ToolCommand::Kind::pack:
+        return runPack(command, progress);
+    case ToolCommand::Kind::check:
+        return runCheck(command, progress);
+    case ToolCommand::Kind::keygen:
+        return runKeygen(command);
+    case ToolCommand::Kind::publish:
+        return runPublish(command, progress);
+    case ToolCommand::Kind::renew:
+        return runRenew(command);
+    case ToolCommand::Kind::help:
+        break;
+    }
+    return {};
+}
+
+// Prints how the command ended: the refusal on stderr, and with --json the one JSON object on stdout.
+int report(const std::string& name, bool asJson, const ToolFailure& failure) {
+    writeStandardError(refusalText(failure.refusal));
+    if (asJson) writeStandardOutput(refusalJsonLine(name, failure.exitCode, failure.refusal));
+    return failure.exitCode;
+}
+
 int run(const std::vector<std::wstring>& arguments) {
     const auto start = std::chrono::steady_clock::now();
+    const std::string name = commandNameOf(arguments);
     ToolCommand command;
     try {
         command = parseToolArguments(arguments);
     } catch (const UsageError& error) {
-        writeStandardError(std::string("gatehouse-pack: ") + error.what() + "\n" + toolUsage());
-        return 2;
+        const int status = report(name, asksForJson(arguments), usageFailure(error.what()));
+        writeStandardError(toolUsage());
+        return status;
     }
     if (command.kind == ToolCommand::Kind::help) {
         writeStandardOutput(toolUsage());
-        return 0;
+        return exitDone;
     }
     ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
     ProgressReport progress;
-    int status = 0;
+    int status = exitDone;
     try {
-        switch (command.kind) {
-        case ToolCommand::Kind::pack:
-            runPack(command, progress);
-            break;
-        case ToolCommand::Kind::check:
-            runCheck(command, progress);
-            break;
-        case ToolCommand::Kind::keygen:
-            runKeygen(command);
-            break;
-        case ToolCommand::Kind::publish:
-            runPublish(command, progress);
-            break;
-        case ToolCommand::Kind::renew:
-            runRenew(command);
-            break;
-        case ToolCommand::Kind::help:
-            break;
-        }
-    } catch (const Canceled& canceled) {
+        const CommandResult result = runCommand(command, progress);
+        for (const std::string& warning : result.warnings)
+            writeStandardError("gatehouse-pack: 警告：" + warning + "\n");
+        writeStandardOutput(command.json ? resultJson(name, result) : result.text);
+    } catch (...) {
         progress.finish();
-        writeStandardError(std::string("gatehouse-pack: ") + canceled.what() + "\n");
-        status = 130; // as shells report an interrupted command, so scripts can tell it from a refusal
-    } catch (const RefusedEntry& refusal) {
-        progress.finish();
-        writeStandardError(std::string("gatehouse-pack: ") + refusal.what() + "\n  entry: " + refusal.entry +
-                           "\n");
-        status = 1;
-    } catch (const Error& error) {
-        progress.finish();
-        writeStandardError(std::string("gatehouse-pack: ") + error.what() + "\n");
-        status = 1;
-    } catch (const std::exception& error) {
-        progress.finish();
-        writeStandardError(std::string("gatehouse-pack: 操作失败：") + error.what() + "\n");
-        status = 1;
+        status = report(name, command.json, toolFailureOf(std::current_exception()));
     }
     if (command.stats) printStats(start);
     return status;

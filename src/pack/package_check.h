@@ -20,15 +20,18 @@ struct PackageSummary {
 };
 
 // Judges `package` as the launcher would after downloading it with `config`, short of installing:
-// the digest against clientPackage.sha256 when `compareDigest` (an empty one accepts any, as for
-// HTTPS), every entry read, inflated and CRC-checked under the extraction's rules and limits, the
-// marker the install would write, and the Unity layout at `executablePath` (UTF-8, relative to the
-// install directory). Writes nothing. `knownDigest` spares reading the file once more when the
-// caller has just digested it. Throws RefusedEntry with the launcher's sentence and the entry it
-// concerns, Error, or Canceled.
+// its size against clientPackage.maxDownloadBytes, the digest against clientPackage.sha256 when
+// `compareDigest` (an empty one accepts any, as for HTTPS), every entry read, inflated and
+// CRC-checked under the extraction's rules and limits with paths measured under
+// measuredInstallDirectory, the marker the install would write, and the Unity layout at
+// `executablePath` (UTF-8, relative to the install directory). Writes nothing. `knownDigest` spares
+// reading the file once more when the caller has just digested it; refusals name the package as
+// `shownAs` when it is given. Throws ToolRefusal naming the rule, the package or entry and the
+// values compared, or Canceled.
 PackageSummary checkClientPackage(const std::filesystem::path& package, const LauncherConfig& config,
                                   const std::string& executablePath, bool compareDigest,
                                   const std::optional<std::string>& knownDigest, CancelToken& token,
-                                  const ProgressCallback& progress);
+                                  const ProgressCallback& progress,
+                                  const std::filesystem::path& shownAs = {});
 
 } // namespace launcher

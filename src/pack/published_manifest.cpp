@@ -3,6 +3,7 @@
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
+#include "pack/tool_refusal.h"
 
 #include <system_error>
 
@@ -11,8 +12,21 @@ namespace {
 
 constexpr std::uint64_t maxSignatureBytes = 4096;
 
-std::string namingFile(const std::filesystem::path& file) {
-    return "：" + utf16ToUtf8(file.native());
+RefusalDetails aboutFile(const std::filesystem::path& file, std::string rule, std::string expected,
+                         std::string actual) {
+    return {.rule = std::move(rule),
+            .kind = RefusalSubject::file,
+            .subject = shownPath(file),
+            .expected = std::move(expected),
+            .actual = std::move(actual)};
+}
+
+void writeNamedFile(const std::filesystem::path& file, const std::string& bytes) {
+    try {
+        writeFileAtomically(file, bytes);
+    } catch (...) {
+        rethrowNamingFile(file, "manifest-write", "无法写入更新清单。");
+    }
 }
 
 bool isPresent(const std::filesystem::path& file) {
@@ -44,10 +58,12 @@ std::optional<SignedManifest> readSignedFile(const std::filesystem::path& file) 
         return std::nullopt;
     }
     if (isBareManifest(bytes))
-        throw Error(
+        throw ToolRefusal(
             "此文件是两文件形式的更新清单（签名在 .sig 中），不能改写成签名清单；请把签名清单写到新文件，"
-            "并用 --legacy-manifest 指定此文件" +
-            namingFile(file));
+            "并用 --legacy-manifest 指定此文件。",
+            aboutFile(file, "manifest-two-file-form",
+                      "a signed manifest file (signature line, then the manifest)",
+                      "a bare manifest whose signature is in .sig"));
     try {
         return splitManifestEnvelope(bytes);
     } catch (const Error&) {
@@ -92,14 +108,21 @@ std::uint64_t nextManifestSequence(const PublishedManifest& previous,
     // file nobody vouches for could silence every later manifest; and two manifests must never share
     // a number.
     if (previous.exists && !previous.verifiedSequence && !requested)
-        throw Error(
-            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号" +
-            namingFile(manifest));
+        throw ToolRefusal(
+            "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号。",
+            aboutFile(manifest, "manifest-unverified", "a manifest whose signature verifies with the key",
+                      "a signature that does not verify (another key, an edited or damaged manifest)"));
     const std::uint64_t last = previous.verifiedSequence.value_or(0);
     if (requested && *requested <= last)
-        throw Error("新序号必须大于已有更新清单的序号 " + std::to_string(last) + namingFile(manifest));
+        throw ToolRefusal("新序号必须大于已有更新清单的序号。",
+                          aboutFile(manifest, "sequence-not-above", "above " + std::to_string(last),
+                                    "--sequence " + std::to_string(*requested)));
     if (requested ? *requested > maxManifestSequence : last >= maxManifestSequence)
-        throw Error("更新清单序号不能超过 " + std::to_string(maxManifestSequence) + namingFile(manifest));
+        throw ToolRefusal("更新清单序号不能超过 2^53。",
+                          aboutFile(manifest, "sequence-limit",
+                                    "at most " + std::to_string(maxManifestSequence),
+                                    requested ? "--sequence " + std::to_string(*requested)
+                                              : "one past " + std::to_string(last)));
     return requested ? *requested : last + 1;
 }
 
@@ -107,10 +130,10 @@ void writePublishedManifest(const ManifestFiles& files, const SignedManifest& si
     const std::string envelope = makeManifestEnvelope(signedManifest);
     if (files.legacyManifest) {
         // A crash between the two leaves a pair that does not verify, which launchers ignore.
-        writeFileAtomically(signatureFile(*files.legacyManifest), signedManifest.signature + "\n");
-        writeFileAtomically(*files.legacyManifest, signedManifest.bytes);
+        writeNamedFile(signatureFile(*files.legacyManifest), signedManifest.signature + "\n");
+        writeNamedFile(*files.legacyManifest, signedManifest.bytes);
     }
-    writeFileAtomically(files.signedFile, envelope);
+    writeNamedFile(files.signedFile, envelope);
 }
 
 } // namespace launcher

@@ -28,20 +28,20 @@ struct PublishedManifest {
     std::optional<SignedManifest> current;         // the signed file, when it verifies
 };
 
-// The manifests at `files` and whether they verify with `publicKey`. Throws Error when the signed
+// The manifests at `files` and whether they verify with `publicKey`. Throws ToolRefusal when the signed
 // file's place holds a bare manifest of the two-file form: writing the one file over it would cut off
 // the launchers that read it.
 PublishedManifest readPublishedManifest(const ManifestFiles& files, const std::string& publicKey);
 
 // The new manifest's sequence: `requested`, which must be above a verified previous one, or one past
-// it (1 when there is none). Throws Error without `requested` when a manifest there does not verify,
+// it (1 when there is none). Throws ToolRefusal without `requested` when a manifest there does not verify,
 // and past maxManifestSequence. `manifest` is named in the refusals.
 std::uint64_t nextManifestSequence(const PublishedManifest& previous,
                                    const std::optional<std::uint64_t>& requested,
                                    const std::filesystem::path& manifest);
 
 // Writes the signed file and, when asked, the two-file form, each file atomically; the signed file
-// last. Throws Error.
+// last. Throws ToolRefusal naming the file that could not be written.
 void writePublishedManifest(const ManifestFiles& files, const SignedManifest& signedManifest);
 
 } // namespace launcher

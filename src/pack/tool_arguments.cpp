@@ -2,6 +2,7 @@
 
 #include "foundation/text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -46,11 +47,12 @@ std::uint64_t parseCount(const std::wstring& text, const char* option, std::uint
 // Takes one option of a command with its value; false when `option` is not one of the command's.
 using OwnOption = std::function<bool(const std::wstring& option, ArgumentList& list)>;
 
-// What every command shares: --help, --stats, --config (unless the command has no configuration),
-// unknown options refused, and the positional arguments in their order.
+// What every command shares: --help, --stats, --json, --config (unless the command has no
+// configuration), unknown options refused, and the positional arguments in their order.
 struct SharedArguments {
     bool help = false;
     bool stats = false;
+    bool json = false;
     std::optional<std::filesystem::path> configFile;
     std::vector<std::wstring> positional;
 };
@@ -67,6 +69,8 @@ SharedArguments readArguments(ArgumentList& list, bool takesConfig, const OwnOpt
             shared.configFile = list.valueOf(argument);
         } else if (argument == L"--stats") {
             shared.stats = true;
+        } else if (argument == L"--json") {
+            shared.json = true;
         } else if (own(argument, list)) {
             continue; // the command's own option, with its value
         } else if (argument.starts_with(L"--")) {
@@ -84,12 +88,13 @@ ToolCommand commandOf(Kind kind, const SharedArguments& shared) {
     command.kind = kind;
     command.configFile = shared.configFile;
     command.stats = shared.stats;
+    command.json = shared.json;
     return command;
 }
 
 ToolCommand parsePack(ArgumentList& list) {
     PackRequest pack;
-    bool hasExecutable = false, hasVersion = false;
+    bool hasExecutable = false, hasVersion = false, keepUrl = false;
     const SharedArguments shared =
         readArguments(list, true, [&](const std::wstring& option, ArgumentList& values) {
             if (option == L"--executable") {
@@ -100,6 +105,8 @@ ToolCommand parsePack(ArgumentList& list) {
                 hasVersion = true;
             } else if (option == L"--url") {
                 pack.downloadUrl = values.utf8ValueOf(option);
+            } else if (option == L"--keep-url") {
+                keepUrl = true;
             } else if (option == L"--threads") {
                 pack.threads = static_cast<unsigned>(parseCount(values.valueOf(option), "--threads", 1024));
             } else {
@@ -112,6 +119,12 @@ ToolCommand parsePack(ArgumentList& list) {
     if (!hasExecutable || pack.executablePath.empty()) throw UsageError("pack needs --executable");
     if (!hasVersion || pack.version.empty()) throw UsageError("pack needs --version");
     if (pack.downloadUrl && !shared.configFile) throw UsageError("--url goes with --config");
+    if (keepUrl && !shared.configFile) throw UsageError("--keep-url goes with --config");
+    if (keepUrl && pack.downloadUrl) throw UsageError("--url and --keep-url exclude each other");
+    // New bytes under an address players' caches and CDNs already hold would be served wrongly.
+    if (shared.configFile && !pack.downloadUrl && !keepUrl)
+        throw UsageError("pack --config needs --url with the new package's address, or --keep-url to keep "
+                         "the configuration's clientPackage.downloadUrl");
     pack.clientFolder = shared.positional[0];
     pack.output = shared.positional[1];
     pack.configFile = shared.configFile;
@@ -245,6 +258,16 @@ ToolCommand parseRenew(ArgumentList& list) {
 
 } // namespace
 
+std::string commandNameOf(const std::vector<std::wstring>& arguments) {
+    if (arguments.empty() || arguments.front().starts_with(L"-") || arguments.front().starts_with(L"/"))
+        return {};
+    return utf16ToUtf8(arguments.front());
+}
+
+bool asksForJson(const std::vector<std::wstring>& arguments) {
+    return std::ranges::find(arguments, L"--json") != arguments.end();
+}
+
 ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     if (arguments.empty()) throw UsageError("no command given");
     const std::wstring& verb = arguments.front();
@@ -257,13 +280,15 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     if (verb == L"renew") return parseRenew(rest);
     throw UsageError("unknown command: " + utf16ToUtf8(verb));
 }
+
 std::string toolUsage() {
     return "用法 / usage:\n"
            "  gatehouse-pack pack CLIENT_DIR OUT.zip --executable TalvoPC/talvo-曜石纪元.exe --version V\n"
-           "                 [--config launcher.config.json [--url URL]] [--threads N] [--stats]\n"
+           "                 [--config launcher.config.json (--url URL | --keep-url)] [--threads N]\n"
            "      Packs the client folder into a package every launcher accepts; with --config, sets\n"
-           "      clientPackage.downloadUrl (--url), sha256, version and executablePath in that file.\n"
-           "  gatehouse-pack check PACKAGE.zip [--config launcher.config.json] [--stats]\n"
+           "      clientPackage.downloadUrl (--url, the new package's own address; --keep-url keeps the\n"
+           "      one there), sha256, version and executablePath in that file.\n"
+           "  gatehouse-pack check PACKAGE.zip [--config launcher.config.json]\n"
            "      Checks a package as the launcher would after downloading it, without installing.\n"
            "  gatehouse-pack keygen KEY_FILE\n"
            "      Makes the update signing key pair in a new file only the current Windows user may open,\n"
@@ -287,7 +312,15 @@ std::string toolUsage() {
            "                 [--legacy-manifest manifest.json]\n"
            "      Signs the manifest there again, which must verify with the key, expiring in N days (30)\n"
            "      under the next sequence (or N, as publish); everything else stays. No package needed.\n"
-           "Exit codes: 0 accepted, 1 refused or failed, 2 wrong usage.\n";
+           "Every command takes --json (one JSON object on stdout at the end: command, ok, exitCode and\n"
+           "the results, or the refusal), --stats (time and peak memory on stderr) and --help.\n"
+           "A refusal names its rule, the file or entry, and the expected and actual values:\n"
+           "  gatehouse-pack: <sentence>\n"
+           "    rule:     entry-path-too-long\n"
+           "    entry:    TalvoPC/...\n"
+           "    expected: ...\n"
+           "    actual:   ...\n"
+           "Exit codes: 0 done, 1 refused (or failed), 2 wrong usage, 130 interrupted (Ctrl+C).\n";
 }
 
 } // namespace launcher

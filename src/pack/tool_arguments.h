@@ -26,6 +26,7 @@ struct ToolCommand {
     std::filesystem::path keyFile;                   // for keygen
     std::optional<std::filesystem::path> configFile; // for check
     bool stats = false;                              // print time and peak memory at the end
+    bool json = false; // print the result as one JSON object on stdout (command_report.h)
 };
 
 // The command described by the arguments after the program name. Throws UsageError. Pure.
@@ -33,5 +34,10 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments);
 
 // The usage text, UTF-8.
 std::string toolUsage();
+
+// What the tool needs to report a command line it could not parse: the command it names ("" for
+// none it knows) and whether --json was asked for anywhere on it. Pure.
+std::string commandNameOf(const std::vector<std::wstring>& arguments);
+bool asksForJson(const std::vector<std::wstring>& arguments);
 
 } // namespace launcher

@@ -18,10 +18,10 @@ namespace launcher {
 
 // Makes a key pair and writes it to `keyFile` as {"curve": "P-256", "privateKey": ..., "publicKey": ...},
 // readable by the current user alone (a protected DACL granting only that user, set before the file
-// takes its name). Never replaces an existing file. Throws Error.
+// takes its name). Never replaces an existing file. Throws ToolRefusal naming the file.
 UpdateSigningKey createUpdateKeyFile(const std::filesystem::path& keyFile);
 
-// The key pair in a file written by createUpdateKeyFile. Throws Error naming the file.
+// The key pair in a file written by createUpdateKeyFile. Throws ToolRefusal (rule key-file) naming it.
 UpdateSigningKey readUpdateKeyFile(const std::filesystem::path& keyFile);
 
 // A launcher build to offer alongside the client. Its own resources must say `version` (compared
@@ -63,7 +63,8 @@ struct PublishSummary {
 //
 // An offered launcher build is read as a data file and refused when it has no update channel, an
 // empty manifest address, no key that is the key file's, or a version other than the offer's.
-// Throws RefusedEntry, Error or Canceled; a refusal writes nothing.
+// Throws ToolRefusal naming the rule, the file and the values compared, or Canceled; a refusal
+// writes nothing.
 PublishSummary publishUpdate(const PublishRequest& request, const std::filesystem::path& toolDirectory,
                              CancelToken& token, const ProgressCallback& progress);
 

@@ -4,6 +4,7 @@
 #include "pack/manifest_renewal.h"
 #include "pack/update_publish.h"
 #include "support/test_support.h"
+#include "tool_refusal_text.h"
 #include "update/signed_manifest.h"
 #include "update/update_signature.h"
 
@@ -65,19 +66,20 @@ TEST(RenewingManifest, SignsTheSameManifestAgainUnderTheNextNumberAndANewExpiry)
 }
 
 TEST(RenewingManifest, RefusesWhatThisKeyDidNotSignAndLeavesItAsItWas) {
-    const std::string refusal = "没有可续期的更新清单，或其签名无法用此密钥验证；请核对密钥和清单文件：";
     const UpdateSigningKey stranger = generateUpdateSigningKey();
     struct Case {
         const char* what;
         std::function<void(Renewal&)> place;
         std::optional<std::uint64_t> sequence;
+        const char* actual;
     };
     const Case cases[] = {
-        {"none there", [](Renewal&) {}, std::nullopt},
+        {"none there", [](Renewal&) {}, std::nullopt, "no manifest"},
         {"signed by another key", [&](Renewal& renewal) { renewal.place(renewal.document, stranger); },
-         std::nullopt},
+         std::nullopt, "a manifest that does not verify"},
         {"signed by another key, a number given",
-         [&](Renewal& renewal) { renewal.place(renewal.document, stranger); }, 20},
+         [&](Renewal& renewal) { renewal.place(renewal.document, stranger); }, 20,
+         "a manifest that does not verify"},
         {"edited after signing",
          [](Renewal& renewal) {
              renewal.place(renewal.document, renewal.key);
@@ -85,7 +87,7 @@ TEST(RenewingManifest, RefusesWhatThisKeyDidNotSignAndLeavesItAsItWas) {
              envelope.replace(envelope.find("1.3.0"), 5, "9.9.9");
              testing::writeBytes(renewal.request.manifest, envelope);
          },
-         std::nullopt},
+         std::nullopt, "a manifest that does not verify"},
     };
     for (const Case& refused : cases) {
         SCOPED_TRACE(refused.what);
@@ -94,8 +96,9 @@ TEST(RenewingManifest, RefusesWhatThisKeyDidNotSignAndLeavesItAsItWas) {
         renewal.request.sequence = refused.sequence;
         const bool placed = fs::exists(renewal.request.manifest);
         const std::string before = placed ? testing::readBytes(renewal.request.manifest) : "";
-        EXPECT_EQ(testing::failureOf([&] { renewManifest(renewal.request); }),
-                  refusal + testing::narrow(renewal.request.manifest.native()));
+        EXPECT_EQ(testing::refusalOf([&] { renewManifest(renewal.request); }),
+                  "manifest-unverified | " + testing::narrow(renewal.request.manifest.native()) +
+                      " | a signed manifest file that verifies with the key | " + refused.actual);
         EXPECT_EQ(fs::exists(renewal.request.manifest), placed);
         if (placed) {
             EXPECT_EQ(testing::readBytes(renewal.request.manifest), before);

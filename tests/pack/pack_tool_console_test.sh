@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # gatehouse-pack as an operator runs it: a packed folder passes Info-ZIP's own test, lists in
 # name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
-# archive naming the entry; a manifest signed by `publish` with a `keygen` key and signed again by
-# `renew` verifies with OpenSSL, and renew refuses another key's; publish names where an offered
-# launcher build looks for updates;
-# Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text.
+# archive naming the rule and the entry; a manifest signed by `publish` with a `keygen` key and
+# signed again by `renew` verifies with OpenSSL, and renew refuses another key's; publish names where
+# an offered launcher build looks for updates; with --json every command prints one JSON object and
+# nothing else on stdout; Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text,
+# which lists every exit code.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
 source "$(dirname "$0")/../../scripts/lib/wine-prefix.sh"
@@ -70,8 +71,9 @@ PY
 status=0
 tool check "$(windows_path "$work/hostile.zip")" >"$work/hostile.out" 2>"$work/hostile.err" || status=$?
 [ "$status" -eq 1 ] || fail "check of a hostile archive exited $status"
-grep -q "安装包包含保留文件名。" "$work/hostile.err" || fail "refusal sentence: $(cat "$work/hostile.err")"
-grep -q "TalvoPC/Aux.dll" "$work/hostile.err" || fail "refused entry not named: $(cat "$work/hostile.err")"
+grep -qx "  rule:     entry-path-device-name" "$work/hostile.err" || fail "rule not named: $(cat "$work/hostile.err")"
+grep -qx "  entry:    TalvoPC/Aux.dll" "$work/hostile.err" || fail "refused entry not named: $(cat "$work/hostile.err")"
+grep -qx '  actual:   "Aux.dll"' "$work/hostile.err" || fail "refused name not shown: $(cat "$work/hostile.err")"
 
 tool keygen "$(windows_path "$work/update-key.json")" >"$work/keygen.out" 2>/dev/null || fail "keygen failed"
 public=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["publicKey"])' "$work/update-key.json")
@@ -117,6 +119,38 @@ tool publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$demo_key"
 grep -q "looks for its updates at http://.*/K3ClientRes/exe/TalvoPC/update/manifest.signed$" "$work/offer.out" ||
     fail "publish did not name the offered build's manifest address: $(cat "$work/offer.out")"
 
+# --json: one object on stdout, whatever the command and however it ends. Each row: the expected
+# exit code, a Python condition on the object `o`, then the command line.
+json_case() {
+    local status=0 expected=$1 condition=$2
+    shift 2
+    tool "$@" --json >"$work/json.out" 2>"$work/json.err" || status=$?
+    [ "$status" -eq "$expected" ] || fail "$1 --json exited $status: $(cat "$work/json.err")"
+    python3 - "$work/json.out" "$expected" "$condition" <<'PY' || fail "$1 --json printed: $(cat "$work/json.out")"
+import json, sys
+lines = open(sys.argv[1], encoding="utf-8").read().splitlines()
+assert len(lines) == 1, lines
+o = json.loads(lines[0])
+assert o["exitCode"] == int(sys.argv[2]) and o["ok"] == (o["exitCode"] == 0), o
+assert eval(sys.argv[3]), o
+PY
+}
+json_case 0 'o["command"] == "pack" and o["entries"] == 8 and o["config"] is None and len(o["sha256"]) == 64' \
+    pack "$(windows_path "$work/client")" "$(windows_path "$work/json.zip")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 1
+json_case 0 'o["command"] == "check" and o["sha256"] == "'"${digest^^}"'"' check "$(windows_path "$work/out.zip")"
+json_case 0 'o["publicKey"] and "warnings" in o' keygen "$(windows_path "$work/json-key.json")"
+json_case 0 'o["sequence"] == 1 and o["clientPackage"]["version"] == "3"' \
+    publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$work/json-key.json")" \
+    --manifest "$(windows_path "$work/json-update.json")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 3 \
+    --url https://download.example.com/TalvoPC.zip
+json_case 0 'o["command"] == "renew" and o["sequence"] == 2' \
+    renew --key "$(windows_path "$work/json-key.json")" --manifest "$(windows_path "$work/json-update.json")"
+json_case 1 'o["refusal"]["rule"] == "entry-path-device-name" and o["refusal"]["subject"] == "TalvoPC/Aux.dll"' \
+    check "$(windows_path "$work/hostile.zip")"
+json_case 1 'o["refusal"]["rule"] == "key-file-exists" and o["refusal"]["subjectKind"] == "file"' \
+    keygen "$(windows_path "$work/json-key.json")"
+json_case 2 'o["command"] == "pack" and o["refusal"]["rule"] == "usage"' pack "$(windows_path "$work/client")"
+
 # Ctrl+C while packing: the tool stops, says so, and leaves neither the package nor a partial file.
 python3 - "$work/client/TalvoPC/talvo-曜石纪元_Data" <<'PY'
 import os, sys
@@ -144,6 +178,9 @@ status=0
 tool pack "$(windows_path "$work/client")" >/dev/null 2>"$work/usage.err" || status=$?
 [ "$status" -eq 2 ] || fail "wrong usage exited $status"
 grep -q "gatehouse-pack pack CLIENT_DIR" "$work/usage.err" || fail "no usage text: $(cat "$work/usage.err")"
+tool --help >"$work/help.out" || fail "--help failed"
+grep -qx "Exit codes: 0 done, 1 refused (or failed), 2 wrong usage, 130 interrupted (Ctrl+C)." "$work/help.out" ||
+    fail "--help does not list the exit codes: $(cat "$work/help.out")"
 status=0
 tool publish "$(windows_path "$work/out.zip")" --key k --manifest m --executable e --version 3 --url https://x/p.zip \
     --launcher "$(windows_path "$work/out.zip")" >/dev/null 2>"$work/usage.err" || status=$?

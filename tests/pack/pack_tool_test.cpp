@@ -7,12 +7,12 @@
 #include "net/sha256_hash.h"
 #include "pack/archive_writer.h"
 #include "pack/pack_command.h"
-#include "pack/refused_entry.h"
 #include "pack/tool_config.h"
 #include "pack/update_publish.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
+#include "tool_refusal_text.h"
 #include "update/signed_manifest.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
@@ -26,23 +26,12 @@ namespace launcher {
 namespace {
 
 using nlohmann::json;
+using testing::refusalOf;
 using testing::TempDir;
 using testing::ZipEntrySpec;
 namespace fs = std::filesystem;
 
 const std::string executable = "TalvoPC/talvo-曜石纪元.exe";
-
-// What a refused call reported: the sentence and the entry, or "<no error>".
-std::string refusalOf(const std::function<void()>& call) {
-    try {
-        call();
-        return "<no error>";
-    } catch (const RefusedEntry& refusal) {
-        return std::string(refusal.what()) + " | " + refusal.entry;
-    } catch (const Error& error) {
-        return error.what();
-    }
-}
 
 // The tree made by make_pack_fixture.sh on the host, for names and links Windows programs cannot make.
 fs::path hostFixture() {
@@ -75,6 +64,7 @@ protected:
     fs::path launcherDir = dir / L"Launcher";
     fs::path configFile = launcherDir / configFileName;
     fs::path package = dir / L"TalvoPC.zip";
+    std::string version = "2026.12.1";
 
     void SetUp() override {
         makeClient(client);
@@ -92,7 +82,7 @@ protected:
         return PackRequest{.clientFolder = client,
                            .output = package,
                            .executablePath = executable,
-                           .version = "2026.12.1",
+                           .version = version,
                            .configFile = configFile,
                            .downloadUrl = "http://" + std::string(packageHostUtf8) +
                                           "/K3ClientRes/exe/TalvoPC/p/TalvoPC.zip",
@@ -143,43 +133,71 @@ TEST_F(Publishing, SameFolderGivesTheSameBytesWhateverTheThreadCount) {
     EXPECT_EQ(testing::readBytes(package), first);
 }
 
-TEST_F(Publishing, FolderTheLauncherWouldRefuseIsRefusedBeforeAnythingIsWritten) {
+// The bytes of every file in `folder`, as the launcher counts them against maxExtractBytes.
+std::uint64_t folderBytes(const fs::path& folder) {
+    std::uint64_t total = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) total += entry.file_size();
+    return total;
+}
+
+TEST_F(Publishing, FolderTheLauncherWouldRefuseIsRefusedWithTheRuleTheEntryAndTheValues) {
     const fs::path fixture = hostFixture();
     if (fixture.empty()) GTEST_SKIP() << "needs the host fixture of CTest";
+    const fs::path game = client / L"TalvoPC";
+    const fs::path data = game / L"talvo-曜石纪元_Data";
+    // The folder's own bytes, grouped as the refusal shows them.
+    std::string total = std::to_string(folderBytes(client));
+    for (std::size_t at = total.size(); at > 3; at -= 3)
+        total.insert(at - 3, ",");
     struct Case {
         const char* what;
         std::function<void()> prepare;
-        std::string expected;
+        std::string expected; // rule | entry or file | expected | actual
     };
     const Case cases[] = {
         {"link", [&] { client = fixture / L"link"; },
-         "安装包包含链接、加密文件或不支持的格式。 | TalvoPC/talvo-曜石纪元_Data/outside"},
+         "entry-link | TalvoPC/talvo-曜石纪元_Data/outside | a file or a folder | a link (symbolic link, "
+         "junction or mount point)"},
         {"reserved name", [&] { client = fixture / L"reserved"; },
-         "安装包包含保留文件名。 | TalvoPC/Aux.dll"},
+         "entry-path-device-name | TalvoPC/Aux.dll | no device name (CON, PRN, AUX, NUL, COM0-9, LPT0-9), "
+         "with "
+         "or without an extension | \"Aux.dll\""},
         {"trailing dot", [&] { client = fixture / L"trailing-dot"; },
-         "安装包包含不安全的文件路径。 | TalvoPC/readme."},
+         "entry-path-trailing-dot-or-space | TalvoPC/readme. | names that do not end in a dot or a space "
+         "(Windows drops them, so two names would open one file) | \"readme.\""},
         {"case duplicates", [&] { client = fixture / L"case"; },
-         "安装包包含重复路径。 | TalvoPC/unityplayer.dll"},
-        {"marker name", [&] { testing::writeBytes(client / L"TalvoPC" / L".Launcher-Installed.json", "{}"); },
-         "安装包包含保留的安装标记。 | TalvoPC/.Launcher-Installed.json"},
-        {"path length",
-         [&] {
-             writeConfig([](json& document) {
-                 document["clientPackage"]["installDirectory"] = std::string(100, 'd');
-             });
-             testing::writeBytes(client / L"TalvoPC" / std::wstring(60, L'n'), "x");
-         },
-         "安装路径过长或无效，请选择较短的安装目录。 | TalvoPC/" + std::string(60, 'n')},
+         "entry-path-case-clash | TalvoPC/unityplayer.dll | a path no other entry has, ignoring letter case "
+         "| "
+         "the same path as TalvoPC/UnityPlayer.dll"},
+        {"marker name", [&] { testing::writeBytes(game / L".Launcher-Installed.json", "{}"); },
+         "entry-path-installed-marker | TalvoPC/.Launcher-Installed.json | no entry named "
+         ".launcher-installed.json (the launcher's own marker) | \".Launcher-Installed.json\""},
         {"total size",
          [&] { writeConfig([](json& document) { document["clientPackage"]["maxExtractBytes"] = 1 << 20; }); },
-         "解压内容超过大小限制或 ZIP 无效。 | TalvoPC/talvo-曜石纪元_Data/resources.json"},
-        {"layout", [&] { fs::remove(client / L"TalvoPC" / L"UnityPlayer.dll"); },
-         "ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。 | " + executable},
+         "max-extract-bytes | " + testing::narrow(client.native()) +
+             " | at most 1,048,576 bytes unpacked (clientPackage.maxExtractBytes) | " + total +
+             " bytes unpacked"},
+        {"executable missing", [&] { fs::remove(game / L"talvo-曜石纪元.exe"); },
+         "executable-not-in-package | " + executable + " | a file | missing"},
+        {"empty _Data folder",
+         [&] {
+             fs::remove_all(data);
+             fs::create_directory(data);
+         },
+         "client-layout | TalvoPC/talvo-曜石纪元_Data/ | a folder with files in it, beside " + executable +
+             " | an empty folder"},
+        {"no UnityPlayer.dll", [&] { fs::remove(game / L"UnityPlayer.dll"); },
+         "client-layout | TalvoPC/UnityPlayer.dll | a file beside " + executable + " | missing"},
+        {"version with a space at its end", [&] { version = "2026.12.1 "; },
+         "version-text | --version | text without control characters and without spaces at either end | "
+         "\"2026.12.1 \""},
     };
     for (const Case& refused : cases) {
         SCOPED_TRACE(refused.what);
         TempDir output;
         client = dir / L"client";
+        version = "2026.12.1";
         fs::remove_all(client);
         makeClient(client);
         writeConfig([](json&) {});
@@ -234,7 +252,7 @@ TEST_F(Publishing, PublishedManifestNamesThePackageIsSignedByTheKeyFileAndCounts
         sha256Hex(offered.data(), offered.size()));
 }
 
-TEST(PackageCheck, HostileArchivesAreRefusedInTheLaunchersWordsNamingTheEntry) {
+TEST(PackageCheck, HostileArchivesAreRefusedWithTheRuleTheEntryAndTheValues) {
     TempDir dir;
     const ToolConfig builtIn = loadToolConfig(std::nullopt, dir.path());
     const auto client = [](std::vector<ZipEntrySpec> extra) {
@@ -251,17 +269,27 @@ TEST(PackageCheck, HostileArchivesAreRefusedInTheLaunchersWordsNamingTheEntry) {
     const Case cases[] = {
         {client({}), "<no error>"},
         {client({{.name = "TalvoPC/link", .data = "/etc", .externalAttributes = 0xA1FF0000}}),
-         "安装包包含链接、加密文件或不支持的格式。 | 3: TalvoPC/link"},
+         "entry-unsupported | TalvoPC/link | a file or folder, stored or deflated, not encrypted | a link, "
+         "an "
+         "encrypted entry or another compression method"},
         {client({{.name = "TalvoPC/unityplayer.DLL", .data = "again"}}),
-         "安装包包含重复路径。 | 3: TalvoPC/unityplayer.DLL"},
+         "entry-path-case-clash | TalvoPC/unityplayer.DLL | a path no other entry has, ignoring letter case "
+         "| "
+         "the same path as TalvoPC/UnityPlayer.dll"},
+        {client({{.name = "TalvoPC/level0:hidden", .data = "stream"}}),
+         "entry-path-colon | TalvoPC/level0:hidden | no ':' (it names a drive or an NTFS alternate data "
+         "stream) | \"TalvoPC/level0:hidden\""},
         {client({{.name = "TalvoPC/broken.bin", .data = "bytes", .crc = 1}}),
-         "安装包文件损坏或解压不完整，请重新下载。 | 3: TalvoPC/broken.bin"},
+         "entry-damaged | TalvoPC/broken.bin | bytes that inflate to the size and CRC-32 the archive "
+         "declares "
+         "| bytes that do not"},
         {{{.name = "TalvoPC/talvo-曜石纪元.exe", .data = "MZ game"},
           {.name = "TalvoPC/UnityPlayer.dll", .data = "MZ"}},
-         "ZIP 内未找到完整 Unity 客户端，请检查 EXE 路径、_Data 目录和 UnityPlayer.dll。 | " + executable},
+         "client-layout | TalvoPC/talvo-曜石纪元_Data/ | a folder with files in it, beside " + executable +
+             " | missing"},
     };
+    const fs::path package = dir / L"hostile.zip";
     for (const Case& hostile : cases) {
-        const fs::path package = dir / L"hostile.zip";
         testing::writeZip(package, hostile.entries);
         CancelToken token;
         EXPECT_EQ(refusalOf([&] {
@@ -271,16 +299,21 @@ TEST(PackageCheck, HostileArchivesAreRefusedInTheLaunchersWordsNamingTheEntry) {
                   hostile.expected);
     }
 
-    // Against a configuration, the digest comes first.
-    json document = builtIn.effective.document;
-    LauncherConfig configured{document, builtIn.effective.baseDirectory};
+    // Against a configuration, the size and the digest come first.
+    const std::string bytes = testing::readBytes(package);
+    const std::string shown = testing::narrow(package.native());
+    LauncherConfig configured{builtIn.effective.document, builtIn.effective.baseDirectory};
     configured.document["clientPackage"]["sha256"] = std::string(64, 'A');
     CancelToken token;
-    EXPECT_EQ(refusalOf([&] {
-                  checkClientPackage(dir / L"hostile.zip", configured, executable, true, std::nullopt, token,
-                                     {});
-              }),
-              "安装包 SHA256 校验失败，请重试或联系管理员。 | hostile.zip");
+    const auto checked = [&] {
+        checkClientPackage(package, configured, executable, true, std::nullopt, token, {});
+    };
+    EXPECT_EQ(refusalOf(checked), "package-digest-mismatch | " + shown + " | " + std::string(64, 'A') +
+                                      " | " + sha256Hex(bytes.data(), bytes.size()));
+    configured.document["clientPackage"]["maxDownloadBytes"] = bytes.size() - 1;
+    EXPECT_EQ(refusalOf(checked),
+              "max-download-bytes | " + shown + " | at most " + std::to_string(bytes.size() - 1) +
+                  " bytes (clientPackage.maxDownloadBytes) | " + std::to_string(bytes.size()) + " bytes");
 }
 
 } // namespace

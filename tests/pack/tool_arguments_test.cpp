@@ -15,7 +15,7 @@ std::string pathOf(const std::optional<std::filesystem::path>& path) {
 
 // What the tool would do with a command, in one line: the verb and every value it acts on.
 std::string described(const ToolCommand& command) {
-    const std::string stats = command.stats ? " stats" : "";
+    const std::string stats = std::string(command.stats ? " stats" : "") + (command.json ? " json" : "");
     switch (command.kind) {
     case Kind::help:
         return "help";
@@ -99,6 +99,18 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
         {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1", L"--url",
           L"http://h/p.zip"},
          "usage error: --url goes with --config"},
+        // New bytes under an unchanged address are what caches would serve wrongly: keeping it is said.
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1", L"--config", L"l.json"},
+         "usage error: pack --config needs --url with the new package's address, or --keep-url to keep the "
+         "configuration's clientPackage.downloadUrl"},
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1", L"--config", L"l.json",
+          L"--keep-url", L"--json"},
+         "pack c -> o.zip exe=T/g.exe version=1 config=l.json url=- threads=0 json"},
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1", L"--keep-url"},
+         "usage error: --keep-url goes with --config"},
+        {{L"pack", L"c", L"o.zip", L"--executable", L"T/g.exe", L"--version", L"1", L"--config", L"l.json",
+          L"--keep-url", L"--url", L"http://h/p.zip"},
+         "usage error: --url and --keep-url exclude each other"},
         {{L"pack", L"c", L"o.zip", L"--threads", L"1025"},
          "usage error: --threads needs a number from 1 to 1024"},
         {{L"pack", L"c", L"o.zip", L"--threads", L"0"},
@@ -107,20 +119,23 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
         {{L"pack", L"c", L"o.zip", L"--key", L"k.json"}, "usage error: unknown option: --key"},
 
         {{L"check", L"p.zip"}, "check p.zip config=-"},
-        {{L"check", L"--config", L"l.json", L"p.zip", L"--stats"}, "check p.zip config=l.json stats"},
+        {{L"check", L"--config", L"l.json", L"p.zip", L"--stats", L"--json"},
+         "check p.zip config=l.json stats json"},
         {{L"check"}, "usage error: check takes one package file"},
         {{L"check", L"a.zip", L"b.zip"}, "usage error: check takes one package file"},
         {{L"check", L"p.zip", L"--threads", L"2"}, "usage error: unknown option: --threads"},
 
         {{L"keygen", L"k.json"}, "keygen k.json"},
+        {{L"keygen", L"--json", L"k.json"}, "keygen k.json json"},
         {{L"keygen"}, "usage error: keygen takes one key file"},
         {{L"keygen", L"k.json", L"--config", L"l.json"}, "usage error: unknown option: --config"},
 
         {publish({}), published + " config=- days=30 sequence=-"},
         {publish({L"--config", L"l.json", L"--expires-days", L"3650", L"--sequence", L"7", L"--launcher",
                   L"G.exe", L"--launcher-version", L"1.3.0", L"--launcher-url", L"https://x/G.exe",
-                  L"--stats"}),
-         published + " config=l.json days=3650 sequence=7 launcher=G.exe@1.3.0 from https://x/G.exe stats"},
+                  L"--stats", L"--json"}),
+         published +
+             " config=l.json days=3650 sequence=7 launcher=G.exe@1.3.0 from https://x/G.exe stats json"},
         {{L"publish", L"--key", L"k.json"}, "usage error: publish takes one package file"},
         {{L"publish", L"p.zip", L"--manifest", L"m.json"}, "usage error: publish needs --key"},
         {{L"publish", L"p.zip", L"--key", L"k.json"}, "usage error: publish needs --manifest"},

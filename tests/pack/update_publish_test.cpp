@@ -1,5 +1,6 @@
 // gatehouse-pack's keygen and publish: who may read the key file, the manifest's sequence and
 // client package, and the launcher builds publish refuses to offer.
+#include "config/build_identity.h"
 #include "config/deployment.h"
 #include "config/launcher_config.h"
 #include "foundation/own_executable.h"
@@ -9,6 +10,7 @@
 #include "pack/update_publish.h"
 #include "support/test_support.h"
 #include "support/zip_writer.h"
+#include "tool_refusal_text.h"
 #include "update/signed_manifest.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
@@ -51,10 +53,10 @@ struct SmallPublish {
                                             {.name = "TalvoPC/UnityPlayer.dll", .data = "MZ player"}});
     }
 
-    // "<no error>" once the manifest is written, or the refusal.
+    // "<no error>" once the manifest is written, or the refusal: "rule | file | expected | actual".
     std::string publish() {
         CancelToken token;
-        return testing::failureOf([&] { summary = publishUpdate(request, dir.path(), token, {}); });
+        return testing::refusalOf([&] { summary = publishUpdate(request, dir.path(), token, {}); });
     }
 
     // A manifest numbered `sequence` signed by `signer`: in one file where the next one goes, or in the
@@ -154,16 +156,25 @@ TEST(PublishingKeyFile, IsReadableByTheCurrentUserAloneWhateverTheFolderGrants) 
     EXPECT_EQ(allowed, std::vector<std::string>{currentUserSid()});
 }
 
+// A refusal "rule | expected | actual" with the file it names put in its place.
+std::string namingFile(const std::string& refusal, const fs::path& file) {
+    std::string text = refusal;
+    return text.insert(text.find(" | ") + 3, testing::narrow(file.native()) + " | ");
+}
+
 TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPassesTwoToThe53) {
     const UpdateSigningKey stranger = generateUpdateSigningKey();
     constexpr std::uint64_t limit = std::uint64_t{1} << 53;
     const std::string refusedUnverified =
-        "已有的更新清单的签名无法用此密钥验证，无法确定新序号；请核对密钥，或用 --sequence 指定新序号：";
+        "manifest-unverified | a manifest whose signature verifies with the key "
+        "| a signature that does not verify "
+        "(another key, an edited or damaged manifest)";
+    const std::string pastTheLimit = "sequence-limit | at most 9007199254740992 | ";
     struct Case {
         const char* what;
         std::function<void(SmallPublish&)> previous;
         std::optional<std::uint64_t> requested;
-        std::string expected; // the new sequence, or the refusal before the manifest's path
+        std::string expected; // the new sequence, or the refusal "rule | expected | actual"
     };
     const auto signedByKey = [](std::uint64_t sequence) {
         return [sequence](SmallPublish& publishing) {
@@ -185,8 +196,8 @@ TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPass
         {"first from a new machine", [](SmallPublish&) {}, 40, "40"},
         {"after a verified one", signedByKey(7), std::nullopt, "8"},
         {"given above a verified one", signedByKey(7), 20, "20"},
-        {"given equal to a verified one", signedByKey(7), 7, "新序号必须大于已有更新清单的序号 7："},
-        {"given below a verified one", signedByKey(7), 3, "新序号必须大于已有更新清单的序号 7："},
+        {"given equal to a verified one", signedByKey(7), 7, "sequence-not-above | above 7 | --sequence 7"},
+        {"given below a verified one", signedByKey(7), 3, "sequence-not-above | above 7 | --sequence 3"},
         {"after one signed by another key", signedByStranger(7), std::nullopt, refusedUnverified},
         {"given over one signed by another key", signedByStranger(500), 3, "3"},
         {"after an edited one", raised, std::nullopt, refusedUnverified},
@@ -198,9 +209,9 @@ TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPass
          },
          std::nullopt, refusedUnverified},
         {"up to 2^53", signedByKey(limit - 1), std::nullopt, std::to_string(limit)},
-        {"past 2^53", signedByKey(limit), std::nullopt, "更新清单序号不能超过 9007199254740992："},
-        {"wrapping", signedByKey(UINT64_MAX), std::nullopt, "更新清单序号不能超过 9007199254740992："},
-        {"given past 2^53", [](SmallPublish&) {}, limit + 1, "更新清单序号不能超过 9007199254740992："},
+        {"past 2^53", signedByKey(limit), std::nullopt, pastTheLimit + "one past 9007199254740992"},
+        {"wrapping", signedByKey(UINT64_MAX), std::nullopt, pastTheLimit + "one past 18446744073709551615"},
+        {"given past 2^53", [](SmallPublish&) {}, limit + 1, pastTheLimit + "--sequence 9007199254740993"},
     };
     for (const Case& rule : cases) {
         SCOPED_TRACE(rule.what);
@@ -211,7 +222,7 @@ TEST(PublishingSequence, ComesOnlyFromAManifestThatVerifiesAndNeverRepeatsOrPass
             fs::exists(publishing.request.manifest) ? testing::readBytes(publishing.request.manifest) : "";
         const std::string outcome = publishing.publish();
         if (outcome != "<no error>") {
-            EXPECT_EQ(outcome, rule.expected + testing::narrow(publishing.request.manifest.native()));
+            EXPECT_EQ(outcome, namingFile(rule.expected, publishing.request.manifest));
             const std::string after = fs::exists(publishing.request.manifest)
                                           ? testing::readBytes(publishing.request.manifest)
                                           : "";
@@ -251,11 +262,10 @@ TEST(PublishingForEarlierLaunchers, TwoFileFormIsWrittenOnlyWhenAskedAndNeverOve
         publishing.request.manifest = publishing.dir / L"manifest.json";
         publishing.placeSignedManifest(9, publishing.key, publishing.request.manifest);
         const std::string before = testing::readBytes(publishing.request.manifest);
-        EXPECT_EQ(
-            publishing.publish(),
-            "此文件是两文件形式的更新清单（签名在 .sig 中），不能改写成签名清单；请把签名清单写到新文件，"
-            "并用 --legacy-manifest 指定此文件：" +
-                testing::narrow(publishing.request.manifest.native()));
+        EXPECT_EQ(publishing.publish(),
+                  "manifest-two-file-form | " + testing::narrow(publishing.request.manifest.native()) +
+                      " | a signed manifest file (signature line, then the manifest) | a "
+                      "bare manifest whose signature is in .sig");
         EXPECT_EQ(testing::readBytes(publishing.request.manifest), before);
     }
 }
@@ -264,30 +274,39 @@ TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOffere
     // The demo's channel, trusting another key and then the demo's; version 99.0.0.0.
     const fs::path next = UPDATE_DEMO_NEXT_EXE;
     const fs::path demoKey = DEMO_UPDATE_KEY_FILE;
+    // The keys the build trusts, as a refusal lists them.
+    const auto trustedKeys = [](const fs::path& build) {
+        const BuildIdentity identity = readBuildIdentity(build);
+        std::string keys;
+        for (const std::string& key : identity.channel->publicKeys)
+            keys += (keys.empty() ? "" : ", ") + key;
+        return keys;
+    };
     struct Case {
         const char* what;
         fs::path executable;
-        bool demoKeyFile; // otherwise a key of the test's own
+        bool demoKeyFile; // otherwise a key of the test's own, which {key} stands for
         std::string version;
-        std::string expected; // "<no error>", or the refusal before the executable's path
+        std::string expected; // "<no error>", or the refusal "rule | expected | actual"
     };
     std::vector<Case> cases = {
         {"trusting this key among two", next, true, "99.0.0.0", "<no error>"},
         {"missing parts count as 0", next, true, "99", "<no error>"},
         {"another version", next, true, "98.0.0.0",
-         "启动器文件的版本 99.0.0.0 与 --launcher-version 98.0.0.0 不符："},
+         "launcher-version | --launcher-version 98.0.0.0 | 99.0.0.0"},
         {"a fifth part", next, true, "99.0.0.0.1",
-         "启动器文件的版本 99.0.0.0 与 --launcher-version 99.0.0.0.1 不符："},
-        {"another key", next, false, "99.0.0.0",
-         "启动器文件信任的更新公钥与此密钥不符，玩家换用后将不再接受此后的清单："},
+         "launcher-version | --launcher-version 99.0.0.0.1 | 99.0.0.0"},
+        {"another key", next, false, "99.0.0.0", "launcher-key | {key} | " + trustedKeys(next)},
         // This test program: an executable with no update channel.
         {"no channel", ownExecutablePath(), true, "1.0",
-         "启动器文件没有内置的更新通道，玩家换用后将无法再更新："},
-        {"not an executable", demoKey, true, "1.0", "无法读取启动器文件的资源："},
+         "launcher-update-channel | an update channel resource (RCDATA 103) | none"},
+        {"not an executable", demoKey, true, "1.0",
+         "launcher-resources | a launcher executable (Gatehouse.exe) | a file whose resources cannot be "
+         "read"},
     };
 #ifdef GATEHOUSE_UPDATES_OFF_EXE
     cases.push_back({"updates off", GATEHOUSE_UPDATES_OFF_EXE, true, "0.6.1",
-                     "启动器文件未开启更新（没有更新清单地址），玩家换用后将无法再更新："});
+                     "launcher-updates-off | a manifest address | none (updates off)"});
 #endif
     for (const Case& offer : cases) {
         SCOPED_TRACE(offer.what);
@@ -305,9 +324,41 @@ TEST(PublishingLauncher, OfferedBuildMustLookForThisKeysManifestsAndSayTheOffere
                           "/K3ClientRes/exe/TalvoPC/update/manifest.signed");
             EXPECT_EQ(parseUpdateManifest(publishing.published().bytes).launcher->version, offer.version);
         } else {
-            EXPECT_EQ(outcome, offer.expected + testing::narrow(offer.executable.native()));
+            std::string expected = offer.expected;
+            if (const std::size_t at = expected.find("{key}"); at != std::string::npos)
+                expected.replace(at, 5, publishing.key.publicKeyHex);
+            EXPECT_EQ(outcome, namingFile(expected, offer.executable));
             EXPECT_FALSE(fs::exists(publishing.request.manifest));
         }
+    }
+}
+
+TEST(PublishingKeyFile, ProblemsNameTheFileAndTheFormKeygenWrites) {
+    const std::string form =
+        R"({"curve": "P-256", "privateKey": "<hex>", "publicKey": "<hex>"}, as keygen writes it)";
+    struct Case {
+        const char* what;
+        std::optional<std::string> bytes; // none: no file
+        std::string expected;             // "rule | expected | actual"
+    };
+    const Case cases[] = {
+        {"missing", std::nullopt, "key-file | " + form + " | missing"},
+        {"not JSON", "{\"curve\": \"P-256\",\n",
+         "key-file | " + form +
+             " | parse error at line 2, column 1: syntax error while "
+             "parsing object key - unexpected end of input; expected "
+             "string literal"},
+        {"another curve", R"({"curve": "P-384", "privateKey": "00", "publicKey": "00"})",
+         "key-file | " + form + " | curve \"P-384\""},
+        {"no public key", R"({"curve": "P-256", "privateKey": "00"})",
+         "key-file | " + form + " | no text member publicKey"},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(row.what);
+        SmallPublish publishing;
+        publishing.request.keyFile = publishing.dir / L"other-key.json";
+        if (row.bytes) testing::writeBytes(publishing.request.keyFile, *row.bytes);
+        EXPECT_EQ(publishing.publish(), namingFile(row.expected, publishing.request.keyFile));
     }
 }
 
