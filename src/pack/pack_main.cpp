@@ -1,10 +1,12 @@
 // gatehouse-pack: the publisher's tool that packs a client folder into a package every launcher
-// accepts, checks a package as the launcher would, and signs update manifests. A thin entry point
-// over the launcher's core.
+// accepts, checks a package as the launcher would, signs update manifests and checks a hosted
+// deployment. A thin entry point over the launcher's core.
 #include "foundation/error.h"
 #include "foundation/own_executable.h"
 #include "foundation/text.h"
+#include "foundation/utc_clock.h"
 #include "pack/console_text.h"
+#include "pack/deployment_verify.h"
 #include "pack/package_check.h"
 #include "pack/pack_command.h"
 #include "pack/refused_entry.h"
@@ -15,6 +17,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -126,6 +129,37 @@ void runPublish(const ToolCommand& command, ProgressReport& progress) {
     writeStandardOutput(text);
 }
 
+std::string findingLine(const VerifyFinding& finding) {
+    const char* word = finding.outcome == VerifyFinding::Outcome::ok        ? "OK  "
+                       : finding.outcome == VerifyFinding::Outcome::warning ? "WARN"
+                                                                            : "FAIL";
+    return std::string(word) + " " + finding.check + " " + finding.subject + ": expected " +
+           finding.expected + "; actual " + finding.actual + "\n";
+}
+
+// Exit status 1 when a check failed; warnings alone pass.
+int runVerify(const ToolCommand& command, ProgressReport& progress) {
+    const std::vector<VerifyFinding> findings = verifyDeployment(
+        command.verify, ownExecutablePath().parent_path(), currentUtcSeconds(), interruption,
+        [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
+            progress(status, 0, 0, done, total);
+        },
+        [&](const VerifyFinding& finding) {
+            progress.finish();
+            writeStandardOutput(findingLine(finding));
+        });
+    progress.finish();
+    const auto count = [&](VerifyFinding::Outcome outcome) {
+        return std::to_string(
+            std::count_if(findings.begin(), findings.end(),
+                          [&](const VerifyFinding& finding) { return finding.outcome == outcome; }));
+    };
+    writeStandardOutput("verify: " + std::to_string(findings.size()) + " checks, " +
+                        count(VerifyFinding::Outcome::failure) + " failed, " +
+                        count(VerifyFinding::Outcome::warning) + " warnings\n");
+    return anyFailure(findings) ? 1 : 0;
+}
+
 void printStats(std::chrono::steady_clock::time_point start) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -166,6 +200,9 @@ int run(const std::vector<std::wstring>& arguments) {
             break;
         case ToolCommand::Kind::publish:
             runPublish(command, progress);
+            break;
+        case ToolCommand::Kind::verify:
+            status = runVerify(command, progress);
             break;
         case ToolCommand::Kind::help:
             break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "foundation/error.h"
+#include "pack/deployment_verify.h"
 #include "pack/pack_command.h"
 #include "pack/update_publish.h"
 
@@ -17,9 +18,10 @@ struct UsageError : Error {
 };
 
 struct ToolCommand {
-    enum class Kind { pack, check, keygen, publish, help } kind = Kind::help;
+    enum class Kind { pack, check, keygen, publish, verify, help } kind = Kind::help;
     PackRequest pack;                                // for pack
     PublishRequest publish;                          // for publish
+    VerifyRequest verify;                            // for verify
     std::filesystem::path package;                   // for check
     std::filesystem::path keyFile;                   // for keygen
     std::optional<std::filesystem::path> configFile; // for check
