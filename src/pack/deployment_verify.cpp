@@ -87,20 +87,24 @@ bool contactable(const HttpRequest& request, const std::wstring& url) {
     return isAllowedEndpoint(url, purpose) && (!request.httpsOnly || crackUrl(url).secure);
 }
 
-// Each answer in order ("HTTP 302; redirected to URL: HTTP 200"), then why it stopped.
-std::string answersOf(const Transfer& got, const HttpRequest& request) {
+// Each answer in order ("HTTP 302; redirected to URL: HTTP 200"), then why the transfer stopped
+// when no status says it: an address the launcher does not contact, no answer, or a body that
+// went wrong (unless `bodyApart`: reported by a check of its own).
+std::string answersOf(const Transfer& got, const HttpRequest& request, bool bodyApart = false) {
     std::string text;
     const auto& hops = got.record.hops;
     for (std::size_t index = 0; index < hops.size(); ++index) {
-        if (index > 0) text += "; redirected to " + utf8(hops[index].url) + ":";
+        if (index > 0) text += "; redirected to " + utf8(hops[index].url);
         if (hops[index].status != 0)
-            text += (index > 0 ? " HTTP " : "HTTP ") + std::to_string(hops[index].status);
+            text += (index > 0 ? ": HTTP " : "HTTP ") + std::to_string(hops[index].status);
     }
-    if (!got.failure) return text;
-    if (!text.empty()) text += " ";
+    const bool statusSaysIt =
+        !hops.empty() && hops.back().status != 0 && (hops.back().status != 200 || bodyApart);
+    if (!got.failure || statusSaysIt) return text;
     if (!hops.empty() && hops.back().status == 0 && !contactable(request, hops.back().url))
-        return text + "(not contacted: the launcher contacts only " + endpointRule(request) + ")";
-    return text + "(" + *got.failure + ")";
+        return text + (text.empty() ? "" : ", ") + "not contacted: the launcher contacts only " +
+               endpointRule(request);
+    return text + (text.empty() ? "" : " ") + "(" + *got.failure + ")";
 }
 
 // The Cache-Control directives that decide how long a cache keeps an answer.
@@ -213,7 +217,8 @@ void checkDownload(Context& context, const std::string& kind, const HttpRequest&
         [&](const std::wstring&, std::uint64_t done, std::uint64_t total) {
             if (context.progress) context.progress(status, done, total);
         });
-    if (!findings.judge(got.answered200(), kind + ".address", subject, "HTTP 200", answersOf(got, request)))
+    if (!findings.judge(got.answered200(), kind + ".address", subject, "HTTP 200",
+                        answersOf(got, request, true)))
         return;
 
     const auto& announced = got.record.announcedBytes;
@@ -239,10 +244,15 @@ void checkClientPackage(Context& context, const LauncherConfig& config) {
                   "clientPackage.maxDownloadBytes");
 }
 
+std::string counted(std::int64_t count, const char* unit) {
+    return std::to_string(count) + " " + unit + (count == 1 ? "" : "s");
+}
+
 std::string whenText(std::int64_t expires, std::int64_t now) {
     const std::int64_t seconds = expires > now ? expires - now : now - expires;
-    const std::string span = seconds >= 86400 ? std::to_string(seconds / 86400) + " days"
-                                              : std::to_string(seconds / 3600) + " hours";
+    const std::string span = seconds >= 2 * 86400 ? counted(seconds / 86400, "day")
+                             : seconds >= 3600    ? counted(seconds / 3600, "hour")
+                                                  : counted(seconds / 60, "minute");
     return formatUtcTime(expires) + (expires > now ? " (in " + span + ")" : " (" + span + " ago)");
 }
 
@@ -250,10 +260,12 @@ std::string whenText(std::int64_t expires, std::int64_t now) {
 void judgeManifest(Context& context, const std::string& subject, const UpdateManifest& manifest,
                    const LauncherConfig& config) {
     Findings& findings = context.findings;
-    const std::string expires = whenText(manifest.expires, context.now);
-    if (findings.judge(manifest.expires > context.now, "manifest.expiry", subject, "a time to come", expires))
-        findings.judge(manifest.expires - context.now > expiryWarningSeconds, "manifest.expiry", subject,
-                       "more than 7 days ahead (renew it before it expires)", expires, Outcome::warning);
+    // The launcher ignores an expired manifest; one about to expire needs renewing now.
+    const Outcome expiry = manifest.expires <= context.now                          ? Outcome::failure
+                           : manifest.expires - context.now <= expiryWarningSeconds ? Outcome::warning
+                                                                                    : Outcome::ok;
+    findings.add(expiry, "manifest.expiry", subject, "more than 7 days ahead (renew it before it expires)",
+                 whenText(manifest.expires, context.now));
     const std::optional<std::uint64_t>& previous = context.request.previousSequence;
     findings.judge(!previous || manifest.sequence >= *previous, "manifest.sequence", subject,
                    previous ? "at least " + std::to_string(*previous) + " (--previous-sequence)"
