@@ -98,8 +98,9 @@ std::string answersOf(const Transfer& got, const HttpRequest& request, bool body
         if (hops[index].status != 0)
             text += (index > 0 ? ": HTTP " : "HTTP ") + std::to_string(hops[index].status);
     }
-    const bool statusSaysIt =
-        !hops.empty() && hops.back().status != 0 && (hops.back().status != 200 || bodyApart);
+    // A refusal status says it all; a redirect that leads nowhere (no Location, too many) does not.
+    const std::uint32_t last = hops.empty() ? 0 : hops.back().status;
+    const bool statusSaysIt = last != 0 && (last / 100 != 3) && (last != 200 || bodyApart);
     if (!got.failure || statusSaysIt) return text;
     if (!hops.empty() && hops.back().status == 0 && !contactable(request, hops.back().url))
         return text + (text.empty() ? "" : ", ") + "not contacted: the launcher contacts only " +
@@ -256,7 +257,7 @@ std::string whenText(std::int64_t expires, std::int64_t now) {
     return formatUtcTime(expires) + (expires > now ? " (in " + span + ")" : " (" + span + " ago)");
 }
 
-// Expiry, sequence and client package: what the launcher judges once the signature verified.
+// Expiry, sequence and client package: what the launcher judges besides the signature.
 void judgeManifest(Context& context, const std::string& subject, const UpdateManifest& manifest,
                    const LauncherConfig& config) {
     Findings& findings = context.findings;
