@@ -26,6 +26,11 @@ LOGIN_PATH = "/api/GameLoginLog/GetUidTalvo"
 DEFAULT_PACKAGE_PATH = "/K3ClientRes/exe/TalvoPC/demo/TalvoPC.zip"
 REDIRECT_PATH = "/K3ClientRes/exe/TalvoPC/redirect/TalvoPC.zip"
 UPDATE_PATH = "/K3ClientRes/exe/TalvoPC/update/"
+# Update files are cached as the README's "Hosting" asks: a package or launcher build never changes
+# under its address, while the manifest and its signature must reach launchers at once.
+UNCHANGING_SUFFIXES = (".zip", ".exe")
+UNCHANGING_CACHE = "public, max-age=31536000, immutable"
+MANIFEST_CACHE = "no-cache"
 DEFAULT_ACCOUNTS = Path(__file__).resolve().parent / "demo_accounts.json"
 SHAPES = ("flat", "nested", "fail-msg", "fail-message")
 REPLY_FIELDS = ("userid", "token", "game_id", "username")
@@ -274,6 +279,7 @@ class PackageHandler(DemoHandler):
     def serve(self):
         state = self.server.state
         path = urllib.parse.urlsplit(self.path).path
+        cache = None
         if state.redirect and path == REDIRECT_PATH:
             self.reply(302, b"moved\n", headers=[("Location", state.location)])
             self.note(f"302 Location: {state.location}")
@@ -284,6 +290,7 @@ class PackageHandler(DemoHandler):
             if not name or "/" in name or name.startswith("."):
                 return self.not_found()
             served = os.path.join(state.updates, name)
+            cache = UNCHANGING_CACHE if name.endswith(UNCHANGING_SUFFIXES) else MANIFEST_CACHE
         elif path != state.package_path or not state.package:
             return self.not_found()
         else:
@@ -299,6 +306,8 @@ class PackageHandler(DemoHandler):
             self.send_response(200)
             self.send_header("Content-Type", "application/zip" if served.endswith(".zip") else "application/octet-stream")
             self.send_header("Content-Length", str(size))
+            if cache:
+                self.send_header("Cache-Control", cache)
             self.end_headers()
             if self.command == "HEAD":
                 self.note(f"200 {size} bytes (headers only)")
@@ -374,7 +383,8 @@ def parse_arguments(argv):
                         help=f"also answer {REDIRECT_PATH} with a 302 to the package's absolute URL")
     parser.add_argument("--updates", metavar="DIR",
                         help=f"serve the files of DIR under {UPDATE_PATH} (the signed update manifest, "
-                        "packages and launcher builds made by gatehouse-pack publish)")
+                        "packages and launcher builds made by gatehouse-pack publish); .zip and .exe files "
+                        f"with Cache-Control: {UNCHANGING_CACHE}, the others with {MANIFEST_CACHE}")
     parser.add_argument("--ready-file", metavar="PATH",
                         help="once both ports are bound, write the server's process id to this file "
                         "(removed again on a clean stop)")

@@ -40,6 +40,21 @@ demo_publish_update() {
         { cat "$updates/publish.err" >&2; return 1; }
 }
 
+# As an operator checks a hosted deployment before players meet it: gatehouse-pack verify fetches
+# the development server's update channel with the launcher's own rules and the demo's public key,
+# judged against the run directory $2's configuration, and expects a manifest numbered at least $3
+# (the sequence publish printed). Prints one line per check; fails when a check fails.
+demo_verify_update() {
+    local root build=$1 run_dir=$2 sequence=$3
+    root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    # Its progress lines are shown only when it fails.
+    "$build/wine-run" "$build/gatehouse-pack.exe" verify \
+        --manifest-url http://127.0.0.1/K3ClientRes/exe/TalvoPC/update/manifest.signed \
+        --key "$(windows_path "$root/tools/demo-update-key.json")" \
+        --config "$(windows_path "$run_dir/launcher.config.json")" --previous-sequence "$sequence" \
+        2>"$run_dir/updates/verify.err" || { cat "$run_dir/updates/verify.err" >&2; return 1; }
+}
+
 # Starts the development server serving $1 (the package), logging to $2, with any further options
 # of the server; sets demo_server_pid once both services listen.
 demo_server_start() {

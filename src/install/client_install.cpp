@@ -147,14 +147,7 @@ std::string downloadPackage(const json& package, const fs::path& file, const fs:
         ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (!output) throw Error("无法创建游戏下载文件。");
     httpTransfer(
-        {.url = multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8),
-         .body = {},
-         .usePost = false,
-         .downloadMode = true,
-         .maxBytes = package.at("maxDownloadBytes").get<std::uint64_t>(),
-         // Without a digest only TLS vouches for the package, so no hop may fall back to plain HTTP.
-         .httpsOnly = package.value("sha256", std::string()).empty()},
-        token,
+        clientPackageRequest(package), token,
         [&](const std::uint8_t* bytes, std::uint32_t count) {
             DWORD written = 0;
             if (!::WriteFile(output.get(), bytes, count, &written, nullptr) || written != count)
@@ -243,6 +236,16 @@ void swapIntoPlace(const fs::path& content, const fs::path& directory, const fs:
 }
 
 } // namespace
+
+HttpRequest clientPackageRequest(const json& package) {
+    return {.url = multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8),
+            .body = {},
+            .usePost = false,
+            .downloadMode = true,
+            .maxBytes = package.at("maxDownloadBytes").get<std::uint64_t>(),
+            // Without a digest only TLS vouches for the package, so no hop may fall back to plain HTTP.
+            .httpsOnly = package.value("sha256", std::string()).empty()};
+}
 
 void rejectUnreadableMarker(std::string_view marker) {
     if (marker.size() > maxMarkerFileBytes) throw Error("安装包文件数量过多。");

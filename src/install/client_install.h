@@ -4,6 +4,7 @@
 #include "foundation/busy_file.h"
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
+#include "net/http_transfer.h"
 
 #include <chrono>
 #include <string_view>
@@ -18,6 +19,10 @@ namespace launcher {
 // worker.
 void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress,
                    std::chrono::milliseconds busyWait = busyFileWait);
+
+// The request that downloads the configuration's `clientPackage`: its address, its size limit, and
+// HTTPS on every hop when it names no digest. Throws the JSON library's errors for a missing member.
+HttpRequest clientPackageRequest(const nlohmann::json& package);
 
 // Throws Error("安装包文件数量过多。") for marker text larger than the readiness check reads: the
 // client would install once and then be downloaded again on every start.

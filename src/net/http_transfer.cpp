@@ -180,6 +180,7 @@ void readBody(HINTERNET handle, const HttpRequest& request, CancelToken& token, 
         if (!parsed) throw Error("服务器返回的文件大小无效。");
         announced = *parsed;
         known = true;
+        if (request.record != nullptr) request.record->announcedBytes = announced;
     }
     if (announced > request.maxBytes) throw Error("下载内容超过允许大小。");
 
@@ -250,6 +251,7 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
     std::wstring currentUrl = request.url;
     for (int attemptNumber = 1; attemptNumber <= maxAttempts; ++attemptNumber) {
         throwIfCanceled(token);
+        if (request.record != nullptr) request.record->hops.push_back({currentUrl});
         if (!isAllowedEndpoint(currentUrl, purpose)) throw Error("网络请求或重定向地址不符合要求。");
         const UrlParts parts = crackUrl(currentUrl);
         if (request.httpsOnly && !parts.secure) throw Error("网络请求或重定向地址不符合要求。");
@@ -266,6 +268,7 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
 
         const DWORD status = statusCode(attempt.request, token);
         logEvent("http.status", {{"status", status}});
+        if (request.record != nullptr) request.record->hops.back().status = status;
         if (isRedirect(status)) {
             // Update files may sit behind a CDN's redirect; every hop still passes the update rule.
             if (!request.downloadMode && !request.updateChannel)
@@ -281,6 +284,8 @@ void exchange(const HttpRequest& request, CancelToken& token, const ChunkSink& s
             throw Error(request.downloadMode ? "客户端下载服务暂不可用，请稍后重试。"
                                              : "登录服务暂不可用，请稍后重试。");
 
+        if (request.record != nullptr)
+            request.record->cacheControl = queryHeaderText(attempt.request, WINHTTP_QUERY_CACHE_CONTROL);
         readBody(attempt.request, request, token, sink, progress, received);
         return;
     }

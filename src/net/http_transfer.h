@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace launcher {
 
@@ -20,6 +21,18 @@ struct HttpPatience {
     int connectMs; // resolving, connecting and sending alike
     int receiveMs; // the response headers, and each wait for more of the body
     ULONGLONG bodyMs;
+};
+
+// What the servers answered during one transfer, filled in as it goes so that a failed one shows
+// how far it got: for a tool that reports on a deployment. The launcher keeps none.
+struct HttpExchangeRecord {
+    struct Hop {
+        std::wstring url;         // as contacted, or as refused before contact
+        std::uint32_t status = 0; // 0: refused, or no answer came
+    };
+    std::vector<Hop> hops;                       // the first address, then each redirect target
+    std::wstring cacheControl;                   // of the answer whose body was read; empty when it had none
+    std::optional<std::uint64_t> announcedBytes; // its Content-Length, when it had one
 };
 
 struct HttpRequest {
@@ -41,6 +54,8 @@ struct HttpRequest {
     std::uint32_t minimumBytesPerSecond = 0;
     // Other limits than the mode's own (see httpPatienceFor); the launcher always uses the mode's.
     std::optional<HttpPatience> patience = std::nullopt;
+    // When set, receives what the servers answered; changes nothing about the exchange.
+    HttpExchangeRecord* record = nullptr;
 };
 
 // The limits `request` runs with: its own when given, else its mode's. A login waits 15 s to

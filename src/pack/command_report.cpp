@@ -19,7 +19,9 @@ json commandName(std::string_view command) {
 } // namespace
 
 std::string resultJson(std::string_view command, const CommandResult& result) {
-    json document = {{"command", commandName(command)}, {"ok", true}, {"exitCode", exitDone}};
+    json document = {{"command", commandName(command)},
+                     {"ok", result.exitCode == exitDone},
+                     {"exitCode", result.exitCode}};
     document.update(result.fields);
     if (!result.warnings.empty()) document["warnings"] = result.warnings;
     return oneLine(document);

@@ -23,13 +23,16 @@ inline constexpr int exitUsage = 2;         // wrong command line
 inline constexpr int exitInterrupted = 130; // Ctrl+C, as shells report an interrupted command
 
 struct CommandResult {
+    // exitRefused for a command that finished and found faults it reports in its fields (verify's
+    // failed checks); the tool then exits with it.
+    int exitCode = exitDone;
     std::string text;                                 // printed on stdout without --json
     nlohmann::json fields = nlohmann::json::object(); // the --json object's own members
     std::vector<std::string> warnings;                // stderr lines; "warnings" with --json
 };
 
-// The JSON printed with --json, one line: {"command", "ok": true, "exitCode": 0, ...fields,
-// "warnings": [...]} (warnings only when there are some).
+// The JSON printed with --json, one line: {"command", "ok", "exitCode", ...fields, "warnings": [...]}
+// (warnings only when there are some); "ok" is whether the exit code is 0.
 std::string resultJson(std::string_view command, const CommandResult& result);
 
 // The same for a command that did not finish: {"command", "ok": false, "exitCode", "refusal"}.

@@ -1,11 +1,13 @@
 // gatehouse-pack: the publisher's tool that packs a client folder into a package every launcher
-// accepts, checks a package as the launcher would, and signs and renews update manifests. A thin entry point
-// over the launcher's core.
+// accepts, checks a package as the launcher would, signs and renews update manifests and checks a
+// hosted deployment. A thin entry point over the launcher's core.
 #include "foundation/error.h"
 #include "foundation/own_executable.h"
 #include "foundation/text.h"
+#include "foundation/utc_clock.h"
 #include "pack/command_report.h"
 #include "pack/console_text.h"
+#include "pack/deployment_verify.h"
 #include "pack/manifest_renewal.h"
 #include "pack/package_check.h"
 #include "pack/pack_command.h"
@@ -16,6 +18,7 @@
 #include <windows.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -177,6 +180,55 @@ CommandResult runRenew(const ToolCommand& command) {
     return result;
 }
 
+std::string findingLine(const VerifyFinding& finding) {
+    const char* word = finding.outcome == VerifyFinding::Outcome::ok        ? "OK  "
+                       : finding.outcome == VerifyFinding::Outcome::warning ? "WARN"
+                                                                            : "FAIL";
+    return std::string(word) + " " + finding.check + " " + finding.subject + ": expected " +
+           finding.expected + "; actual " + finding.actual + "\n";
+}
+
+const char* outcomeName(VerifyFinding::Outcome outcome) {
+    return outcome == VerifyFinding::Outcome::ok        ? "ok"
+           : outcome == VerifyFinding::Outcome::warning ? "warning"
+                                                        : "failure";
+}
+
+// Each check is printed as it is made (the JSON object holds them all at the end). Exit status 1
+// when a check failed; warnings alone pass.
+CommandResult runVerify(const ToolCommand& command, ProgressReport& progress) {
+    const std::vector<VerifyFinding> findings = verifyDeployment(
+        command.verify, ownExecutablePath().parent_path(), currentUtcSeconds(), interruption,
+        [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
+            progress(status, 0, 0, done, total);
+        },
+        [&](const VerifyFinding& finding) {
+            progress.finish();
+            if (!command.json) writeStandardOutput(findingLine(finding));
+        });
+    progress.finish();
+    const auto count = [&](VerifyFinding::Outcome outcome) {
+        return std::count_if(findings.begin(), findings.end(),
+                             [&](const VerifyFinding& finding) { return finding.outcome == outcome; });
+    };
+    CommandResult result;
+    result.exitCode = anyFailure(findings) ? exitRefused : exitDone;
+    result.text = "verify: " + std::to_string(findings.size()) + " checks, " +
+                  std::to_string(count(VerifyFinding::Outcome::failure)) + " failed, " +
+                  std::to_string(count(VerifyFinding::Outcome::warning)) + " warnings\n";
+    nlohmann::json checks = nlohmann::json::array();
+    for (const VerifyFinding& finding : findings)
+        checks.push_back({{"outcome", outcomeName(finding.outcome)},
+                          {"check", finding.check},
+                          {"subject", finding.subject},
+                          {"expected", finding.expected},
+                          {"actual", finding.actual}});
+    result.fields = {{"checks", std::move(checks)},
+                     {"failed", count(VerifyFinding::Outcome::failure)},
+                     {"warned", count(VerifyFinding::Outcome::warning)}};
+    return result;
+}
+
 void printStats(std::chrono::steady_clock::time_point start) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -201,6 +253,8 @@ CommandResult runCommand(const ToolCommand& command, ProgressReport& progress) {
         return runPublish(command, progress);
     case ToolCommand::Kind::renew:
         return runRenew(command);
+    case ToolCommand::Kind::verify:
+        return runVerify(command, progress);
     case ToolCommand::Kind::help:
         break;
     }
@@ -237,6 +291,7 @@ int run(const std::vector<std::wstring>& arguments) {
         for (const std::string& warning : result.warnings)
             writeStandardError("gatehouse-pack: 警告：" + warning + "\n");
         writeStandardOutput(command.json ? resultJson(name, result) : result.text);
+        status = result.exitCode;
     } catch (...) {
         progress.finish();
         status = report(name, command.json, toolFailureOf(std::current_exception()));

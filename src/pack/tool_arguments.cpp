@@ -256,6 +256,47 @@ ToolCommand parseRenew(ArgumentList& list) {
     return command;
 }
 
+// The options of verify: where the deployment starts, the key, and the sequence last published.
+bool takeVerifyOption(VerifyRequest& verify, const std::wstring& option, ArgumentList& values) {
+    if (option == L"--manifest-url")
+        verify.manifestUrl = values.utf8ValueOf(option);
+    else if (option == L"--public-key")
+        verify.publicKeyHex = values.utf8ValueOf(option);
+    else if (option == L"--key")
+        verify.keyFile = values.valueOf(option);
+    else if (option == L"--previous-sequence")
+        verify.previousSequence =
+            parseCount(values.valueOf(option), "--previous-sequence", maxManifestSequence);
+    else
+        return false;
+    return true;
+}
+
+ToolCommand parseVerify(ArgumentList& list) {
+    VerifyRequest verify;
+    const SharedArguments shared =
+        readArguments(list, true, [&](const std::wstring& option, ArgumentList& values) {
+            return takeVerifyOption(verify, option, values);
+        });
+    if (shared.help) return ToolCommand{};
+    if (!shared.positional.empty()) throw UsageError("verify takes no file: give --manifest-url or --config");
+    if (verify.manifestUrl && verify.manifestUrl->empty())
+        throw UsageError("--manifest-url needs an address");
+    if (!verify.manifestUrl && !shared.configFile)
+        throw UsageError("verify needs --manifest-url or --config");
+    const bool hasPublicKey = !verify.publicKeyHex.empty();
+    if (!verify.manifestUrl && (hasPublicKey || verify.keyFile || verify.previousSequence))
+        throw UsageError("--public-key, --key and --previous-sequence go with --manifest-url");
+    if (verify.manifestUrl && hasPublicKey == verify.keyFile.has_value())
+        throw UsageError("verify --manifest-url needs either --public-key or --key");
+    if (hasPublicKey && !isPublicKeyHex(verify.publicKeyHex))
+        throw UsageError("--public-key needs the 128 hexadecimal digits keygen prints");
+    verify.configFile = shared.configFile;
+    ToolCommand command = commandOf(Kind::verify, shared);
+    command.verify = std::move(verify);
+    return command;
+}
+
 } // namespace
 
 std::string commandNameOf(const std::vector<std::wstring>& arguments) {
@@ -278,6 +319,7 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     if (verb == L"keygen") return parseKeygen(rest);
     if (verb == L"publish") return parsePublish(rest);
     if (verb == L"renew") return parseRenew(rest);
+    if (verb == L"verify") return parseVerify(rest);
     throw UsageError("unknown command: " + utf16ToUtf8(verb));
 }
 
@@ -312,6 +354,17 @@ std::string toolUsage() {
            "                 [--legacy-manifest manifest.json]\n"
            "      Signs the manifest there again, which must verify with the key, expiring in N days (30)\n"
            "      under the next sequence (or N, as publish); everything else stays. No package needed.\n"
+           "  gatehouse-pack verify --manifest-url URL (--public-key HEX | --key KEY_FILE)\n"
+           "                 [--config launcher.config.json] [--previous-sequence N] [--stats]\n"
+           "  gatehouse-pack verify --config launcher.config.json [--stats]\n"
+           "      Checks a hosted deployment as launchers meet it, with their own transfer rules: the\n"
+           "      manifest (one signed file, or URL and URL.sig) answers 200 and verifies with the key, has\n"
+           "      not expired (warning within 7 days), is numbered at least N (the sequence publish printed\n"
+           "      last), and its client package passes the configuration's rules; the package and any\n"
+           "      launcher build answer 200 with the size announced and the digest named. Reports\n"
+           "      Cache-Control (warning: manifest kept over 300 s, packages under a day). Without\n"
+           "      --manifest-url, checks the client package the configuration names. One line per check:\n"
+           "      OK, WARN or FAIL, the address, expected and actual; exit code 1 when a check failed.\n"
            "Every command takes --json (one JSON object on stdout at the end: command, ok, exitCode and\n"
            "the results, or the refusal), --stats (time and peak memory on stderr) and --help.\n"
            "A refusal names its rule, the file or entry, and the expected and actual values:\n"

@@ -2,6 +2,7 @@
 
 #include "foundation/error.h"
 #include "pack/manifest_renewal.h"
+#include "pack/deployment_verify.h"
 #include "pack/pack_command.h"
 #include "pack/update_publish.h"
 
@@ -18,10 +19,11 @@ struct UsageError : Error {
 };
 
 struct ToolCommand {
-    enum class Kind { pack, check, keygen, publish, renew, help } kind = Kind::help;
+    enum class Kind { pack, check, keygen, publish, renew, verify, help } kind = Kind::help;
     PackRequest pack;                                // for pack
     PublishRequest publish;                          // for publish
     RenewRequest renew;                              // for renew
+    VerifyRequest verify;                            // for verify
     std::filesystem::path package;                   // for check
     std::filesystem::path keyFile;                   // for keygen
     std::optional<std::filesystem::path> configFile; // for check

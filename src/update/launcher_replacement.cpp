@@ -42,15 +42,8 @@ UniqueFile takeReplacementLock(const std::filesystem::path& executable) {
 void downloadRelease(const LauncherRelease& release, HANDLE file, CancelToken& token,
                      const ProgressCallback& progress) {
     Sha256Hash digest;
-    HttpRequest request;
-    request.url = multiByteToUtf16(release.downloadUrl, codePageUtf8);
-    request.downloadMode = true;
-    request.maxBytes = maxLauncherBytes;
-    request.updateChannel = true;
-    request.deadline = ::GetTickCount64() + launcherDownloadFloorMs;
-    request.minimumBytesPerSecond = slowestLauncherBytesPerSecond;
     httpTransfer(
-        request, token,
+        launcherReleaseRequest(release), token,
         [&](const std::uint8_t* bytes, std::uint32_t count) {
             DWORD written = 0;
             if (!::WriteFile(file, bytes, count, &written, nullptr) || written != count)
@@ -137,6 +130,17 @@ void startLauncherExecutable(const std::filesystem::path& executable,
     const UniqueKernelHandle process{created.hProcess};
     const UniqueKernelHandle thread{created.hThread};
     logEvent("update.launcher_started", {{"pid", created.dwProcessId}});
+}
+
+HttpRequest launcherReleaseRequest(const LauncherRelease& release) {
+    HttpRequest request;
+    request.url = multiByteToUtf16(release.downloadUrl, codePageUtf8);
+    request.downloadMode = true;
+    request.maxBytes = maxLauncherBytes;
+    request.updateChannel = true;
+    request.deadline = ::GetTickCount64() + launcherDownloadFloorMs;
+    request.minimumBytesPerSecond = slowestLauncherBytesPerSecond;
+    return request;
 }
 
 void removeReplacedLauncher(const std::filesystem::path& executable) noexcept {

@@ -4,6 +4,7 @@
 // Windows allows it: a running executable cannot be overwritten, but it can be renamed.
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
+#include "net/http_transfer.h"
 #include "update/update_manifest.h"
 
 #include <filesystem>
@@ -29,6 +30,10 @@ void replaceLauncherExecutable(const LauncherRelease& release, const std::filesy
 // the bytes checked are the bytes started. Throws Error.
 void startLauncherExecutable(const std::filesystem::path& executable,
                              const std::filesystem::path& workingDirectory, const std::string& sha256);
+
+// The request that downloads `release`: the update channel's endpoint rule, at most 256 MiB, and
+// the whole download bounded as described above, from the moment of this call.
+HttpRequest launcherReleaseRequest(const LauncherRelease& release);
 
 // Removes the "<name>.old" an earlier replacement left; keeps it quietly while it is still in use
 // (the old launcher may still be closing).

@@ -51,6 +51,11 @@ bool isBareManifest(std::string_view body) noexcept {
     return first != body.end() && *first == '{';
 }
 
+std::wstring signatureAddressBeside(std::wstring_view manifestUrl) {
+    const std::size_t query = std::min(manifestUrl.find(L'?'), manifestUrl.size());
+    return std::wstring(manifestUrl.substr(0, query)) + L".sig" + std::wstring(manifestUrl.substr(query));
+}
+
 bool isSignedBy(const SignedManifest& signedManifest, std::string_view publicKeyHex) noexcept {
     return isValidUpdateSignature(publicKeyHex, signedManifest.bytes, signedManifest.signature);
 }

@@ -40,6 +40,10 @@ SignedManifest splitManifestEnvelope(std::string_view envelope);
 // its first byte other than white space is '{', which never begins an envelope.
 bool isBareManifest(std::string_view body) noexcept;
 
+// Where a bare manifest's signature lies: the manifest's address with ".sig" after the path, before
+// any query.
+std::wstring signatureAddressBeside(std::wstring_view manifestUrl);
+
 // Whether the signature verifies with `publicKeyHex` over the manifest's exact bytes. Never throws.
 bool isSignedBy(const SignedManifest& signedManifest, std::string_view publicKeyHex) noexcept;
 

@@ -34,12 +34,6 @@ struct StoredManifest {
     std::optional<AcceptedUpdate> usable;
 };
 
-// The signature lies beside the manifest: the same address with ".sig" after the path.
-std::wstring signatureUrl(const std::wstring& manifestUrl) {
-    const std::size_t query = std::min(manifestUrl.find(L'?'), manifestUrl.size());
-    return manifestUrl.substr(0, query) + L".sig" + manifestUrl.substr(query);
-}
-
 std::string fetch(const std::wstring& url, std::uint64_t maxBytes, ULONGLONG deadline, CancelToken& token) {
     std::string body;
     HttpRequest request;
@@ -199,7 +193,7 @@ Fetched fetchManifest(const UpdateChannel& channel, CancelToken& token) {
     fetched.body = fetch(channel.manifestUrl, maxManifestEnvelopeBytes, deadline, token);
     if (isBareManifest(fetched.body))
         fetched.pairedSignature =
-            fetch(signatureUrl(channel.manifestUrl), maxSignatureBytes, deadline, token);
+            fetch(signatureAddressBeside(channel.manifestUrl), maxSignatureBytes, deadline, token);
     return fetched;
 }
 

@@ -51,6 +51,14 @@ std::string described(const ToolCommand& command) {
                " sequence=" + (renew.sequence ? std::to_string(*renew.sequence) : "-") +
                " legacy=" + pathOf(renew.legacyManifest) + stats;
     }
+    case Kind::verify: {
+        const VerifyRequest& verify = command.verify;
+        return "verify manifest=" + verify.manifestUrl.value_or("-") +
+               " key=" + (verify.keyFile ? "file " + narrow(verify.keyFile->native()) : verify.publicKeyHex) +
+               " config=" + pathOf(verify.configFile) +
+               " previous=" + (verify.previousSequence ? std::to_string(*verify.previousSequence) : "-") +
+               stats;
+    }
     }
     return "?";
 }
@@ -74,6 +82,8 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
     };
     const std::string published =
         "publish p.zip key=k.json manifest=m.json exe=T/g.exe version=2 url=https://x/p.zip";
+    const std::wstring key(128, L'a');
+    const std::string keyText(128, 'a');
     struct Case {
         std::vector<std::wstring> arguments;
         std::string expected;
@@ -168,6 +178,24 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
          "usage error: renew takes no file but its options"},
         {{L"renew", L"--key", L"k.json", L"--manifest", L"m.signed", L"--config", L"l.json"},
          "usage error: unknown option: --config"},
+
+        {{L"verify", L"--manifest-url", L"https://x/m.json", L"--public-key", key},
+         "verify manifest=https://x/m.json key=" + keyText + " config=- previous=-"},
+        {{L"verify", L"--stats", L"--key", L"k.json", L"--previous-sequence", L"12", L"--manifest-url",
+          L"https://x/m.json", L"--config", L"l.json"},
+         "verify manifest=https://x/m.json key=file k.json config=l.json previous=12 stats"},
+        {{L"verify", L"--config", L"l.json"}, "verify manifest=- key= config=l.json previous=-"},
+        {{L"verify"}, "usage error: verify needs --manifest-url or --config"},
+        {{L"verify", L"m.json", L"--config", L"l.json"},
+         "usage error: verify takes no file: give --manifest-url or --config"},
+        {{L"verify", L"--manifest-url", L"https://x/m.json"},
+         "usage error: verify --manifest-url needs either --public-key or --key"},
+        {{L"verify", L"--manifest-url", L"https://x/m.json", L"--public-key", key, L"--key", L"k.json"},
+         "usage error: verify --manifest-url needs either --public-key or --key"},
+        {{L"verify", L"--manifest-url", L"https://x/m.json", L"--public-key", key.substr(1)},
+         "usage error: --public-key needs the 128 hexadecimal digits keygen prints"},
+        {{L"verify", L"--config", L"l.json", L"--previous-sequence", L"3"},
+         "usage error: --public-key, --key and --previous-sequence go with --manifest-url"},
     };
     for (const Case& row : cases) {
         std::string line;

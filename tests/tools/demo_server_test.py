@@ -276,6 +276,21 @@ class LoginAndPackageTest(DemoServerTestCase):
                          f"http://127.0.0.1:{self.server.package_port}{PACKAGE_PATH}")
 
 
+class UpdateFilesTest(DemoServerTestCase):
+    def test_update_files_are_cached_as_operators_are_told_to_host_them(self):
+        updates = Path(tempfile.mkdtemp(dir=self.directory.name))
+        for name in ("manifest.json", "manifest.json.sig", "TalvoPC-2.zip", "Gatehouse.exe"):
+            (updates / name).write_bytes(name.encode())
+        server = self.start("--updates", updates)
+        for name, cache in (("manifest.json", "no-cache"), ("manifest.json.sig", "no-cache"),
+                            ("TalvoPC-2.zip", "public, max-age=31536000, immutable"),
+                            ("Gatehouse.exe", "public, max-age=31536000, immutable")):
+            with self.subTest(name=name):
+                response, body = server.package(f"/K3ClientRes/exe/TalvoPC/update/{name}")
+                self.assertEqual((response.status, body), (200, name.encode()))
+                self.assertEqual(response.getheader("Cache-Control"), cache)
+
+
 class ReplyShapeTest(DemoServerTestCase):
     def test_nested_shape_wraps_the_success_data_with_the_shipped_default_accounts(self):
         server = self.start("--reply-shape", "nested")
