@@ -26,6 +26,7 @@ bool replaceLauncher(const SelfUpdate& update, const LauncherRelease& release, C
         logEvent("update.launcher_same_build", {{"version", release.version}});
         return false;
     }
+    logEvent("update.launcher_download", {{"from", update.version}, {"to", release.version}});
     reports.launcherUpdateStarted();
     try {
         replaceLauncherExecutable(release, update.executable, token, reports.progress);

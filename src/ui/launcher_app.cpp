@@ -9,7 +9,9 @@
 #include "foundation/text.h"
 #include "ui/temporary_folder.h"
 #include "ui/window_procedure.h"
+#include "net/file_digest.h"
 #include "update/launcher_replacement.h"
+#include "update/update_channel.h"
 
 #include <commctrl.h>
 
@@ -41,6 +43,30 @@ void showStartupFailure(const wchar_t* text, const wchar_t* caption) {
     ::MessageBoxW(nullptr, text, caption, MB_ICONERROR);
 }
 
+// What support needs to know of this build: which one it is (its digest), and whether and by
+// which keys it follows an update channel (the names its kept manifests and sequences carry).
+void logStart(const LauncherBuild& build, const std::filesystem::path& ownDirectory) noexcept {
+    try {
+        std::string keys;
+        for (const std::string& key : build.updatePublicKeys) {
+            if (!keys.empty()) keys += ',';
+            keys += updateKeyFingerprint(key);
+        }
+        std::string digest;
+        try {
+            digest = sha256OfFile(ownExecutablePath());
+        } catch (...) {
+            digest = "unreadable";
+        }
+        logEvent("launcher.start", {{"version", build.version},
+                                    {"directory", ownDirectory},
+                                    {"updates", build.updateManifestUrl.empty() ? "off" : "on"},
+                                    {"keys", keys},
+                                    {"sha256", digest}});
+    } catch (...) {
+    }
+}
+
 struct ComApartment {
     ComApartment() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     ~ComApartment() { ::CoUninitialize(); }
@@ -68,7 +94,7 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
     try {
         // Before the configuration: loading it may rewrite launcher.config.json beside us.
         const std::filesystem::path ownDirectory = ownExecutablePath().parent_path();
-        logEvent("launcher.start", {{"version", build.version}, {"directory", ownDirectory}});
+        logStart(build, ownDirectory);
         refuseTemporaryFolder(ownDirectory);
         LauncherConfig config = loadLauncherConfig(ownDirectory);
         validateLauncherConfig(config);

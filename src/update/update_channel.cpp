@@ -50,8 +50,7 @@ std::string fetch(const std::wstring& url, std::uint64_t maxBytes, ULONGLONG dea
 }
 
 std::wstring keyName(const std::string& publicKey) {
-    const std::string name = sha256Hex(publicKey.data(), publicKey.size()).substr(0, 16);
-    return toLowerCase(multiByteToUtf16(name, codePageUtf8));
+    return multiByteToUtf16(updateKeyFingerprint(publicKey), codePageUtf8);
 }
 
 // The file that keeps the last accepted manifest with its signature, named after the key that
@@ -254,6 +253,13 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
         logEvent("update.refused", {{"reason", error.what()}, {"highest", highest}});
         return fallback;
     }
+}
+
+std::string updateKeyFingerprint(const std::string& publicKey) {
+    std::string name = sha256Hex(publicKey.data(), publicKey.size()).substr(0, 16);
+    for (char& digit : name)
+        if (digit >= 'A' && digit <= 'F') digit = static_cast<char>(digit - 'A' + 'a');
+    return name;
 }
 
 std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel,

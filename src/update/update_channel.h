@@ -48,6 +48,10 @@ std::optional<AcceptedUpdate> refreshUpdateManifest(const UpdateChannel& channel
                                                     const LauncherConfig& config, std::int64_t now,
                                                     CancelToken& token);
 
+// How the launcher names `publicKey` in its log and in what it keeps (the stored manifest's file name,
+// the registry value): the first 16 hexadecimal digits of the SHA-256 of the key as written.
+std::string updateKeyFingerprint(const std::string& publicKey);
+
 // The file that keeps the last accepted manifest signed by `publicKey`.
 std::filesystem::path storedManifestPathForTesting(const UpdateChannel& channel,
                                                    const std::string& publicKey);

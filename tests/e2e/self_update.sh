@@ -64,6 +64,17 @@ wait_for 60 grep -q ' install.done' "$logs/Logs/launcher.log" ||
 [ "$(grep -c ' update.launcher_replaced ' "$logs/Logs/launcher.log")" -eq 1 ] ||
     fail "the launcher was replaced more than once"
 [ ! -e "$run_dir/Gatehouse.exe.new" ] || fail "a downloaded build was left as Gatehouse.exe.new"
+# Support can tell from the log which build ran, that it followed the channel with which key, and
+# that it downloaded the next build.
+demo_key=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["publicKey"])' \
+    "$source_dir/tools/demo-update-key.json")
+fingerprint=$(printf %s "$demo_key" | sha256sum | cut -c1-16)
+digest=$(sha256sum "$build/update-demo/Gatehouse.exe" | cut -c1-64 | tr a-f A-F)
+tr -d '\r' <"$logs/Logs/launcher.log" >"$output/launcher.log"
+grep -q " launcher.start version=.* updates=on keys=$fingerprint sha256=$digest\$" "$output/launcher.log" ||
+    fail "the first start did not log its channel, key and digest"
+grep -q " update.launcher_download from=.* to=99.0.0.0\$" "$output/launcher.log" ||
+    fail "the launcher download was not logged as what it is"
 # The replaced build is still closing while the new one starts; the next start removes it.
 pgrep -f "$run_name" | xargs -r kill 2>/dev/null || true
 "$build/wine-run" "$(prefix_windows_path "$build" "$run_dir/Gatehouse.exe")" &

@@ -1,6 +1,7 @@
 // Gatehouse.exe itself, started as a player starts it, with configurations that must stop it
 // before any window: the error box it shows and its exit code.
 #include "foundation/unique_handle.h"
+#include "net/file_digest.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -84,6 +85,21 @@ TEST(Startup, UnreadableConfigurationShowsTheGenericMessage) {
     EXPECT_EQ(outcome.caption, L"曜石纪元");
     EXPECT_EQ(outcome.text, L"无法读取启动器配置或创建界面，请重新安装后重试。");
     EXPECT_EQ(outcome.exitCode, 1u);
+}
+
+// Support reads from the first line which build started: its digest, and whether it asks an
+// update channel (this build does not).
+TEST(Startup, LogNamesTheBuildByItsDigestAndSaysWhetherItFollowsAnUpdateChannel) {
+    testing::TempDir dir(unpackedLocation());
+    testing::writeBytes(dir / L"launcher.config.json", "[]");
+    ASSERT_EQ(startIn(dir.path()).exitCode, 1u);
+    const std::string log =
+        testing::readBytes(unpackedLocation() / L"K3Gatehouse" / L"Logs" / L"launcher.log");
+    const std::string directory = "directory=" + testing::narrow(dir.path().native());
+    const std::size_t at = log.find(directory);
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string line = log.substr(at, log.find_first_of("\r\n", at) - at);
+    EXPECT_EQ(line, directory + " updates=off keys=\"\" sha256=" + sha256OfFile(dir / L"Gatehouse.exe"));
 }
 
 // Explorer runs a program opened inside a ZIP from a folder below the temporary folder, which
