@@ -27,3 +27,5 @@ done
 compiled=$(cd "$work/build" && find . -name '*.obj' | grep -vE '/(launcher_(foundation|filesystem|config)|builtin_config_check)\.dir/' || true)
 [ -z "$compiled" ] || fail "more than the configuration's rules was compiled:"$'\n'"$compiled"
 echo "PASS: $(grep -F "the launcher's reason" <<<"$message")"
+# Its Wine session ended with the release; the folder (a Wine prefix among it) is not needed again.
+rm -rf "$work/build"
