@@ -1,3 +1,4 @@
+#!/usr/bin/env bash
 # An operator's signed release, made the way the README tells them: scripts/release with the
 # example's hosts, a client package of the operator's own (the demo package under a path of its
 # own, with its digest and version) and a code-signing certificate (a throw-away one, made here),
