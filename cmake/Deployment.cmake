@@ -1,18 +1,28 @@
-# Deployment values of one build. The defaults point at services on this machine, so a
-# default build talks to the local demo services; an operator passes their own values.
+# Deployment values of one build. The defaults point at services on this machine, so a default build
+# talks to the local demo services; an operator passes their own values. The hosts are what an
+# operator sets; the addresses made from them are derived unless given (empty means derived), so a
+# changed host never leaves an address of the old one behind in the cache.
 set(LAUNCHER_LAN_LOGIN_HOST "127.0.0.1" CACHE STRING
     "Host of the login proxy on the local network (plain HTTP, port 9915)")
 set(LAUNCHER_PACKAGE_HOST "127.0.0.1" CACHE STRING
     "Host of the client package server (plain HTTP, port 80)")
-set(LAUNCHER_LOGIN_PROXY_URL
-    "http://${LAUNCHER_LAN_LOGIN_HOST}:9915/api/GameLoginLog/GetUidTalvo" CACHE STRING
-    "Built-in login address (an HTTPS address in a production build)")
 set(LAUNCHER_REGISTRATION_HOST "127.0.0.1" CACHE STRING
     "Host of the HTTPS registration page (/register.aspx)")
-set(LAUNCHER_SDK_SCRIPT_URL "https://${LAUNCHER_REGISTRATION_HOST}/sdk/talvo-sdk.js" CACHE STRING
-    "Built-in sdkScriptUrl (carried in the document, read by nothing)")
-set(LAUNCHER_API_DOMAIN "https://${LAUNCHER_REGISTRATION_HOST}" CACHE STRING
-    "Built-in apiDomain (carried in the document, read by nothing)")
+set(LAUNCHER_LOGIN_PROXY_URL "" CACHE STRING
+    "Built-in login address (an HTTPS address in a production build); empty: http://<LAN login host>:9915/api/GameLoginLog/GetUidTalvo")
+set(LAUNCHER_SDK_SCRIPT_URL "" CACHE STRING
+    "Built-in sdkScriptUrl (carried in the document, read by nothing); empty: https://<registration host>/sdk/talvo-sdk.js")
+set(LAUNCHER_API_DOMAIN "" CACHE STRING
+    "Built-in apiDomain (carried in the document, read by nothing); empty: https://<registration host>")
+# The client package a fresh install downloads. Empty: the package of this tree, on the package host.
+set(LAUNCHER_CLIENT_PACKAGE_URL "" CACHE STRING
+    "Address of the client package a fresh install downloads; empty: this tree's package on the package host")
+set(LAUNCHER_CLIENT_PACKAGE_SHA256 "" CACHE STRING
+    "SHA-256 of that package (64 hexadecimal digits); required with LAUNCHER_CLIENT_PACKAGE_URL")
+set(LAUNCHER_CLIENT_PACKAGE_VERSION "" CACHE STRING
+    "Version of that package, as the installed client records it; required with LAUNCHER_CLIENT_PACKAGE_URL")
+set(LAUNCHER_CLIENT_EXECUTABLE_PATH "" CACHE STRING
+    "Game executable inside that package; empty: TalvoPC/talvo-曜石纪元.exe")
 set(LAUNCHER_UPDATE_MANIFEST_URL "" CACHE STRING
     "Address of the signed update manifest (HTTPS, or http://<package host>/K3ClientRes/exe/TalvoPC/...); empty turns updates off")
 set(LAUNCHER_UPDATE_PUBLIC_KEY "" CACHE STRING
@@ -23,10 +33,55 @@ foreach(host IN ITEMS LAUNCHER_LAN_LOGIN_HOST LAUNCHER_PACKAGE_HOST LAUNCHER_REG
         message(FATAL_ERROR "${host} must be a plain host name or IPv4 address, got '${${host}}'")
     endif()
 endforeach()
-foreach(value IN ITEMS LAUNCHER_LOGIN_PROXY_URL LAUNCHER_SDK_SCRIPT_URL LAUNCHER_API_DOMAIN)
-    if(${value} MATCHES "[\"\\\\]")
-        message(FATAL_ERROR "${value} must not contain quotes or backslashes")
+
+# Returns the cache variable `name`, or `derived` when it is empty, in `out`.
+function(launcher_deployment_value out name derived)
+    if("${${name}}" STREQUAL "")
+        set(${out} "${derived}" PARENT_SCOPE)
+    else()
+        set(${out} "${${name}}" PARENT_SCOPE)
     endif()
+endfunction()
+
+launcher_deployment_value(builtin_login_proxy_url LAUNCHER_LOGIN_PROXY_URL
+                          "http://${LAUNCHER_LAN_LOGIN_HOST}:9915/api/GameLoginLog/GetUidTalvo")
+launcher_deployment_value(builtin_sdk_script_url LAUNCHER_SDK_SCRIPT_URL
+                          "https://${LAUNCHER_REGISTRATION_HOST}/sdk/talvo-sdk.js")
+launcher_deployment_value(builtin_api_domain LAUNCHER_API_DOMAIN "https://${LAUNCHER_REGISTRATION_HOST}")
+
+# The package values describe one package: a digest or version of another package beside this
+# tree's address (or the reverse) would make a launcher that fails every first install.
+if(LAUNCHER_CLIENT_PACKAGE_URL STREQUAL "")
+    foreach(value IN ITEMS LAUNCHER_CLIENT_PACKAGE_SHA256 LAUNCHER_CLIENT_PACKAGE_VERSION
+                           LAUNCHER_CLIENT_EXECUTABLE_PATH)
+        if(NOT ${value} STREQUAL "")
+            message(FATAL_ERROR "${value} describes the client package of LAUNCHER_CLIENT_PACKAGE_URL, "
+                                "which is not set: give the package's address too")
+        endif()
+    endforeach()
+    set(builtin_package_url
+        "http://${LAUNCHER_PACKAGE_HOST}/K3ClientRes/exe/TalvoPC/2026-11-09/TalvoPC.zip?v=3813A66F29E4AC58")
+    set(builtin_package_sha256 "3813A66F29E4AC582B2E725E305BE6BF79F86849195B3656336F652339B966E9")
+    set(builtin_package_version "2026-11-09.3")
+else()
+    foreach(value IN ITEMS LAUNCHER_CLIENT_PACKAGE_SHA256 LAUNCHER_CLIENT_PACKAGE_VERSION)
+        if(${value} STREQUAL "")
+            message(FATAL_ERROR "${value} is required with LAUNCHER_CLIENT_PACKAGE_URL: "
+                                "a release pins the package it installs")
+        endif()
+    endforeach()
+    set(builtin_package_url "${LAUNCHER_CLIENT_PACKAGE_URL}")
+    set(builtin_package_sha256 "${LAUNCHER_CLIENT_PACKAGE_SHA256}")
+    set(builtin_package_version "${LAUNCHER_CLIENT_PACKAGE_VERSION}")
+endif()
+launcher_deployment_value(builtin_executable_path LAUNCHER_CLIENT_EXECUTABLE_PATH "TalvoPC/talvo-曜石纪元.exe")
+
+# Written into the document as JSON strings, escaped; whether the launcher accepts them is for its
+# own rules to say (tools/config_check, run by the build).
+foreach(value IN ITEMS builtin_login_proxy_url builtin_sdk_script_url builtin_api_domain builtin_package_url
+                       builtin_package_sha256 builtin_package_version builtin_executable_path)
+    string(REPLACE "\\" "\\\\" ${value} "${${value}}")
+    string(REPLACE "\"" "\\\"" ${value} "${${value}}")
 endforeach()
 
 if(NOT LAUNCHER_UPDATE_MANIFEST_URL STREQUAL "")

@@ -117,9 +117,9 @@ FunctionEnd
 Section "启动器" SecLauncher
     SectionIn RO
     SetOutPath "$INSTDIR"
-    ; Over an older version only the launcher is replaced: the downloaded client in GameClient
-    ; and the remembered account (kept per user elsewhere) stay as they are. A launcher that has
-    ; updated itself past this installer's stays too.
+    ; Over an older version only the launcher is replaced: the downloaded client in GameClient,
+    ; a launcher.config.json beside the launcher and the remembered account (kept per user
+    ; elsewhere) stay as they are. A launcher that has updated itself past this installer's stays too.
     Call InstalledLauncherIsNewer
     ${If} $R0 = 1
         DetailPrint "已安装的启动器版本较新，保留不变。"
@@ -195,8 +195,9 @@ Section "un.启动器和快捷方式" SecUnLauncher
     Delete "$INSTDIR\Gatehouse.exe.new"
     Delete "$INSTDIR\Gatehouse.exe.update.lock"
     Delete "$INSTDIR\Uninstall.exe"
-    ; The configuration beside the launcher, which the launcher may rewrite when it upgrades it.
-    Delete "$INSTDIR\launcher.config.json"
+    ; A launcher.config.json beside the launcher is the site's or the player's: no installer ever
+    ; writes one, so none removes it (the folder then stays with it, and a new install uses it).
+    ; What a rewrite of it by the launcher left behind when cut off goes.
     Delete "$INSTDIR\launcher.config.json.tmp-*"
     Delete "$SMPROGRAMS\${PRODUCT}.lnk"
     Delete "$DESKTOP\${PRODUCT}.lnk"

@@ -3,13 +3,15 @@
 #   1. A silent install puts the launcher and its signed uninstaller into
 #      %LOCALAPPDATA%\Programs\曜石纪元, with Start-menu and desktop shortcuts and an Apps & Features
 #      entry, without asking for elevation.
-#   2. The installed launcher starts and installs the game client beside itself (the demo package
-#      on the development server; the release's values are the local defaults).
-#   3. Installing again over it keeps the downloaded client and the remembered account.
+#   2. The installed launcher starts and installs the game client beside itself: the operator's
+#      package that the release was built with (the demo package under a path of its own, served by
+#      the development server), with nothing beside the launcher to point it there.
+#   3. Installing again over it keeps the downloaded client, the remembered account and a
+#      launcher.config.json the site or the player changed, byte for byte.
 #   4. An installer older than the installed launcher (which updated itself since) keeps that
 #      launcher, and its entry shows the version installed.
 #   5. A silent uninstall leaves nothing of the launcher behind, what its self-update left
-#      beside it included, and keeps the client.
+#      beside it included, and keeps the client and the site's launcher.config.json.
 #   6. The uninstaller's own pages, with the box for the client ticked, remove the client too,
 #      without following a directory link inside it to the files it points to.
 set -euo pipefail
@@ -22,7 +24,11 @@ wine_session_display "$build"
 # Chinese paths on Wine's command line.
 export LC_ALL=C.UTF-8
 
-installer="$work/out/曜石纪元-Setup.exe"
+installer=$(printf '%s\n' "$work"/out/曜石纪元-Setup-*.exe)
+# The operator's package, as the signed-release test put it into the release's values.
+value_of() { sed -n "s/^$1=//p" "$work/values"; }
+package_path=$(value_of LAUNCHER_CLIENT_PACKAGE_URL | sed 's#^http://[^/]*##')
+package_version=$(value_of LAUNCHER_CLIENT_PACKAGE_VERSION)
 user=$(wine_prefix_user_dir "$build")
 app="$user/AppData/Local/Programs/曜石纪元"
 client="$app/GameClient"
@@ -69,7 +75,7 @@ uninstall_entry() {
 }
 no_entry() { ! uninstall_entry >/dev/null; }
 # A clean start: nothing of an earlier run of this test in the prefix.
-rm -rf "$app" "$keepsake" "${shortcuts[@]}" "$work/demo"
+rm -rf "$app" "$keepsake" "${shortcuts[@]}"
 wine reg delete "$key" /f >/dev/null 2>&1 || true
 # Wine links the prefix's desktop to this machine's home folder: the desktop shortcut belongs in
 # the prefix.
@@ -94,10 +100,9 @@ for value in '"DisplayName"="曜石纪元"' "\"DisplayVersion\"=\"${version4%.*}
 done
 echo "installed: $(ls "$app" | tr '\n' ' ')"
 
-echo "== 2. the installed launcher installs the game client beside itself"
-demo_prepare_run_dir "$build" "$work/demo" >/dev/null
-cp "$work/demo/launcher.config.json" "$app/"
-demo_server_start "$work/demo/TalvoPC.zip" "$server_log"
+echo "== 2. the installed launcher installs the operator's client beside itself"
+[ ! -e "$app/launcher.config.json" ] || fail "the installer wrote a launcher.config.json"
+demo_server_start "$work/package/TalvoPC.zip" "$server_log" --package-path "$package_path"
 wine "$app_windows\\Gatehouse.exe" &
 launcher=$!
 x11_wait_window '曜石纪元 · 启动器' 30 >/dev/null || fail "the installed launcher showed no window"
@@ -107,13 +112,21 @@ click_control closeButton
 wait_for 15 process_gone "$launcher" || fail "the launcher did not close"
 launcher=
 demo_server_stop
+installed_version=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1], encoding="utf-8"))["version"])' \
+    "$client/.launcher-installed.json")
+[ "$installed_version" = "$package_version" ] ||
+    fail "the installed client is version $installed_version, not the release's $package_version"
 before=$(cd "$client" && find . -type f -printf '%p %s\n' | sort)
-echo "client installed: $(wc -l <<<"$before") files"
+echo "client installed: version $installed_version, $(wc -l <<<"$before") files"
 
-echo "== 3. installing again keeps the client and the account"
+echo "== 3. installing again keeps the client, the account and a changed configuration"
+# A site's own configuration beside the launcher, as it shipped it.
+printf '{\r\n  "hideAfterLaunch": true, "gameTitle": "曜石纪元 · 本地"\r\n}\r\n' >"$app/launcher.config.json"
+site_config=$(sha256sum <"$app/launcher.config.json")
 wine "$installer" /S || fail "the install over the installed one failed"
 [ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client changed"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
+[ "$(sha256sum <"$app/launcher.config.json")" = "$site_config" ] || fail "the installer changed launcher.config.json"
 
 echo "== 4. an older installer keeps a launcher that updated itself"
 cp "$newer_launcher" "$app/Gatehouse.exe"
@@ -137,10 +150,13 @@ wine "$app_windows\\Uninstall.exe" /S || fail "the silent uninstall failed"
 wait_for 60 no_entry || fail "the Apps & Features entry is still there"
 wait_for 30 test ! -e "$app/Uninstall.exe" || fail "the uninstaller is still there"
 for shortcut in "${shortcuts[@]}"; do [ ! -e "$shortcut" ] || fail "the shortcut $shortcut is still there"; done
-left=$(ls -A "$app" | grep -vx -e GameClient -e GameClient.install.lock || true)
+left=$(ls -A "$app" | grep -vx -e GameClient -e GameClient.install.lock -e launcher.config.json || true)
 [ -z "$left" ] || fail "the uninstall left $left behind"
 [ "$(cd "$client" && find . -type f -printf '%p %s\n' | sort)" = "$before" ] || fail "the client was not kept"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
+[ "$(sha256sum <"$app/launcher.config.json" 2>/dev/null)" = "$site_config" ] ||
+    fail "the uninstall removed or changed launcher.config.json"
+rm "$app/launcher.config.json"
 
 echo "== 6. uninstall through its pages, removing the client but nothing behind a link"
 wine "$installer" /S || fail "the install for the last stage failed"
@@ -189,5 +205,5 @@ wait_for 30 control_enabled 1 || fail "the uninstaller did not finish"
 click_control 1
 x11_wait_window_gone '曜石纪元 卸载 *' 15 || fail "the uninstaller did not close"
 [ -f "$keepsake" ] || fail "the remembered account is gone"
-rm -rf "$keepsake" "$work/demo"
+rm -rf "$keepsake"
 echo "PASS: installed, ran, upgraded and uninstalled as a player would see it"

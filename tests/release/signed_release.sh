@@ -1,36 +1,39 @@
 #!/usr/bin/env bash
 # An operator's signed release, made the way the README tells them: scripts/release with the
-# example values and a code-signing certificate (a throw-away one, made here), built in a folder
-# of its own and on another day than this build tree (faketime). The release must hold the
-# launcher, the installer (and the package tool where the tree has it) and sums that match them.
+# example's hosts, a client package of the operator's own (the demo package under a path of its
+# own, with its digest and version) and a code-signing certificate (a throw-away one, made here),
+# built in a folder of its own and on another day than this build tree (faketime). The release must
+# hold the launcher, the installer named after the version (and the package tool where the tree has
+# it), a record of how it was built, and sums that match them; signing without a time stamp warns.
 # The other release tests look at what this one leaves in WORK.
 set -euo pipefail
 source_dir=$1 build=$2 work=$3
+source "$(dirname "$0")/certificates.sh"
 rm -rf "$work"
-mkdir -p "$work/cert"
+make_throwaway_signer "$work/cert"
 
-# A CA trusted for the checks only, and a code-signing certificate it issued, in a PFX.
-(
-    cd "$work/cert"
-    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 30 \
-        -subj "/CN=Gatehouse Throw-away CA" -addext basicConstraints=critical,CA:TRUE \
-        -addext keyUsage=critical,keyCertSign
-    openssl req -newkey rsa:2048 -nodes -keyout signer.key -out signer.csr -subj "/CN=Gatehouse Test Signer"
-    printf 'basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n' >signer.ext
-    openssl x509 -req -in signer.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 30 -extfile signer.ext \
-        -out signer.pem
-    printf 'throw-away %s\n' "$(openssl rand -hex 8)" >password
-    openssl pkcs12 -export -inkey signer.key -in signer.pem -certfile ca.pem -passout file:password -out signer.pfx
-) >"$work/cert/openssl.log" 2>&1 || {
-    cat "$work/cert/openssl.log"
+# The operator's client: the demo package, served by the install test under this path.
+"$source_dir/scripts/make-demo-package" "$build" "$work/package" >/dev/null
+digest=$(sha256sum "$work/package/TalvoPC.zip" | cut -d' ' -f1)
+{
+    cat "$source_dir/packaging/release-values.example"
+    echo "LAUNCHER_CLIENT_PACKAGE_URL=http://127.0.0.1/K3ClientRes/exe/TalvoPC/release-test/TalvoPC.zip"
+    echo "LAUNCHER_CLIENT_PACKAGE_SHA256=${digest^^}"
+    echo "LAUNCHER_CLIENT_PACKAGE_VERSION=release-test-${digest:0:8}"
+    echo "LAUNCHER_CLIENT_EXECUTABLE_PATH=TalvoPC/talvo-曜石纪元.exe"
+} >"$work/values"
+
+RELEASE_BUILD_DIR="$work/build-on-another-day" faketime '+3 days' "$source_dir/scripts/release" \
+    "$work/values" "$work/out" --sign "$work/cert/signer.pfx" --password-file "$work/cert/password" \
+    --ca-file "$work/cert/ca.pem" 2>&1 | tee "$work/release.log"
+[ "${PIPESTATUS[0]}" -eq 0 ] || exit 1
+grep -q 'warning: no --timestamp-url' "$work/release.log" || {
+    echo "FAIL: signing without a time stamp did not warn"
     exit 1
 }
 
-RELEASE_BUILD_DIR="$work/build-on-another-day" faketime '+3 days' "$source_dir/scripts/release" \
-    "$source_dir/packaging/release-values.example" "$work/out" \
-    --sign "$work/cert/signer.pfx" --password-file "$work/cert/password"
-
-expected=(SHA256SUMS Gatehouse.exe 曜石纪元-Setup.exe)
+version4=$(sed -n 's/^project(Gatehouse VERSION \([0-9.]*\).*/\1/p' "$source_dir/CMakeLists.txt")
+expected=(SHA256SUMS BUILDINFO.txt Gatehouse.exe "曜石纪元-Setup-${version4%.0}.exe")
 ninja -C "$build" -t query gatehouse-pack >/dev/null 2>&1 && expected+=(gatehouse-pack.exe)
 actual=$(cd "$work/out" && ls | LC_ALL=C sort)
 wanted=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
@@ -43,5 +46,15 @@ wanted=$(printf '%s\n' "${expected[@]}" | LC_ALL=C sort)
     echo "FAIL: SHA256SUMS does not list every file"
     exit 1
 }
+# The record names what a rebuild needs: the commit, the values and the tools.
+record=$(cat "$work/out/BUILDINFO.txt")
+for line in "commit: $(git -C "$source_dir" rev-parse HEAD)" "values file sha256: $(sha256sum <"$work/values" | cut -d' ' -f1)" \
+    'g++: x86_64-w64-mingw32-g++' 'cmake: cmake version ' 'ninja: ' 'makensis: v' 'osslsigncode: osslsigncode ' \
+    'debian libz-mingw-w64-dev: ' 'debian nlohmann-json3-dev: ' 'tree: '; do
+    grep -qF -- "$line" <<<"$record" || {
+        echo "FAIL: BUILDINFO.txt lacks '$line':"$'\n'"$record"
+        exit 1
+    }
+done
 ls -l "$work/out"
 echo "PASS: a signed release in $work/out"

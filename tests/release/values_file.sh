@@ -2,7 +2,8 @@
 # The values file of scripts/release, checked before anything is built: a name it does not know (a
 # typo of a real one) is refused with its line, so a misspelt host never ships as the default, while
 # every variable of "Deployment values" is taken, the update channel's included. And no build but the
-# demo's may trust the public demo key: configuring one with it fails.
+# demo's may trust the public demo key, and a client package's digest never goes without its
+# address: configuring either fails.
 set -euo pipefail
 source_dir=$1 work=$2
 rm -rf "$work"
@@ -34,13 +35,22 @@ for ((row = 0; row < ${#rows[@]}; row += 2)); do
     echo "PASS: $message"
 done
 
-# The configure step alone, in a folder of its own.
-if message=$(cmake -S "$source_dir" -B "$work/demo-key" -G Ninja -DBUILD_TESTING=OFF \
-    -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" \
-    -DLAUNCHER_UPDATE_MANIFEST_URL=https://download.example.com/update/manifest.json \
-    -DLAUNCHER_UPDATE_PUBLIC_KEY="$demo_key" 2>&1); then
-    fail "a build trusting the demo key was configured"
-fi
-grep -q 'LAUNCHER_UPDATE_PUBLIC_KEY is the public demo key' <<<"$message" ||
-    fail "the configuration did not refuse the demo key by name:"$'\n'"$message"
-echo "PASS: the demo key is refused at configure time"
+# The configure step alone, in a folder of its own. Each row: the values, and the refusal naming them.
+configure_rows=(
+    "-DLAUNCHER_UPDATE_MANIFEST_URL=https://download.example.com/update/manifest.json -DLAUNCHER_UPDATE_PUBLIC_KEY=$demo_key"
+    'LAUNCHER_UPDATE_PUBLIC_KEY is the public demo key'
+    # A digest of another package beside this tree's address would fail every first install.
+    "-DLAUNCHER_CLIENT_PACKAGE_SHA256=$(printf '%064x' 7)"
+    'LAUNCHER_CLIENT_PACKAGE_SHA256 describes the client package of LAUNCHER_CLIENT_PACKAGE_URL, which is not set'
+)
+for ((row = 0; row < ${#configure_rows[@]}; row += 2)); do
+    # shellcheck disable=SC2086 # each row holds whole -D words
+    if message=$(cmake -S "$source_dir" -B "$work/configure-$row" -G Ninja -DBUILD_TESTING=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-w64-x86_64.cmake" ${configure_rows[row]} 2>&1); then
+        fail "configured with ${configure_rows[row]}"
+    fi
+    # CMake wraps its messages.
+    grep -qF "${configure_rows[row + 1]}" <<<"$(tr -s '[:space:]' ' ' <<<"$message")" ||
+        fail "the configuration did not refuse ${configure_rows[row]} by name:"$'\n'"$message"
+    echo "PASS: refused at configure time: ${configure_rows[row + 1]}"
+done
