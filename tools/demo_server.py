@@ -182,6 +182,7 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
         super().send_error(code, message, explain)
 
     def note(self, outcome, detail=""):
+        # Written before a short reply goes out, so a client's requests are logged in its order.
         # The query is left out: on the login service it holds the password.
         path = urllib.parse.urlsplit(getattr(self, "path", "") or "").path or "-"
         words = [self.server.label, getattr(self, "command", None) or "-", printable(path)]
@@ -200,8 +201,8 @@ class DemoHandler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(body)
 
     def not_found(self):
-        self.reply(404, b"not found\n")
         self.note("404")
+        self.reply(404, b"not found\n")
 
 
 class LoginHandler(DemoHandler):
@@ -229,8 +230,8 @@ class LoginHandler(DemoHandler):
     def read_body(self):
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             self.close_connection = True
-            self.reply(411, b"send the body with a Content-Length\n", headers=[("Connection", "close")])
             self.note("411 chunked body")
+            self.reply(411, b"send the body with a Content-Length\n", headers=[("Connection", "close")])
             return None
         try:
             length = int(self.headers.get("Content-Length", "0"))
@@ -238,14 +239,14 @@ class LoginHandler(DemoHandler):
             length = -1
         if not 0 <= length <= MAX_LOGIN_BODY:
             self.close_connection = True
-            self.reply(400, b"bad Content-Length\n", headers=[("Connection", "close")])
             self.note("400 bad Content-Length")
+            self.reply(400, b"bad Content-Length\n", headers=[("Connection", "close")])
             return None
         return self.rfile.read(length)
 
     def bad_request(self, reason):
-        self.reply(400, f"malformed login request: {reason}\n".encode("utf-8"))
         self.note(f"400 {reason}")
+        self.reply(400, f"malformed login request: {reason}\n".encode("utf-8"))
 
     def sign_in(self, account, password):
         if not isinstance(account, str) or not isinstance(password, str):
@@ -265,8 +266,8 @@ class LoginHandler(DemoHandler):
             answer = {"code": 0, key: MAINTENANCE if known else WRONG_CREDENTIALS}
             outcome = f"code=0 {key}={answer[key]}"
         body = json.dumps(answer, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
-        self.reply(200, body, "application/json; charset=utf-8")
         self.note(f"200 {outcome}", f"account={printable(account)}")
+        self.reply(200, body, "application/json; charset=utf-8")
 
 
 class PackageHandler(DemoHandler):
@@ -281,8 +282,8 @@ class PackageHandler(DemoHandler):
         path = urllib.parse.urlsplit(self.path).path
         cache = None
         if state.redirect and path == REDIRECT_PATH:
-            self.reply(302, b"moved\n", headers=[("Location", state.location)])
             self.note(f"302 Location: {state.location}")
+            self.reply(302, b"moved\n", headers=[("Location", state.location)])
             return
         if state.updates and path.startswith(UPDATE_PATH):
             # The update channel's files: the signed manifest, packages and launcher builds.
@@ -298,8 +299,8 @@ class PackageHandler(DemoHandler):
         try:
             package = open(served, "rb")
         except OSError as error:
-            self.reply(404, b"package file unreadable\n")
             self.note(f"404 package file unreadable: {error.strerror or error}")
+            self.reply(404, b"package file unreadable\n")
             return
         with package:
             size = os.fstat(package.fileno()).st_size

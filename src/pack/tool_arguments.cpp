@@ -282,8 +282,6 @@ ToolCommand parseVerify(ArgumentList& list) {
     if (!shared.positional.empty()) throw UsageError("verify takes no file: give --manifest-url or --config");
     if (verify.manifestUrl && verify.manifestUrl->empty())
         throw UsageError("--manifest-url needs an address");
-    if (!verify.manifestUrl && !shared.configFile)
-        throw UsageError("verify needs --manifest-url or --config");
     const bool hasPublicKey = !verify.publicKeyHex.empty();
     if (!verify.manifestUrl && (hasPublicKey || verify.keyFile || verify.previousSequence))
         throw UsageError("--public-key, --key and --previous-sequence go with --manifest-url");
@@ -356,14 +354,15 @@ std::string toolUsage() {
            "      under the next sequence (or N, as publish); everything else stays. No package needed.\n"
            "  gatehouse-pack verify --manifest-url URL (--public-key HEX | --key KEY_FILE)\n"
            "                 [--config launcher.config.json] [--previous-sequence N] [--stats]\n"
-           "  gatehouse-pack verify --config launcher.config.json [--stats]\n"
+           "  gatehouse-pack verify [--config launcher.config.json] [--stats]\n"
            "      Checks a hosted deployment as launchers meet it, with their own transfer rules: the\n"
            "      manifest (one signed file, or URL and URL.sig) answers 200 and verifies with the key, has\n"
            "      not expired (warning within 7 days), is numbered at least N (the sequence publish printed\n"
            "      last), and its client package passes the configuration's rules; the package and any\n"
            "      launcher build answer 200 with the size announced and the digest named. Reports\n"
            "      Cache-Control (warning: manifest kept over 300 s, packages under a day). Without\n"
-           "      --manifest-url, checks the client package the configuration names. One line per check:\n"
+           "      --manifest-url, checks the client package the configuration names (the built-in one, as\n"
+           "      the launcher beside this tool carries it, without --config). One line per check:\n"
            "      OK, WARN or FAIL, the address, expected and actual; exit code 1 when a check failed.\n"
            "Every command takes --json (one JSON object on stdout at the end: command, ok, exitCode and\n"
            "the results, or the refusal), --stats (time and peak memory on stderr) and --help.\n"
