@@ -12,15 +12,6 @@ namespace {
 
 constexpr std::uint64_t maxSignatureBytes = 4096;
 
-RefusalDetails aboutFile(const std::filesystem::path& file, std::string rule, std::string expected,
-                         std::string actual) {
-    return {.rule = std::move(rule),
-            .kind = RefusalSubject::file,
-            .subject = shownPath(file),
-            .expected = std::move(expected),
-            .actual = std::move(actual)};
-}
-
 void writeNamedFile(const std::filesystem::path& file, const std::string& bytes) {
     try {
         writeFileAtomically(file, bytes);

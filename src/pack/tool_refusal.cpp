@@ -154,4 +154,13 @@ void rethrowNamingFile(const std::filesystem::path& file, const std::string& rul
                                  .actual = std::move(reason)});
 }
 
+RefusalDetails aboutFile(const std::filesystem::path& file, std::string rule, std::string expected,
+                         std::string actual) {
+    return {.rule = std::move(rule),
+            .kind = RefusalSubject::file,
+            .subject = shownPath(file),
+            .expected = std::move(expected),
+            .actual = std::move(actual)};
+}
+
 } // namespace launcher

@@ -43,6 +43,10 @@ struct ToolRefusal : Error {
     RefusalDetails details;
 };
 
+// The details of a refusal that concerns `file`.
+RefusalDetails aboutFile(const std::filesystem::path& file, std::string rule, std::string expected,
+                         std::string actual);
+
 // The printed form above, ending in a newline.
 std::string refusalText(const ToolRefusal& refusal);
 

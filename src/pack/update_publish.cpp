@@ -36,15 +36,6 @@ std::string fileDigest(const std::filesystem::path& file, std::uint64_t maxBytes
     return sha256OfFile(file);
 }
 
-RefusalDetails aboutFile(const std::filesystem::path& file, std::string rule, std::string expected,
-                         std::string actual) {
-    return {.rule = std::move(rule),
-            .kind = RefusalSubject::file,
-            .subject = shownPath(file),
-            .expected = std::move(expected),
-            .actual = std::move(actual)};
-}
-
 std::string lowerCase(std::string text) {
     for (char& letter : text)
         if (letter >= 'A' && letter <= 'Z') letter = static_cast<char>(letter - 'A' + 'a');
