@@ -97,5 +97,30 @@ TEST_F(RequestHandles, AttachingToACancelledTokenClosesTheRequestAndThrows) {
     EXPECT_EQ(closedSoon(2), 1);
 }
 
+// Several connections of one download: the player's cancel closes every request of every part,
+// while one part stopping its siblings leaves the download itself uncancelled.
+TEST_F(RequestHandles, CancelClosesEveryRequestOfTheWorkAndOfTheTokensLinkedToIt) {
+    CancelToken work;
+    HINTERNET own = attachRequest(work, openRequest());
+    {
+        LinkedCancelToken first(work);
+        LinkedCancelToken second(work);
+        attachRequest(first.token(), openRequest());
+        HINTERNET kept = attachRequest(second.token(), openRequest());
+        cancel(first.token());
+        EXPECT_EQ(closedSoon(1), 1);
+        EXPECT_FALSE(work.canceled());
+        EXPECT_FALSE(second.token().canceled());
+        cancel(work);
+        EXPECT_EQ(closedSoon(3), 3);
+        EXPECT_TRUE(second.token().canceled());
+        detachRequest(second.token(), kept);
+    }
+    detachRequest(work, own);
+    LinkedCancelToken late(work);
+    EXPECT_TRUE(late.token().canceled());
+    EXPECT_EQ(closedSoon(4), 3);
+}
+
 } // namespace
 } // namespace launcher
