@@ -67,7 +67,7 @@ struct IndexedChunk {
 struct IndexedFile {
     std::string path; // UTF-8, "/" between folders, as the package names it
     std::uint64_t size = 0;
-    Sha256Digest digest{}; // as read: its own, its one chunk's, or that of no bytes
+    Sha256Digest digest{};             // as read: its own, its one chunk's, or that of no bytes
     std::vector<std::uint32_t> chunks; // into ChunkIndex::chunks, in file order
 };
 
@@ -102,8 +102,8 @@ std::string storeDigestText(const Sha256Digest& digest);
 std::optional<Sha256Digest> parseStoreDigest(std::string_view text);
 
 // Where the store's files lie relative to a store's root, and relative to the index's address.
-std::string indexStorePath(const Sha256Digest& digest); // "indexes/<digest>.index"
-std::string packStorePath(const Sha256Digest& digest);  // "packs/<digest>.pack"
+std::string indexStorePath(const Sha256Digest& digest);       // "indexes/<digest>.index"
+std::string packStorePath(const Sha256Digest& digest);        // "packs/<digest>.pack"
 std::string packAddressFromIndex(const Sha256Digest& digest); // "../packs/<digest>.pack"
 
 } // namespace launcher
