@@ -47,6 +47,21 @@ void checkLoginEndpoint(const json& document) {
     if (!valid) throw Error("登录接口配置无效。");
 }
 
+// The content store's index of this version: its address under the package's own rule, and the
+// size and digest that make its bytes trusted before they are read.
+void checkStoreIndex(const json& index) {
+    const auto url = index.find("url");
+    const auto size = index.find("size");
+    const auto digest = index.find("sha256");
+    const bool valid =
+        index.is_object() && url != index.end() && url->is_string() && size != index.end() &&
+        size->is_number_unsigned() && size->get<std::uint64_t>() > 0 &&
+        size->get<std::uint64_t>() <= maxStoreIndexBytes && digest != index.end() && digest->is_string() &&
+        isHexDigest(digest->get<std::string>()) &&
+        isAllowedEndpoint(multiByteToUtf16(url->get<std::string>(), codePageUtf8), EndpointPurpose::download);
+    if (!valid) throw Error("客户端分块索引配置无效。");
+}
+
 void checkPackage(const json& package) {
     const std::wstring downloadUrl =
         multiByteToUtf16(package.at("downloadUrl").get<std::string>(), codePageUtf8);
@@ -65,6 +80,7 @@ void checkPackage(const json& package) {
     if (!maxExtract.is_number_unsigned()) throw Error("安装包大小限制无效。");
     if (maxDownload.get<std::uint64_t>() == 0 || maxExtract.get<std::uint64_t>() == 0)
         throw Error("安装包大小限制无效。");
+    if (const auto index = package.find("index"); index != package.end()) checkStoreIndex(*index);
 }
 
 } // namespace

@@ -26,6 +26,7 @@
 // to exactly its size; one whose storedLength equals its size is stored as is. A file's digest is
 // written only when it has two chunks or more: a file of one chunk has that chunk's digest, and an
 // empty file has no chunk. Files are in the package's entry order; paths use "/".
+#include "config/document_rules.h"
 #include "net/sha256_hash.h"
 #include "update/content_chunker.h"
 
@@ -41,7 +42,7 @@ inline constexpr int chunkIndexFormat = 1;
 
 // An index is untrusted bytes until its digest matches: it may be no larger than this, stored or
 // inflated, as the installed-client marker may not.
-inline constexpr std::uint64_t maxChunkIndexBytes = 33554432;
+inline constexpr std::uint64_t maxChunkIndexBytes = maxStoreIndexBytes;
 
 // As many paths (files and folders) as a package may hold.
 inline constexpr std::size_t maxIndexEntries = 200000;

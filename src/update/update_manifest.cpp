@@ -111,6 +111,9 @@ LauncherConfig configWithClientPackage(const LauncherConfig& config, const nlohm
     for (const char* name : manifestPackageMembers)
         if (const auto member = clientPackage.find(name); member != clientPackage.end())
             package[name] = *member;
+    // A store belongs to the package it was made from: one the configuration names does not
+    // outlive a manifest that names another package without one.
+    if (!clientPackage.contains("index")) package.erase("index");
     try {
         validateLauncherConfig(result);
     } catch (const Error&) {

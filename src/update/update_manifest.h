@@ -49,8 +49,8 @@ std::string renumberUpdateManifest(std::string_view document, std::uint64_t sequ
 
 // The members of clientPackage a manifest decides; the install directory and the size limits stay
 // the site's own.
-inline constexpr const char* manifestPackageMembers[] = {"downloadUrl", "sha256", "version",
-                                                         "executablePath"};
+inline constexpr const char* manifestPackageMembers[] = {"downloadUrl", "sha256", "version", "executablePath",
+                                                         "index"};
 
 // `config` with the manifest's manifestPackageMembers put into its clientPackage (others the
 // manifest carries are ignored), validated as the configuration itself is. A manifest must name its
