@@ -47,8 +47,8 @@ void checkLoginEndpoint(const json& document) {
     if (!valid) throw Error("登录接口配置无效。");
 }
 
-// The content store's index of this version: its address under the package's own rule, and the
-// size and digest that make its bytes trusted before they are read.
+// The content store's index of this version: its size and digest vouch for its bytes, and it for
+// every chunk's, so like the update channel's files it may lie anywhere under the package path.
 void checkStoreIndex(const json& index) {
     const auto url = index.find("url");
     const auto size = index.find("size");
@@ -58,7 +58,7 @@ void checkStoreIndex(const json& index) {
         size->is_number_unsigned() && size->get<std::uint64_t>() > 0 &&
         size->get<std::uint64_t>() <= maxStoreIndexBytes && digest != index.end() && digest->is_string() &&
         isHexDigest(digest->get<std::string>()) &&
-        isAllowedEndpoint(multiByteToUtf16(url->get<std::string>(), codePageUtf8), EndpointPurpose::download);
+        isAllowedEndpoint(multiByteToUtf16(url->get<std::string>(), codePageUtf8), EndpointPurpose::update);
     if (!valid) throw Error("客户端分块索引配置无效。");
 }
 

@@ -4,8 +4,9 @@
 
 namespace launcher {
 
-// `update`: the update manifest, its signature and launcher builds, whose bytes a signature or a
-// signed digest vouches for: plain HTTP may reach anything under the package path.
+// `update`: the update manifest, its signature, launcher builds and the client's content store,
+// whose bytes a signature or a signed digest vouches for: plain HTTP may reach anything under the
+// package path.
 enum class EndpointPurpose { login, download, update };
 
 // Whether the launcher may contact `url` for `purpose`. HTTPS may go anywhere; plain HTTP only to
