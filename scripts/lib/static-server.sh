@@ -126,9 +126,17 @@ static_server_stop() {
     # Only our own: the process must be an nginx master reading this folder's configuration.
     if [ -n "$pid" ] && grep -qF -- "$folder/nginx.conf" "/proc/$pid/cmdline" 2>/dev/null; then
         kill -TERM "$pid" 2>/dev/null || true
-        wait_for 10 process_gone "$pid" || echo "static_server_stop: nginx $pid did not stop" >&2
+        wait_for 10 static_server_exited "$pid" || echo "static_server_stop: nginx $pid did not stop" >&2
     fi
     rm -f "$folder/nginx.pid"
+}
+
+# Succeeds once process $1 has exited. The master went into the background, so it is not our child
+# and may stay a zombie, holding nothing, until init reaps it.
+static_server_exited() {
+    local state
+    state=$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null) || return 0
+    [ -z "$state" ] || [ "$state" = Z ]
 }
 
 # Prints how many lines the access log of folder $1 has: a mark for static_server_summary --since.
