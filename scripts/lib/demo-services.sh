@@ -4,6 +4,13 @@
 # Sourced by scripts/run and the end-to-end test.
 source "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/waiting.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/static-server.sh"
+
+# Where the update channel's content store is served from, beside the other update files.
+demo_store_url=http://127.0.0.1/K3ClientRes/exe/TalvoPC/update/store/
+demo_store_path=/K3ClientRes/exe/TalvoPC/update/store/
+# The development server's package port while nginx holds port 80 in front of it.
+demo_server_behind_port=9980
 
 # Copies the built launcher into $2 and makes the demo package and its configuration beside it.
 # With a third argument, that launcher build is copied instead (update-demo/Gatehouse.exe follows
@@ -18,7 +25,8 @@ demo_prepare_run_dir() {
 
 # As an operator ships a new client version through the update channel: version 2 of the demo
 # client (one file more) is packed into $2/updates and published there in a signed manifest, with
-# the demo key. The run directory's launcher.config.json is not touched.
+# the demo key, and its files into the content store $2/updates/store, which the manifest names, so
+# a launcher fetches only what it lacks. The run directory's launcher.config.json is not touched.
 demo_publish_update() {
     local root build=$1 run_dir=$2
     root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -36,6 +44,7 @@ demo_publish_update() {
     "$build/wine-run" "$build/gatehouse-pack.exe" publish "$(windows_path "$updates/TalvoPC-2.zip")" \
         --key "$(windows_path "$root/tools/demo-update-key.json")" --manifest "$(windows_path "$updates/manifest.signed")" \
         --executable 'TalvoPC/talvo-曜石纪元.exe' --version demo-2 --url "$base/TalvoPC-2.zip" \
+        --store "$(windows_path "$updates/store")" --store-url "$demo_store_url" \
         --config "$(windows_path "$run_dir/launcher.config.json")" 2>"$updates/publish.err" ||
         { cat "$updates/publish.err" >&2; return 1; }
 }
@@ -78,8 +87,36 @@ demo_server_start() {
     rm -f "$ready"
 }
 
-# Stops the development server started by demo_server_start.
+# As demo_server_start, with a real web server in front as a hosting site has: nginx
+# (static-server.sh) takes port 80, serves the content store $3 (the folder publish --store writes)
+# under the update channel's store/ path, and passes every other path to the development server on
+# port 9980. nginx keeps its files and its access log in folder $4. Options after those are the
+# development server's.
+demo_server_start_with_store() {
+    local package=$1 log=$2 store=$3
+    demo_nginx_dir=$4
+    shift 4
+    mkdir -p "$store"
+    demo_server_start "$package" "$log" --package-port "$demo_server_behind_port" "$@" || return 1
+    static_server_start "$demo_nginx_dir" 80 --rest "http://127.0.0.1:$demo_server_behind_port" \
+        "$demo_store_path" "$store" || {
+        demo_server_stop
+        return 1
+    }
+}
+
+# Prints "requests=N connections=N bytes=N": what nginx sent of the content store since the mark $1
+# (static_server_mark "$demo_nginx_dir"), index and packs.
+demo_store_fetched() {
+    static_server_summary "$demo_nginx_dir" --since "$1" --prefix "$demo_store_path"
+}
+
+# Stops the development server started by demo_server_start, and the nginx in front of it if any.
 demo_server_stop() {
+    if [ -n "${demo_nginx_dir:-}" ]; then
+        static_server_stop "$demo_nginx_dir"
+        demo_nginx_dir=
+    fi
     [ -n "${demo_server_pid:-}" ] || return 0
     kill -TERM "$demo_server_pid" 2>/dev/null || true
     wait "$demo_server_pid" 2>/dev/null || true
