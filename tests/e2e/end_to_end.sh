@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # The launcher's whole job, as a player does it: the real Gatehouse.exe under Wine, driven from
-# outside with real key presses and clicks, against the development server. Screenshots of every
-# stage are kept in the output directory.
+# outside with real key presses and clicks, against the development server behind nginx, which
+# serves the update channel's content store. Screenshots of every stage are kept in the output
+# directory.
 #   1. A first run downloads and installs the client, with the progress bar moving.
 #   2. A wrong password shows the login failure in the status line.
 #   3. The right one starts the stand-in game with the account's uid: and token:, and the launcher
 #      exits with code 0.
 #   4. A second run finds the client ready and downloads nothing.
 #   5. A damaged installed file makes the launcher download the client again.
-#   6. The diagnostic log tells what happened and holds no account, password or token.
+#   6. The demo build of the launcher, which follows the update channel, installs client version 2
+#      from the content store, fetching from nginx only what version 1 lacks (a small part of the
+#      package), and never the full package.
+#   7. The diagnostic log tells what happened and holds no account, password or token.
 set -euo pipefail
 source_dir=$1 build=$2 output=$3
 source "$source_dir/scripts/lib/wine-prefix.sh"
@@ -23,15 +27,18 @@ run_name=gatehouse-end-to-end
 run_dir="$build/wine/prefix/drive_c/$run_name"
 client="$run_dir/GameClient"
 game_dir="$client/TalvoPC"
-logs=$(wine_prefix_local_app_data "$build")/K3Gatehouse/Logs
+data=$(wine_prefix_local_app_data "$build")/K3Gatehouse
+logs=$data/Logs
 log="$logs/launcher.log"
-rm -rf "$run_dir" "$output" "$logs"
+# The kept manifest and the chunk cache of earlier runs would change what this run fetches.
+rm -rf "$run_dir" "$output" "$logs" "$data/Updates" "$data/Chunks"
 mkdir -p "$output"
 demo_prepare_run_dir "$build" "$run_dir" >"$output/package.txt"
 
-# Paced so that several frames of the download can be seen.
+# The package paced so that several frames of the download can be seen; the store is nginx's.
 server_log="$output/demo-server.log"
-demo_server_start "$run_dir/TalvoPC.zip" "$server_log" --throttle 700000
+demo_server_start_with_store "$run_dir/TalvoPC.zip" "$server_log" "$run_dir/updates/store" "$output/nginx" \
+    --throttle 700000 --updates "$run_dir/updates"
 
 launcher=
 stop_everything() {
@@ -47,6 +54,8 @@ fail() {
     echo "FAIL: $*"
     echo "--- development server log"
     cat "$server_log"
+    echo "--- nginx access log"
+    cat "$output/nginx/access.log" 2>/dev/null || true
     exit 1
 }
 
@@ -174,7 +183,33 @@ shot 5-repaired
 click_control closeButton
 expect_launcher_exit 15
 
-echo "== 6. the diagnostic log"
+echo "== 6. the update channel: client version 2 from the content store"
+demo_publish_update "$build" "$run_dir" >"$output/publish.txt" || fail "version 2 was not published"
+cp "$build/update-demo/Gatehouse.exe" "$run_dir/Gatehouse.exe"
+store_mark=$(static_server_mark "$output/nginx")
+installed_version() {
+    python3 -c 'import json, sys; print(json.load(open(sys.argv[1], encoding="utf-8"))["version"])' \
+        "$client/.launcher-installed.json" 2>/dev/null || true
+}
+updated() { [ "$(installed_version)" = demo-2 ]; }
+start_launcher
+wait_for 30 updated || fail "client version 2 was not installed (installed: $(installed_version))"
+wait_for 10 download_controls_gone || fail "the progress bar is still shown after the update"
+shot 6-updated
+[ -f "$game_dir/talvo-曜石纪元_Data/version-2.txt" ] || fail "version 2's new file is not installed"
+click_control closeButton
+expect_launcher_exit 15
+read -r store_requests store_connections store_bytes < <(demo_store_fetched "$store_mark" | sed 's/[a-z]*=//g')
+package_bytes=$(stat -c %s "$run_dir/updates/TalvoPC-2.zip")
+echo "the update fetched $store_bytes bytes of the store in $store_requests requests on" \
+    "$store_connections connections; the package is $package_bytes bytes"
+# At least the index and one range of a pack; far less than the package, whose assets alone are 2 MiB.
+[ "$store_requests" -ge 2 ] || fail "the update fetched nothing from the store"
+[ $((store_bytes * 20)) -lt "$package_bytes" ] || fail "the update fetched 5% of the package or more"
+! grep -q 'TalvoPC-2\.zip' "$server_log" "$output/nginx/access.log" ||
+    fail "the update fetched the full package of version 2"
+
+echo "== 7. the diagnostic log"
 [ -f "$log" ] || fail "no diagnostic log at $log"
 cp "$log" "$output/launcher.log"
 token=$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["accounts"][0]["token"])' \
