@@ -1,0 +1,85 @@
+// One client install through the launcher's own installClient, timed, with the process's peak
+// working set: from the content store the client package names in its "index" member, or, with
+// --full, from the package alone. scripts/benchmark serves the store and the packages with nginx
+// and reads what was fetched from nginx's log.
+//
+//   chunks_benchmark PACKAGE.json LAUNCHER_DIR CHUNK_CACHE [--full] [--connections N]
+//
+// PACKAGE.json is the clientPackage member of a published update manifest. The client is installed
+// in LAUNCHER_DIR\GameClient, next to what is there already, as a launcher in LAUNCHER_DIR would.
+#include "config/launcher_config.h"
+#include "foundation/cancel_token.h"
+#include "foundation/error.h"
+#include "install/client_install.h"
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+using namespace launcher;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double peakMiB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters));
+    return counters.PeakWorkingSetSize / 1048576.0;
+}
+
+nlohmann::json readJson(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return nlohmann::json::parse(std::string(std::istreambuf_iterator<char>(in), {}));
+}
+
+int usage() {
+    std::fputs("usage: chunks_benchmark PACKAGE.json LAUNCHER_DIR CHUNK_CACHE [--full] [--connections N]\n",
+               stderr);
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) return usage();
+    bool full = false;
+    InstallOptions options;
+    options.chunkCache = fs::path(argv[3]);
+    for (int i = 4; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        if (option == L"--full")
+            full = true;
+        else if (option == L"--connections" && i + 1 < argc)
+            options.connections = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
+        else
+            return usage();
+    }
+    const fs::path launcherDir = argv[2];
+    LauncherConfig config{builtInConfigDocument(), launcherDir};
+    // The published member replaces the built-in package; the limits stay the built-in ones.
+    for (const auto& [name, value] : readJson(argv[1]).items())
+        config.document["clientPackage"][name] = value;
+    if (full) config.document["clientPackage"].erase("index");
+    fs::create_directories(launcherDir);
+
+    CancelToken token;
+    const auto start = Clock::now();
+    try {
+        installClient(config, token, {}, options);
+    } catch (const Error& error) {
+        std::printf("install failed: %s\n", error.what());
+        return 1;
+    }
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("%s install: %.2f s, peak working set %.1f MiB\n", full ? "package" : "store", elapsed,
+                peakMiB());
+    std::printf("seconds=%.3f\npeak_mib=%.1f\n", elapsed, peakMiB());
+    return 0;
+}
