@@ -83,9 +83,10 @@ private:
 // Builds the version's index from the package's entries, writing the chunks the store lacks.
 class StoreVersionWriter final : public StoreEntryVisitor {
 public:
-    StoreVersionWriter(const fs::path& store, ChunkCatalogue known, ChunkIndex& index,
+    StoreVersionWriter(const StoreTarget& target, ChunkCatalogue known, ChunkIndex& index,
                        StorePublication& summary)
-        : store_(store), known_(std::move(known)), index_(index), summary_(summary) {}
+        : store_(target.folder), packBytes_(target.packBytes), known_(std::move(known)), index_(index),
+          summary_(summary) {}
 
     void directory(const StoreEntry& entry) override { index_.directories.push_back(entry.path); }
     void beginFile(const StoreEntry& entry) override {
@@ -138,7 +139,7 @@ private:
 
     IndexedChunk stored(const Sha256Digest& digest) {
         const std::string_view bytes = deflater_.deflated(pending_).value_or(pending_);
-        if (pack_ && pack_->size() + bytes.size() > storePackRollBytes) closePack();
+        if (pack_ && pack_->size() + bytes.size() > packBytes_) closePack();
         if (!pack_) {
             pack_.emplace(store_ / L"packs");
             newPackSlot_ = static_cast<std::uint32_t>(index_.packs.size());
@@ -160,6 +161,7 @@ private:
     }
 
     fs::path store_;
+    std::uint64_t packBytes_;
     ChunkCatalogue known_;
     ChunkIndex& index_;
     StorePublication& summary_;
@@ -228,7 +230,7 @@ StorePublication publishToStore(const StoreTarget& target, const fs::path& packa
     index.packageDigest = packageDigest;
     index.packageSize = packageSize;
     {
-        StoreVersionWriter writer(target.folder, readCatalogue(target.folder, token), index, summary);
+        StoreVersionWriter writer(target, readCatalogue(target.folder, token), index, summary);
         readStoreEntries(package, shownPath(package), token, L"正在写入内容仓库", progress, writer);
         writer.finish();
     }

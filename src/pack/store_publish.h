@@ -16,14 +16,15 @@
 
 namespace launcher {
 
-struct StoreTarget {
-    std::filesystem::path folder; // the store on this machine; made if missing
-    std::string url;              // where the folder is served from, ending in "/"
-};
-
 // New packs end once they reach about this size: small enough to fetch again whole, large enough
 // that a client of a gibibyte is a few dozen files.
 inline constexpr std::uint64_t storePackRollBytes = std::uint64_t{64} << 20;
+
+struct StoreTarget {
+    std::filesystem::path folder;                 // the store on this machine; made if missing
+    std::string url;                              // where the folder is served from, ending in "/"
+    std::uint64_t packBytes = storePackRollBytes; // where a new pack ends
+};
 
 struct StorePublication {
     Sha256Digest indexDigest{};

@@ -209,7 +209,7 @@ std::optional<StoreTarget> storeTarget(const StoreOptions& store) {
         throw UsageError("--store and --store-url go together");
     // The index's address is the store's with indexes/<digest>.index after it.
     if (!store.url->ends_with('/')) throw UsageError("--store-url needs an address ending in \"/\"");
-    return StoreTarget{.folder = *store.folder, .url = *store.url};
+    return StoreTarget{.folder = *store.folder, .url = *store.url, .packBytes = storePackRollBytes};
 }
 
 // The launcher build offered alongside, whose three options only make sense together.
