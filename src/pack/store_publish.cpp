@@ -65,17 +65,30 @@ public:
     // The deflated bytes of `content`, or nothing when they would not be strictly fewer.
     std::optional<std::string_view> deflated(std::string_view content) {
         if (content.size() < 2) return std::nullopt;
-        deflateReset(&stream_);
-        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
-        stream_.avail_in = static_cast<uInt>(content.size());
-        stream_.next_out = output_.get();
+        // Compressed textures, audio and video, most of a client, do not shrink: judged by their start,
+        // they are stored without deflating the whole chunk for nothing.
+        if (content.size() > 2 * sampleBytes &&
+            !samplesShrink(sampleBytes, deflateInto(content.substr(0, sampleBytes), maxChunkBytes)))
+            return std::nullopt;
         // Room for one byte fewer than the content: a stream that does not end in it is not worth it.
-        stream_.avail_out = static_cast<uInt>(content.size() - 1);
-        if (deflate(&stream_, Z_FINISH) != Z_STREAM_END) return std::nullopt;
-        return std::string_view(reinterpret_cast<const char*>(output_.get()), stream_.total_out);
+        const std::uint64_t size = deflateInto(content, content.size() - 1);
+        if (size == 0) return std::nullopt;
+        return std::string_view(reinterpret_cast<const char*>(output_.get()), size);
     }
 
 private:
+    static constexpr std::size_t sampleBytes = 64 << 10;
+
+    // The size of `input` deflated whole into at most `room` bytes, or 0 when it does not fit.
+    std::uint64_t deflateInto(std::string_view input, std::size_t room) {
+        deflateReset(&stream_);
+        stream_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
+        stream_.avail_in = static_cast<uInt>(input.size());
+        stream_.next_out = output_.get();
+        stream_.avail_out = static_cast<uInt>(room);
+        return deflate(&stream_, Z_FINISH) == Z_STREAM_END ? stream_.total_out : 0;
+    }
+
     z_stream stream_{};
     std::unique_ptr<Bytef[]> output_;
 };
