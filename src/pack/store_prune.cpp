@@ -1,5 +1,6 @@
 #include "pack/store_prune.h"
 
+#include "filesystem/directory_links.h"
 #include "foundation/error.h"
 #include "foundation/file_io.h"
 #include "foundation/text.h"
@@ -71,6 +72,14 @@ std::uint64_t sizeOf(const fs::path& file) {
     return error ? 0 : size;
 }
 
+// A store folder that is a link would have prune delete files of wherever it leads.
+void refuseLinkedFolder(const fs::path& folder) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !isLinkAt(folder.native(), attributes)) return;
+    throw ToolRefusal("内容仓库的文件夹是目录链接，prune 不会删除它所指之处的文件。",
+                      aboutFile(folder, "store-link", "a folder of the store", "a directory link"));
+}
+
 void removeStoreFile(const fs::path& file) {
     if (::DeleteFileW(file.c_str())) return;
     throw ToolRefusal(
@@ -82,6 +91,8 @@ void removeStoreFile(const fs::path& file) {
 
 PruneSummary pruneContentStore(const PruneRequest& request) {
     const fs::path& store = request.store;
+    refuseLinkedFolder(store / L"indexes");
+    refuseLinkedFolder(store / L"packs");
     const std::vector<Sha256Digest> indexes = storeDigestsIn(store / L"indexes", L".index");
     const std::set<Sha256Digest> kept = keptIndexes(request, indexes);
 

@@ -26,7 +26,8 @@ struct PruneSummary {
     std::uint64_t unusedBytes = 0; // inside kept packs, in chunks no kept index lists
 };
 
-// Refuses (ToolRefusal) before removing anything: a --keep that names no index in the store
+// Refuses (ToolRefusal) before removing anything: an indexes or packs folder that is a directory
+// link (store-link), a --keep that names no index in the store
 // (prune-keep-missing), a manifest that cannot be read or names no index (prune-keep-manifest), a
 // kept index that is damaged (as readStoredIndex refuses). Removes only files the store names
 // "<digest>.index" in its indexes folder and "<digest>.pack" in its packs folder; never follows a

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <set>
 
@@ -224,6 +225,7 @@ TEST(StorePrune, KeepingTheSecondVersionRemovesWhatOnlyTheFirstUsedAndLeavesItCh
     std::ranges::set_difference(packNames(published.index(first)), secondPacks,
                                 std::inserter(doomed, doomed.end()));
     ASSERT_GT(doomed.size(), 1u) << "some pack holds chunks of the first version alone";
+    testing::writeBytes(published.store / L"packs" / L"upload-notes.txt", "not the store's"); // stays
     const std::set<std::string> before = storeFiles(published.store);
     const std::uint64_t doomedBytes = bytesOf(published.store, doomed);
 
@@ -244,8 +246,24 @@ TEST(StorePrune, KeepingTheSecondVersionRemovesWhatOnlyTheFirstUsedAndLeavesItCh
     EXPECT_GT(pruned.unusedBytes, 0u) << "the first version's chunks beside the second's in kept packs";
     std::set<std::string> left = secondPacks;
     left.insert("indexes/" + second + ".index");
+    left.insert("packs/upload-notes.txt");
     EXPECT_EQ(storeFiles(published.store), left);
     EXPECT_EQ(published.check(2, {.store = published.store, .indexFile = std::nullopt}), "<no error>");
+}
+
+TEST(StorePrune, RemovesNothingThroughAStoreFolderThatIsALink) {
+    const char* fixture = std::getenv("LAUNCHER_TEST_PACK_FIXTURE");
+    if (fixture == nullptr) GTEST_SKIP() << "needs the host fixture of CTest";
+    // A store of one index that uses no pack, whose packs folder leads to ../elsewhere.
+    const fs::path store = fs::path(fixture) / L"store";
+    const std::wstring index = testing::listNames(store / L"indexes").at(0);
+    const fs::path outside = fs::path(fixture) / L"elsewhere" / testing::wide(std::string(64, '0') + ".pack");
+    EXPECT_EQ(testing::refusalOf([&] {
+                  pruneContentStore({store, {index.substr(0, 64)}, false});
+              }),
+              "store-link | " + testing::narrow((store / L"packs").native()) +
+                  " | a folder of the store | a directory link");
+    EXPECT_TRUE(fs::exists(outside));
 }
 
 } // namespace
