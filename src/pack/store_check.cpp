@@ -66,8 +66,31 @@ void readAt(HANDLE file, std::uint64_t offset, char* buffer, std::uint32_t count
         throw Error("无法读取文件。");
 }
 
-// Each chunk read from its pack as a launcher reads it: stored bytes inflated when deflated, to
-// exactly its size and digest. Packs are read in order, each chunk once.
+std::string contentText(std::uint64_t size, const Sha256Digest& digest) {
+    return std::to_string(size) + " bytes with sha256 " + digestText(digest);
+}
+
+// What a chunk's stored bytes in `pack` come to, as a launcher reads them: inflated when they are
+// deflated. "N bytes with sha256 D", or why there is no such content.
+std::string storedChunkContent(HANDLE pack, const IndexedChunk& chunk, std::string& stored) {
+    stored.resize(chunk.storedLength);
+    readAt(pack, chunk.offset, stored.data(), chunk.storedLength);
+    Sha256Hash hash;
+    if (!chunk.deflated()) {
+        hash.update(stored.data(), stored.size());
+        return contentText(stored.size(), hash.finish());
+    }
+    try {
+        InflateStream inflate(DeflateFraming::raw, chunk.size, "chunk");
+        inflate.feed(reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size(),
+                     [&](const std::uint8_t* bytes, std::size_t count) { hash.update(bytes, count); });
+        return contentText(inflate.finish(), hash.finish());
+    } catch (const Error&) {
+        return "bytes that do not inflate to at most " + std::to_string(chunk.size) + " bytes";
+    }
+}
+
+// Each chunk checked in its pack, packs read in order and each chunk once.
 void checkChunks(const fs::path& store, const ChunkIndex& index, CancelToken& token) {
     std::vector<std::uint32_t> order(index.chunks.size());
     std::iota(order.begin(), order.end(), 0u);
@@ -91,30 +114,8 @@ void checkChunks(const fs::path& store, const ChunkIndex& index, CancelToken& to
                                             systemReason(static_cast<int>(::GetLastError()))));
             openPack = chunk.pack;
         }
-        stored.resize(chunk.storedLength);
-        readAt(file.get(), chunk.offset, stored.data(), chunk.storedLength);
-        Sha256Hash hash;
-        std::uint64_t produced = chunk.size;
-        std::string problem;
-        try {
-            if (chunk.deflated()) {
-                InflateStream inflate(DeflateFraming::raw, chunk.size,
-                                      "inflates to more bytes than its size");
-                inflate.feed(
-                    reinterpret_cast<const std::uint8_t*>(stored.data()), stored.size(),
-                    [&](const std::uint8_t* bytes, std::size_t count) { hash.update(bytes, count); });
-                produced = inflate.finish();
-            } else {
-                hash.update(stored.data(), stored.size());
-            }
-        } catch (const Error&) {
-            problem = "bytes that do not inflate";
-        }
-        const std::string actual =
-            problem.empty() ? std::to_string(produced) + " bytes with sha256 " + digestText(hash.finish())
-                            : problem;
-        const std::string expected =
-            std::to_string(chunk.size) + " bytes with sha256 " + digestText(chunk.digest);
+        const std::string expected = contentText(chunk.size, chunk.digest);
+        const std::string actual = storedChunkContent(file.get(), chunk, stored);
         if (actual != expected)
             throw ToolRefusal(
                 "内容仓库的分块已损坏。",

@@ -175,11 +175,19 @@ TEST(StoreCheck, RefusesAStoreFromWhichThePackageWouldNotBeRebuilt) {
     const fs::path packFile =
         published.store / L"packs" / testing::wide(storeDigestText(index.packs.front().digest) + ".pack");
     const std::string shownPack = testing::narrow(packFile.native());
-    // The index with the executable's neighbour renamed, under a name of its own.
-    ChunkIndex renamed = index;
-    renamed.files[1].path = "TalvoPC/UnityPlayer2.dll";
-    const fs::path renamedFile = published.dir / L"renamed.index";
-    testing::writeBytes(renamedFile, serializeChunkIndex(renamed));
+    // The index changed by `edit`, in a file of its own beside the store.
+    const auto edited = [&](const wchar_t* name, const std::function<void(ChunkIndex&)>& edit) {
+        ChunkIndex copy = index;
+        edit(copy);
+        testing::writeBytes(published.dir / name, serializeChunkIndex(copy));
+        return published.dir / name;
+    };
+    const fs::path renamed = edited(L"renamed.index", [](ChunkIndex& copy) {
+        copy.files[1].path = "TalvoPC/UnityPlayer2.dll"; // the executable's neighbour
+    });
+    const fs::path misnamed = edited(L"misnamed.index", [](ChunkIndex& copy) {
+        copy.chunks[0].digest = copy.chunks[1].digest; // the executable's bytes under another digest
+    });
 
     struct Case {
         const char* what;
@@ -198,7 +206,11 @@ TEST(StoreCheck, RefusesAStoreFromWhichThePackageWouldNotBeRebuilt) {
              testing::writeBytes(packFile, bytes);
          },
          std::nullopt, "store-pack-digest | " + shownPack + " | " + storeDigestText(index.packs[0].digest)},
-        {"an index whose files differ", [] {}, renamedFile,
+        {"a chunk whose bytes have another digest", [] {}, misnamed,
+         "store-chunk | " + shownPack + " | chunk 0 at offset 0 (9 stored bytes): 9 bytes with sha256 " +
+             storeDigestText(index.chunks[1].digest) + " | 9 bytes with sha256 " +
+             storeDigestText(index.chunks[0].digest)},
+        {"an index whose files differ", [] {}, renamed,
          "store-files | 1: TalvoPC/UnityPlayer.dll | TalvoPC/UnityPlayer2.dll (the index's next file) | "
          "TalvoPC/UnityPlayer.dll"},
     };
