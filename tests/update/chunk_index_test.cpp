@@ -171,11 +171,11 @@ std::uint64_t peakWorkingSet() {
     return counters.PeakWorkingSetSize;
 }
 
-// A few hundred kilobytes that would inflate to a gibibyte: refused once the limit is passed, with
-// no more memory than the limit's worth.
+// A quarter of a megabyte that would inflate to 256 MiB: refused once the limit is passed, having
+// used no more memory than the limit's worth.
 TEST(ChunkIndex, RefusesAnIndexInflatingBeyondTheLimit) {
-    const std::string bomb = paddedIndex(validDocument().dump(), std::uint64_t{1} << 30);
-    ASSERT_LT(bomb.size(), 2u << 20);
+    const std::string bomb = paddedIndex(validDocument().dump(), std::uint64_t{256} << 20);
+    ASSERT_LT(bomb.size(), 512u << 10);
     const std::uint64_t before = peakWorkingSet();
     EXPECT_EQ(failureOf([&] { parseChunkIndex(bomb); }), invalid);
     EXPECT_LT(peakWorkingSet() - before, 4 * maxChunkIndexBytes);
