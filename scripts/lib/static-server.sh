@@ -19,7 +19,7 @@ static_server_program=${STATIC_SERVER_NGINX:-/usr/sbin/nginx}
 # The folders hold content-addressed or never-rewritten files, so they are served as immutable.
 # An instance left running in the same folder is stopped first.
 static_server_start() {
-    local folder port rate= rest=
+    local folder port rate='' rest=''
     folder=$(realpath -m "$1")
     port=$2
     shift 2
@@ -43,7 +43,7 @@ static_server_start() {
     rm -f "$folder/access.log" "$folder/error.log"
     static_server_config "$folder" "$port" "$rate" "$rest" "$@" >"$folder/nginx.conf" || return 1
     # nginx returns once its master has bound the port and gone into the background.
-    "$static_server_program" -p "$folder" -c "$folder/nginx.conf" -e "$folder/error.log" 2>>"$folder/error.log" || {
+    "$static_server_program" -p "$folder" -c "$folder/nginx.conf" -e "$folder/error.log" 2>/dev/null || {
         echo "static_server_start: nginx did not start on 127.0.0.1:$port:" >&2
         cat "$folder/error.log" >&2
         return 1
