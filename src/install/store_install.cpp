@@ -131,16 +131,19 @@ bool installFromStore(InstallTransaction& install, const LauncherConfig& config,
     const StoreIndexAddress address{multiByteToUtf16(member.at("url").get<std::string>(), codePageUtf8),
                                     member.at("size").get<std::uint64_t>(),
                                     member.at("sha256").get<std::string>()};
+    const fs::path cacheFolder =
+        options.chunkCache ? *options.chunkCache : defaultChunkCache(install.directory());
+    if (cacheFolder.empty()) {
+        logEvent("store.unusable", {{"reason", "no folder for the chunk cache"}});
+        return false;
+    }
     const std::optional<ChunkIndex> index = fetchIndex(address, package, token);
     if (!index) return false;
 
     const fs::path content = install.makeContent();
     const StoreTargets targets = resolveStoreTargets(*index, content, install.directory(),
                                                      package.at("maxExtractBytes").get<std::uint64_t>());
-    const InstalledChunks installed = findInstalledChunks(install.longDirectory(), *index, token, progress);
-    const fs::path cacheFolder =
-        options.chunkCache ? *options.chunkCache : defaultChunkCache(install.directory());
-    if (cacheFolder.empty()) return false;
+    const InstalledChunks installed = findInstalledChunks(install.directory(), *index, token, progress);
     ChunkCache cache(cacheFolder);
     const std::vector<StoreRange> ranges = planStoreRanges(*index, missingChunks(*index, installed, cache));
     const std::uint64_t fetchBytes = rangeBytes(ranges);
