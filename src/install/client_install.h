@@ -25,10 +25,10 @@ struct InstallOptions {
 
 // Downloads, verifies and extracts the configured client package beside the install directory
 // and swaps it into place under a cross-process lock, keeping the previous installation until the
-// swap succeeded. Staging leftovers are removed on every exit. A file or folder that a scanner
-// holds is waited for at most `busyWait`. Throws Error with the player's sentence, Canceled, or
-// the platform's filesystem_error for a failed directory operation. Blocking; runs on the install
-// worker.
+// swap succeeded; from its content store when the package names one (see below). Staging
+// leftovers are removed on every exit. A file or folder that a scanner holds is waited for at most
+// `busyWait`. Throws Error with the player's sentence, Canceled, or the platform's
+// filesystem_error for a failed directory operation. Blocking; runs on the install worker.
 void installClient(const LauncherConfig& config, CancelToken& token, const ProgressCallback& progress,
                    std::chrono::milliseconds busyWait = busyFileWait);
 

@@ -91,25 +91,6 @@ private:
 
 // Creates `directory` and whatever it lacks above it, with the platform's own calls: the library's
 // take neither \\?\ paths nor paths beyond MAX_PATH everywhere.
-void createDirectoryChain(const std::wstring& directory) {
-    if (::CreateDirectoryW(directory.c_str(), nullptr)) return;
-    DWORD error = ::GetLastError();
-    if (error == ERROR_PATH_NOT_FOUND) {
-        const std::size_t separator = directory.rfind(L'\\');
-        if (separator != std::wstring::npos && separator >= pathRootLength(directory)) {
-            createDirectoryChain(directory.substr(0, separator));
-            if (::CreateDirectoryW(directory.c_str(), nullptr)) return;
-            error = ::GetLastError();
-        }
-    }
-    const DWORD attributes = ::GetFileAttributesW(directory.c_str());
-    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    throw std::filesystem::filesystem_error("cannot create directory", std::filesystem::path(directory),
-                                            std::error_code(static_cast<int>(error), std::system_category()));
-}
-
 // Where the extraction stands, for the log line that explains a refusal.
 struct ExtractionTrace {
     std::uint64_t entries = 0;
@@ -260,6 +241,25 @@ json extractClientPackage(const std::filesystem::path& package, const std::files
                  {{"entry", trace.entry}, {"rule", error.what()}, {"entries", trace.entries}});
         throw;
     }
+}
+
+void createDirectoryChain(const std::wstring& directory) {
+    if (::CreateDirectoryW(directory.c_str(), nullptr)) return;
+    DWORD error = ::GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        const std::size_t separator = directory.rfind(L'\\');
+        if (separator != std::wstring::npos && separator >= pathRootLength(directory)) {
+            createDirectoryChain(directory.substr(0, separator));
+            if (::CreateDirectoryW(directory.c_str(), nullptr)) return;
+            error = ::GetLastError();
+        }
+    }
+    const DWORD attributes = ::GetFileAttributesW(directory.c_str());
+    if (error == ERROR_ALREADY_EXISTS && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
+    throw std::filesystem::filesystem_error("cannot create directory", std::filesystem::path(directory),
+                                            std::error_code(static_cast<int>(error), std::system_category()));
 }
 
 } // namespace launcher

@@ -53,6 +53,10 @@ void addPackageEntrySize(std::uint64_t& total, std::uint64_t size, std::uint64_t
 // Throws Error(unsupportedEntryMessage): what a link or unreadable entry gets.
 [[noreturn]] void refuseUnsupportedEntry();
 
+// Creates `directory` (absolute) and its missing ancestors; an existing directory is fine. Throws
+// the platform's filesystem_error.
+void createDirectoryChain(const std::wstring& directory);
+
 // What the extraction refuses a link, an encrypted entry or another compression method with, and
 // an entry whose bytes do not inflate to its declared size and CRC-32.
 inline constexpr const char* unsupportedEntryMessage = "安装包包含链接、加密文件或不支持的格式。";

@@ -100,6 +100,16 @@ std::string serializeChunkIndex(const ChunkIndex& index);
 // 64 lower-case hexadecimal digits, as a store names its files; and back (nothing for anything but
 // 64 hexadecimal digits; upper case is read too).
 std::string storeDigestText(const Sha256Digest& digest);
+
+// For maps keyed by digest: its first bytes are as good as any hash of it.
+struct StoreDigestHash {
+    std::size_t operator()(const Sha256Digest& digest) const noexcept {
+        std::size_t value = 0;
+        for (std::size_t i = 0; i < sizeof value; ++i)
+            value = value << 8 | digest[i];
+        return value;
+    }
+};
 std::optional<Sha256Digest> parseStoreDigest(std::string_view text);
 
 // Where the store's files lie relative to a store's root, and relative to the index's address.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <stdexcept>
 
 namespace launcher::testing {
@@ -30,6 +31,8 @@ const char* reason(int status) {
         return "OK";
     case 204:
         return "No Content";
+    case 206:
+        return "Partial Content";
     case 301:
         return "Moved Permanently";
     case 302:
@@ -85,7 +88,8 @@ bool Exchange::waitForStop(int milliseconds) {
     return ::WaitForSingleObject(stopEvent_, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0;
 }
 
-LoopbackHttpServer::LoopbackHttpServer(std::uint16_t port, Handler handler) : handler_(std::move(handler)) {
+LoopbackHttpServer::LoopbackHttpServer(std::uint16_t port, Handler handler, Connections connections)
+    : handler_(std::move(handler)), connections_(connections) {
     static WinsockUser winsock;
     listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (listener_ == INVALID_SOCKET) throw std::runtime_error("socket failed");
@@ -112,12 +116,30 @@ LoopbackHttpServer::LoopbackHttpServer(std::uint16_t port, Handler handler) : ha
 LoopbackHttpServer::~LoopbackHttpServer() {
     ::SetEvent(stopEvent_.get());
     thread_.join();
+    for (std::thread& connection : connectionThreads_)
+        connection.join();
     ::closesocket(listener_);
 }
 
 std::vector<ReceivedRequest> LoopbackHttpServer::requests() const {
     std::lock_guard guard(lock_);
     return requests_;
+}
+
+std::size_t LoopbackHttpServer::connectionsAccepted() const {
+    std::lock_guard guard(lock_);
+    return accepted_;
+}
+
+std::size_t LoopbackHttpServer::mostConnectionsAtOnce() const {
+    std::lock_guard guard(lock_);
+    return mostAtOnce_;
+}
+
+bool LoopbackHttpServer::waitForConnectionsAtOnce(std::size_t count, int milliseconds) {
+    std::unique_lock guard(lock_);
+    return connectionsChanged_.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                        [&] { return mostAtOnce_ >= count; });
 }
 
 void LoopbackHttpServer::serve() {
@@ -129,45 +151,79 @@ void LoopbackHttpServer::serve() {
         if (::select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
         const SOCKET client = ::accept(listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
-        handle(client);
-        ::shutdown(client, SD_BOTH);
-        ::closesocket(client);
+        {
+            std::lock_guard guard(lock_);
+            ++accepted_;
+            mostAtOnce_ = std::max(mostAtOnce_, ++open_);
+        }
+        connectionsChanged_.notify_all();
+        if (connections_ == Connections::concurrent)
+            connectionThreads_.emplace_back([this, client] { serveConnection(client); });
+        else
+            serveConnection(client);
     }
 }
 
-void LoopbackHttpServer::handle(SOCKET client) {
-    DWORD timeout = 5000;
-    ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-    std::string data;
-    char buffer[8192];
-    std::size_t headerEnd;
-    while ((headerEnd = data.find("\r\n\r\n")) == std::string::npos) {
-        const int got = ::recv(client, buffer, sizeof(buffer), 0);
-        if (got <= 0) return;
-        data.append(buffer, static_cast<std::size_t>(got));
-    }
+void LoopbackHttpServer::serveConnection(SOCKET client) {
+    std::string pending;
     ReceivedRequest request;
-    const std::size_t lineEnd = data.find("\r\n");
-    const std::string line = data.substr(0, lineEnd);
+    bool keepAlive = true;
+    while (keepAlive && readRequest(client, pending, request)) {
+        {
+            std::lock_guard guard(lock_);
+            requests_.push_back(request);
+        }
+        Exchange exchange(request, client, stopEvent_.get());
+        handler_(exchange);
+        keepAlive = exchange.keepAlive_;
+    }
+    ::shutdown(client, SD_BOTH);
+    ::closesocket(client);
+    std::lock_guard guard(lock_);
+    --open_;
+}
+
+// Reads the next request of the connection, keeping what follows it in `pending`. False when the
+// connection ends, or stays silent, before a whole request head arrived.
+bool LoopbackHttpServer::readRequest(SOCKET client, std::string& pending, ReceivedRequest& request) {
+    std::size_t headerEnd;
+    while ((headerEnd = pending.find("\r\n\r\n")) == std::string::npos)
+        if (!receiveMore(client, pending)) return false;
+    request = {};
+    const std::size_t lineEnd = pending.find("\r\n");
+    const std::string line = pending.substr(0, lineEnd);
     const std::size_t firstSpace = line.find(' ');
     const std::size_t secondSpace = line.find(' ', firstSpace + 1);
     request.method = line.substr(0, firstSpace);
     request.target = line.substr(firstSpace + 1, secondSpace - firstSpace - 1);
-    request.headers = data.substr(lineEnd + 2, headerEnd + 2 - (lineEnd + 2));
-    request.body = data.substr(headerEnd + 4);
+    request.headers = pending.substr(lineEnd + 2, headerEnd + 2 - (lineEnd + 2));
     const std::string length = request.header("Content-Length");
     const std::size_t expected = length.empty() ? 0 : std::stoul(length);
-    while (request.body.size() < expected) {
+    const std::size_t bodyStart = headerEnd + 4;
+    while (pending.size() - bodyStart < expected && receiveMore(client, pending)) {
+    }
+    request.body = pending.substr(bodyStart, expected);
+    pending.erase(0, std::min(pending.size(), bodyStart + expected));
+    return true;
+}
+
+// Appends what arrives next; false when the connection ended, stayed silent for 5 s or the server
+// is stopping.
+bool LoopbackHttpServer::receiveMore(SOCKET client, std::string& pending) {
+    for (int waitedMs = 0; waitedMs < 5000; waitedMs += 20) {
+        if (::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) return false;
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client, &readable);
+        timeval wait{0, 20000};
+        if (::select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
+        char buffer[8192];
         const int got = ::recv(client, buffer, sizeof(buffer), 0);
-        if (got <= 0) break;
-        request.body.append(buffer, static_cast<std::size_t>(got));
+        if (got <= 0) return false;
+        pending.append(buffer, static_cast<std::size_t>(got));
+        return true;
     }
-    {
-        std::lock_guard guard(lock_);
-        requests_.push_back(request);
-    }
-    Exchange exchange(request, client, stopEvent_.get());
-    handler_(exchange);
+    return false;
 }
 
 std::string httpHead(int status, long long contentLength, std::string_view extraHeaders) {
@@ -181,6 +237,22 @@ std::string httpHead(int status, long long contentLength, std::string_view extra
 
 std::string httpResponse(int status, std::string_view body, std::string_view extraHeaders) {
     return httpHead(status, static_cast<long long>(body.size()), extraHeaders) + std::string(body);
+}
+
+std::string fileResponse(std::string_view range, std::string_view content) {
+    if (range.empty())
+        return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(content.size()) + "\r\n\r\n" +
+               std::string(content);
+    const std::size_t start = range.find('=') + 1;
+    const std::size_t dash = range.find('-');
+    const std::size_t first = std::stoull(std::string(range.substr(start, dash - start)));
+    const std::size_t last =
+        std::min<std::size_t>(std::stoull(std::string(range.substr(dash + 1))), content.size() - 1);
+    if (first > last) return "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Length: 0\r\n\r\n";
+    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) + "-" +
+           std::to_string(last) + "/" + std::to_string(content.size()) +
+           "\r\nContent-Length: " + std::to_string(last - first + 1) + "\r\n\r\n" +
+           std::string(content.substr(first, last - first + 1));
 }
 
 } // namespace launcher::testing

@@ -1,0 +1,179 @@
+#include "install/store_build.h"
+
+#include "foundation/diagnostic_log.h"
+#include "foundation/error.h"
+#include "foundation/path_normal.h"
+#include "foundation/text.h"
+#include "foundation/unique_handle.h"
+#include "install/package_extraction.h"
+#include "install/shared_progress.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace launcher {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr const char* unwritableFile = "无法写入客户端文件，请检查磁盘空间和目录权限。";
+constexpr std::size_t copyPieceBytes = 1u << 20;
+
+bool readAt(HANDLE file, std::uint64_t offset, std::uint8_t* bytes, DWORD size) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD read = 0;
+    return ::ReadFile(file, bytes, size, &read, &at) && read == size;
+}
+
+// Keeps the last source file open: the chunks of one file mostly come from one installed file or
+// one bundle in a row.
+class SourceFiles {
+public:
+    HANDLE open(const fs::path& path) {
+        if (path != path_ || !file_) {
+            file_.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            path_ = path;
+        }
+        return file_.get();
+    }
+
+private:
+    fs::path path_;
+    UniqueFile file_;
+};
+
+class FileBuilder {
+public:
+    FileBuilder(const ChunkIndex& index, const InstalledChunks& installed, const ChunkCache& cache,
+                CancelToken& token, SharedProgress& progress)
+        : index_(index), installed_(installed), cache_(cache), token_(token), progress_(progress),
+          buffer_(copyPieceBytes) {}
+
+    void build(const IndexedFile& file, const std::wstring& target) {
+        const UniqueFile output{::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                              FILE_ATTRIBUTE_NORMAL, nullptr)};
+        if (!output) throw Error(unwritableFile);
+        Sha256Hash hash;
+        std::uint64_t written = 0;
+        for (const std::uint32_t number : file.chunks) {
+            throwIfCanceled(token_);
+            const IndexedChunk& chunk = index_.chunks[number];
+            copyChunk(chunk, output.get(), hash);
+            written += chunk.size;
+        }
+        if (written != file.size || hash.finish() != file.digest) {
+            logEvent("store.file_failed", {{"path", file.path}});
+            throw Error(damagedEntryMessage);
+        }
+    }
+
+private:
+    // Copies one chunk into `output`, from the installed client when it holds it, else from the
+    // cache. A chunk an earlier install cached is read back with its digest checked, as the disk
+    // may have changed it since.
+    void copyChunk(const IndexedChunk& chunk, HANDLE output, Sha256Hash& fileHash) {
+        HANDLE source = nullptr;
+        std::uint64_t offset = 0;
+        bool verify = false;
+        const CachedChunk* cached = nullptr;
+        if (const auto found = installed_.chunks.find(chunk.digest); found != installed_.chunks.end()) {
+            source = sources_.open(installed_.files[found->second.file]);
+            offset = found->second.offset;
+            verify = true; // the player may have changed the file since it was read
+        } else if ((cached = cache_.find(chunk.digest)) != nullptr) {
+            source = sources_.open(cache_.bundlePath(cached->bundle));
+            offset = cached->offset;
+            verify = cached->earlierRun;
+        }
+        if (source == nullptr || source == INVALID_HANDLE_VALUE) throw Error(damagedEntryMessage);
+        std::optional<Sha256Hash> chunkHash;
+        if (verify) chunkHash.emplace();
+        for (std::uint64_t done = 0; done < chunk.size;) {
+            const DWORD piece =
+                static_cast<DWORD>(std::min<std::uint64_t>(chunk.size - done, buffer_.size()));
+            if (!readAt(source, offset + done, buffer_.data(), piece)) throw Error(damagedEntryMessage);
+            DWORD written = 0;
+            if (!::WriteFile(output, buffer_.data(), piece, &written, nullptr) || written != piece)
+                throw Error(unwritableFile);
+            fileHash.update(buffer_.data(), piece);
+            if (chunkHash) chunkHash->update(buffer_.data(), piece);
+            done += piece;
+            progress_.add(piece);
+        }
+        if (chunkHash && chunkHash->finish() != chunk.digest) {
+            logEvent("store.local_chunk_changed", {{"chunk", storeDigestText(chunk.digest)}});
+            // The next attempt must fetch it rather than meet the same bytes again.
+            if (cached != nullptr) ::DeleteFileW(cache_.bundlePath(cached->bundle).c_str());
+            throw Error(damagedEntryMessage);
+        }
+    }
+
+    const ChunkIndex& index_;
+    const InstalledChunks& installed_;
+    const ChunkCache& cache_;
+    CancelToken& token_;
+    SharedProgress& progress_;
+    std::vector<std::uint8_t> buffer_;
+    SourceFiles sources_;
+};
+
+} // namespace
+
+StoreTargets resolveStoreTargets(const ChunkIndex& index, const fs::path& content,
+                                 const fs::path& installDirectory, std::uint64_t maxTotalBytes) {
+    checkPackageEntryCount(index.directories.size() + index.files.size());
+    StoreTargets targets;
+    const fs::path base = normalizedAbsolutePath(content);
+    PackageEntryPaths paths(base.native(), normalizedAbsolutePath(installDirectory).native());
+    for (const std::string& directory : index.directories)
+        targets.directories.push_back(paths.accept(multiByteToUtf16(directory, codePageUtf8)));
+    for (const IndexedFile& file : index.files) {
+        targets.files.push_back(paths.accept(multiByteToUtf16(file.path, codePageUtf8)));
+        addPackageEntrySize(targets.totalBytes, file.size, maxTotalBytes);
+    }
+    return targets;
+}
+
+json buildFromChunks(const ChunkIndex& index, const StoreTargets& targets, const fs::path& content,
+                     const InstalledChunks& installed, const ChunkCache& cache, CancelToken& token,
+                     const ProgressCallback& progress) {
+    const std::wstring base = normalizedAbsolutePath(content).native();
+    for (const std::wstring& directory : targets.directories)
+        createDirectoryChain(directory);
+    SharedProgress shared(progress, L"正在解压客户端", targets.totalBytes);
+    shared.report();
+    FileBuilder builder(index, installed, cache, token, shared);
+    json files = json::array();
+    std::wstring lastParent;
+    std::uint64_t linked = 0;
+    for (std::size_t i = 0; i < index.files.size(); ++i) {
+        throwIfCanceled(token);
+        const IndexedFile& file = index.files[i];
+        const std::wstring& target = targets.files[i];
+        const std::wstring parent = target.substr(0, target.rfind(L'\\'));
+        if (parent != lastParent) {
+            createDirectoryChain(parent);
+            lastParent = parent;
+        }
+        // An unchanged file costs nothing: the new client shares it with the old one, which goes
+        // once the new one is in place. Volumes without links get a copy.
+        const std::optional<std::uint32_t> same = installed.sameFile[i];
+        if (same && ::CreateHardLinkW(target.c_str(), installed.files[*same].c_str(), nullptr)) {
+            shared.add(file.size);
+            linked += file.size;
+        } else {
+            builder.build(file, target);
+        }
+        files.push_back({{"length", file.size}, {"path", utf16ToUtf8(target.substr(base.size() + 1))}});
+    }
+    shared.report();
+    logEvent("store.built", {{"files", index.files.size()}, {"linkedBytes", linked}});
+    return files;
+}
+
+} // namespace launcher
