@@ -61,19 +61,24 @@ int wmain(int argc, wchar_t** argv) {
         else
             return usage();
     }
+    // As a launcher in LAUNCHER_DIR reads it: the built-in document, with the published member in
+    // place of its package (the limits stay the built-in ones), from launcher.config.json there.
     const fs::path launcherDir = argv[2];
-    LauncherConfig config{builtInConfigDocument(), launcherDir};
-    // The published member replaces the built-in package; the limits stay the built-in ones.
-    for (const auto& [name, value] : readJson(argv[1]).items())
-        config.document["clientPackage"][name] = value;
-    if (full) config.document["clientPackage"].erase("index");
+    nlohmann::json document = builtInConfigDocument();
+    const nlohmann::json published = readJson(argv[1]);
+    for (const auto& [name, value] : published.items())
+        document["clientPackage"][name] = value;
+    if (full) document["clientPackage"].erase("index");
     fs::create_directories(launcherDir);
+    std::ofstream(launcherDir / L"launcher.config.json", std::ios::binary)
+        << serializeConfigDocument(document);
+    const LauncherConfig config = loadLauncherConfig(launcherDir);
 
     CancelToken token;
     const auto start = Clock::now();
     try {
         installClient(config, token, {}, options);
-    } catch (const Error& error) {
+    } catch (const std::exception& error) {
         std::printf("install failed: %s\n", error.what());
         return 1;
     }
