@@ -26,7 +26,8 @@ mkdir -p "$data" "$site"
 
 ratio() { python3 -c "print(f'{$1 / $2:.${3:-3}f}')"; }
 seconds_since() { python3 -c "print(round($(date +%s.%N) - $1, 3))"; }
-field() { sed -n "s/^$1=//p" "$2"; }
+# A value NAME=VALUE of a program's output, whose lines end in CR LF.
+field() { sed -n "s/^$1=//p" "$2" | tr -d '\r'; }
 
 # Makes version 1 and 2 of the client at scale $2 and publishes both into the store of site folder
 # $1; package-N.json there is the clientPackage each manifest names. Done once per data folder.
@@ -125,6 +126,7 @@ mark=$(static_server_mark "$nginx_dir")
 install full 2
 fetched_since "$mark"
 update_requests=$requests update_bytes=$bytes update_seconds=$(field seconds "$install_output")
+peak_update=$(field peak_mib "$install_output")
 echo "fetched $update_bytes bytes in $update_requests requests; the version 2 package is $package_2 bytes"
 
 echo "-- a first install killed at about half way, then started again"
@@ -176,6 +178,6 @@ first install through the store, requests:    $first_requests on $first_connecti
 update time / cp -r of the v1 client folder:  $update_seconds s / $copy_seconds s = $(ratio "$update_seconds" "$copy_seconds") [<= 1.5]
 paced 10 MB/s a connection, package / store:  $paced_package s / $paced_store s = $(ratio "$paced_package" "$paced_store" 2) [>= 3]
 restart after a kill, fetched / store bytes:  $restart_bytes / $store_bytes = $(ratio "$restart_bytes" "$store_bytes") [<= 0.55] (killed after $killed_bytes)
-peak working set, full / 1/8 client:          $peak_full MiB / $peak_small MiB [<= 64, flat]
+peak working set, full / 1/8 client:          $peak_full MiB / $peak_small MiB [<= 64, flat]; the update $peak_update MiB
 first install through the store:              $first_seconds s
 EOF
