@@ -2,8 +2,11 @@
 """Writes a small starting corpus for each fuzz target into DIRECTORY/TARGET, so the fuzzer begins
 inside the input format instead of having to discover it: ZIP archives in stored, deflated,
 empty, directory, comment and ZIP64 forms, entry names as UTF-16LE, login replies, installed
-markers and configuration documents in the forms the launcher and its tests write them.
+markers and configuration documents in the forms the launcher and its tests write them, and the
+indexes of a small client's content store.
 Usage: make-seeds.py DIRECTORY BUILT_IN_CONFIG"""
+import hashlib
+import io
 import json
 import os
 import struct
@@ -128,10 +131,102 @@ def manifest_seeds(directory):
     ])
 
 
+MASK64 = (1 << 64) - 1
+
+
+def gear_table():
+    """The content chunker's table: splitmix64 from its fixed seed."""
+    state, table = 0x9E3779B97F4A7C15 ^ 0x67617465686F7573, []
+    for _ in range(256):
+        state = (state + 0x9E3779B97F4A7C15) & MASK64
+        z = state
+        z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & MASK64
+        z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & MASK64
+        table.append(z ^ (z >> 31))
+    return table
+
+
+def chunk_sizes(data, minimum, average, maximum, gear=gear_table()):
+    """Where the launcher's content chunker cuts `data` (src/update/content_chunker.cpp)."""
+    bits = average.bit_length() - 1
+    top = lambda count: MASK64 ^ ((1 << (64 - count)) - 1)
+    small, large = top(bits + 2), top(bits - 2 if bits > 2 else 1)
+    sizes, start = [], 0
+    while start < len(data):
+        hash_, size = 0, len(data) - start
+        for length in range(minimum - 64 + 1, min(maximum, len(data) - start) + 1):
+            hash_ = ((hash_ << 1) + gear[data[start + length - 1]]) & MASK64
+            if length >= minimum and ((hash_ & (small if length < average else large)) == 0 or length >= maximum):
+                size = length
+                break
+        sizes.append(size)
+        start += size
+    return sizes
+
+
+def chunk_index(files, directories, chunking, pack_limit=4096):
+    """The compressed index of a client as a publisher writes it: each distinct chunk once, raw
+    or raw-deflated when that is smaller, in packs named by their digest."""
+    package = io.BytesIO()
+    write_zip(package, [(name + "/", b"", zipfile.ZIP_STORED) for name in directories] +
+              [(name, data, zipfile.ZIP_DEFLATED) for name, data in files])
+    packs, pack, chunks, known, listed = [], bytearray(), [], {}, []
+    for name, data in files:
+        references, start = [], 0
+        for size in chunk_sizes(data, *chunking):
+            content = data[start:start + size]
+            start += size
+            digest = hashlib.sha256(content).hexdigest()
+            if digest not in known:
+                squeezer = zlib.compressobj(9, zlib.DEFLATED, -15)
+                deflated = squeezer.compress(content) + squeezer.flush()
+                stored = deflated if len(deflated) < size else content
+                if pack and len(pack) + len(stored) > pack_limit:
+                    packs.append(bytes(pack))
+                    pack = bytearray()
+                known[digest] = len(chunks)
+                chunks.append([digest, size, len(packs), len(pack), len(stored)])
+                pack += stored
+            references.append(known[digest])
+        entry = [name, len(data), references]
+        if len(references) >= 2:
+            entry.append(hashlib.sha256(data).hexdigest())
+        listed.append(entry)
+    if pack:
+        packs.append(bytes(pack))
+    text = lambda value: json.dumps(value, ensure_ascii=False, separators=(",", ":"))
+    lines = lambda items: ",\n".join(text(item) for item in items)
+    header = {"format": 1, "version": "2026-12-01.1",
+              "package": {"sha256": hashlib.sha256(package.getvalue()).hexdigest(), "size": len(package.getvalue())},
+              "chunking": dict(zip(("minimum", "average", "maximum"), chunking))}
+    document = (text(header)[:-1] + ",\n\"packs\":[\n" +
+                lines({"name": hashlib.sha256(p).hexdigest(), "size": len(p)} for p in packs) +
+                "],\n\"chunks\":[\n" + lines(chunks) + "],\n\"directories\":[\n" + lines(directories) +
+                "],\n\"files\":[\n" + lines(listed) + "]}\n")
+    return document.encode()
+
+
+def index_seeds(directory):
+    # The first byte picks the form: even, the index as fetched; odd, the document alone.
+    noise = bytes((number * 2654435761 >> 13) & 255 for number in range(6000))
+    level = b"Gatehouse client level data\n" * 150
+    files = [("TalvoPC/talvo.exe", noise), ("TalvoPC/talvo_Data/level0", level),
+             ("TalvoPC/talvo_Data/level1", level), ("TalvoPC/talvo_Data/名字.txt", "客户端".encode()),
+             ("TalvoPC/empty.dat", b"")]
+    directories = ["TalvoPC", "TalvoPC/talvo_Data"]
+    for number, chunking in enumerate(((64, 256, 1024), (262144, 1048576, 4194304))):
+        document = chunk_index(files, directories, chunking)
+        with open(os.path.join(directory, f"index{number}"), "wb") as out:
+            out.write(b"\x00" + zlib.compress(document, 9))
+        with open(os.path.join(directory, f"document{number}"), "wb") as out:
+            out.write(b"\x01" + document)
+
+
 def main():
     directory = sys.argv[1]
     for target, make in (("zip_reader", zip_seeds), ("path_rules", path_seeds), ("login_reply", login_seeds), ("credential_text", credential_seeds),
                          ("installed_marker", marker_seeds), ("update_manifest", manifest_seeds),
+                         ("chunk_index", index_seeds),
                          ("config_document", lambda path: config_seeds(path, sys.argv[2]))):
         os.makedirs(os.path.join(directory, target), exist_ok=True)
         make(os.path.join(directory, target))

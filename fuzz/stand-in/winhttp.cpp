@@ -35,6 +35,10 @@ DWORD GetLastError() {
     return lastError;
 }
 
+void SetLastError(DWORD error) {
+    lastError = error;
+}
+
 int WinHttpCrackUrl(const wchar_t* url, DWORD length, DWORD, URL_COMPONENTS* components) {
     if (length == 0 || components->dwStructSize != sizeof(URL_COMPONENTS)) std::abort();
     const std::wstring_view whole(url, length);

@@ -4,6 +4,7 @@
 // apart the way WinHttpCrackUrl does for the forms the launcher accepts (stand-in/winhttp.cpp).
 #include <windows.h>
 
+using HINTERNET = void*;
 using INTERNET_SCHEME = int;
 using INTERNET_PORT = unsigned short;
 
@@ -30,4 +31,5 @@ struct URL_COMPONENTS {
     DWORD dwExtraInfoLength;
 };
 
+BOOL WinHttpCloseHandle(HINTERNET handle); // declared only, for foundation/unique_handle.h
 int WinHttpCrackUrl(const wchar_t* url, DWORD length, DWORD flags, URL_COMPONENTS* components);

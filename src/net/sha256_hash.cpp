@@ -7,6 +7,12 @@
 namespace launcher {
 
 Sha256Hash::Sha256Hash() {
+    // Asked once: the answer cannot change while the process runs.
+    static const bool useExtensions = processorHasSha256Extensions();
+    if (useExtensions) {
+        extensions_ = std::make_unique<Sha256Extensions>();
+        return;
+    }
     BCRYPT_ALG_HANDLE algorithm = nullptr;
     if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
         throw Error("无法初始化文件校验。");
@@ -18,12 +24,14 @@ Sha256Hash::Sha256Hash() {
 }
 
 Sha256Hash& Sha256Hash::operator=(Sha256Hash&& other) noexcept {
+    extensions_ = std::move(other.extensions_);
     hash_ = std::move(other.hash_);
     algorithm_ = std::move(other.algorithm_);
     return *this;
 }
 
 void Sha256Hash::update(const void* bytes, std::size_t count) {
+    if (extensions_) return extensions_->update(bytes, count);
     auto* next = static_cast<UCHAR*>(const_cast<void*>(bytes)); // BCryptHashData does not write
     while (count > 0) {
         const ULONG chunk = static_cast<ULONG>(std::min<std::size_t>(count, 1u << 30));
@@ -34,6 +42,7 @@ void Sha256Hash::update(const void* bytes, std::size_t count) {
 }
 
 Sha256Digest Sha256Hash::finish() {
+    if (extensions_) return extensions_->finish();
     Sha256Digest digest{};
     if (!BCRYPT_SUCCESS(::BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0)))
         throw Error("文件校验失败。");

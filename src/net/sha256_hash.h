@@ -1,17 +1,19 @@
 #pragma once
 
 #include "foundation/unique_handle.h"
+#include "net/sha256_extensions.h"
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace launcher {
 
 using Sha256Digest = std::array<unsigned char, 32>;
 
-// Incremental SHA-256 on the platform's cryptography provider. One object computes one digest;
-// use it from one thread at a time.
+// Incremental SHA-256: on the processor's SHA extensions when it has them, else on the platform's
+// cryptography provider. One object computes one digest; use it from one thread at a time.
 class Sha256Hash {
 public:
     // Throws Error("无法初始化文件校验。") if the provider or hash object cannot be created.
@@ -31,7 +33,8 @@ public:
     Sha256Digest finish();
 
 private:
-    UniqueBcryptAlgorithm algorithm_; // declared first: the hash object is destroyed before it
+    std::unique_ptr<Sha256Extensions> extensions_; // empty when the provider below does the work
+    UniqueBcryptAlgorithm algorithm_;              // declared first: the hash object is destroyed before it
     UniqueBcryptHash hash_;
 };
 

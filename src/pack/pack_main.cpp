@@ -1,6 +1,7 @@
 // gatehouse-pack: the publisher's tool that packs a client folder into a package every launcher
-// accepts, checks a package as the launcher would, signs and renews update manifests and checks a
-// hosted deployment. A thin entry point over the launcher's core.
+// accepts, checks a package as the launcher would, signs and renews update manifests, writes, checks
+// and prunes the content store beside them, and checks a hosted deployment. A thin entry point over the
+// launcher's core.
 #include "foundation/error.h"
 #include "foundation/own_executable.h"
 #include "foundation/text.h"
@@ -11,9 +12,12 @@
 #include "pack/manifest_renewal.h"
 #include "pack/package_check.h"
 #include "pack/pack_command.h"
+#include "pack/store_check.h"
+#include "pack/store_prune.h"
 #include "pack/tool_arguments.h"
 #include "pack/tool_config.h"
 #include "pack/update_publish.h"
+#include "update/chunk_index.h"
 
 #include <windows.h>
 #include <psapi.h>
@@ -101,23 +105,50 @@ CommandResult runPack(const ToolCommand& command, ProgressReport& progress) {
     return result;
 }
 
+// What a store check found, after the package's own line.
+void addStoreCheck(CommandResult& result, const std::vector<CheckedStoreIndex>& checked) {
+    json indexes = json::array();
+    for (const CheckedStoreIndex& index : checked) {
+        const std::string file = utf16ToUtf8(index.file.native());
+        result.text += "OK " + file + ": version " + index.version + ", " + std::to_string(index.files) +
+                       " files and " + std::to_string(index.directories) + " folders as in the package, " +
+                       std::to_string(index.chunks) + " chunks in " + std::to_string(index.packs) +
+                       " packs (" + std::to_string(index.packBytes) + " bytes)\n";
+        indexes.push_back({{"index", file},
+                           {"version", index.version},
+                           {"files", index.files},
+                           {"directories", index.directories},
+                           {"chunks", index.chunks},
+                           {"packs", index.packs},
+                           {"packBytes", index.packBytes}});
+    }
+    result.fields["store"] = {{"indexes", std::move(indexes)}};
+}
+
 CommandResult runCheck(const ToolCommand& command, ProgressReport& progress) {
     const ToolConfig config = loadToolConfig(command.configFile, ownExecutablePath().parent_path());
     if (command.configFile) validateToolConfig(config.effective, config.file);
     const std::string executable =
         config.effective.document.at("clientPackage").at("executablePath").get<std::string>();
-    const PackageSummary summary = checkClientPackage(
-        command.package, config.effective, executable, command.configFile.has_value(), std::nullopt,
-        interruption, [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
-            progress(status, 0, 0, done, total);
-        });
+    const auto bytesProgress = [&](const std::wstring& status, std::uint64_t done, std::uint64_t total) {
+        progress(status, 0, 0, done, total);
+    };
+    const PackageSummary summary =
+        checkClientPackage(command.package, config.effective, executable, command.configFile.has_value(),
+                           std::nullopt, interruption, bytesProgress);
+    std::vector<CheckedStoreIndex> checked;
+    if (command.store)
+        checked = checkContentStore(command.package, *parseStoreDigest(summary.sha256), summary.bytes,
+                                    *command.store, interruption, bytesProgress);
     progress.finish();
-    return {.text = "OK " + utf16ToUtf8(command.package.native()) + ": " + std::to_string(summary.bytes) +
-                    " bytes, " + std::to_string(summary.entries) + " entries, " +
-                    std::to_string(summary.unpackedBytes) + " bytes unpacked, sha256 " + summary.sha256 +
-                    "\n",
-            .fields = summaryJson(command.package, summary),
-            .warnings = {}};
+    CommandResult result{
+        .text = "OK " + utf16ToUtf8(command.package.native()) + ": " + std::to_string(summary.bytes) +
+                " bytes, " + std::to_string(summary.entries) + " entries, " +
+                std::to_string(summary.unpackedBytes) + " bytes unpacked, sha256 " + summary.sha256 + "\n",
+        .fields = summaryJson(command.package, summary),
+        .warnings = {}};
+    if (command.store) addStoreCheck(result, checked);
+    return result;
 }
 
 CommandResult runKeygen(const ToolCommand& command) {
@@ -129,6 +160,25 @@ CommandResult runKeygen(const ToolCommand& command) {
             .warnings = {"密钥文件含有签名私钥，请离线妥善保管，切勿提交到代码仓库或随启动器分发。\n"
                          "  warning: the key file holds the private signing key. Keep it secret and offline; "
                          "never commit it or ship it."}};
+}
+
+// What publishing into a store wrote, and what to upload from it.
+void addStorePublication(CommandResult& result, const StorePublication& store,
+                         const std::filesystem::path& folder) {
+    const std::string shownFolder = utf16ToUtf8(folder.native());
+    result.text += "store:    " + shownFolder + ": " + std::to_string(store.chunks) + " chunks, " +
+                   std::to_string(store.newChunks) + " new (" + std::to_string(store.newChunkBytes) +
+                   " bytes of content, " + std::to_string(store.newPackBytes) + " bytes in new packs)\n" +
+                   "index:    " + store.indexUrl + "\n";
+    for (std::size_t i = 0; i < store.upload.size(); ++i)
+        result.text += std::string(i == 0 ? "upload:   " : "          ") + store.upload[i] + "\n";
+    result.fields["store"] = {{"folder", shownFolder},
+                              {"chunks", store.chunks},
+                              {"newChunks", store.newChunks},
+                              {"newChunkBytes", store.newChunkBytes},
+                              {"newPackBytes", store.newPackBytes},
+                              {"index", storeIndexMember(store)},
+                              {"upload", store.upload}};
 }
 
 CommandResult runPublish(const ToolCommand& command, ProgressReport& progress) {
@@ -156,6 +206,7 @@ CommandResult runPublish(const ToolCommand& command, ProgressReport& progress) {
     result.fields["expires"] = formatUtcTime(manifest.expires);
     result.fields["clientPackage"] = manifest.clientPackage;
     result.fields["package"] = summaryJson(command.publish.package, summary.package);
+    if (summary.store) addStorePublication(result, *summary.store, command.publish.store->folder);
     if (manifest.launcher) {
         result.text += "launcher: " + manifest.launcher->version + ", sha256 " + manifest.launcher->sha256 +
                        "\n" + "          looks for its updates at " + summary.launcherManifestUrl + "\n";
@@ -229,6 +280,27 @@ CommandResult runVerify(const ToolCommand& command, ProgressReport& progress) {
     return result;
 }
 
+CommandResult runPrune(const ToolCommand& command) {
+    const PruneSummary summary = pruneContentStore(command.prune);
+    const bool dry = command.prune.dryRun;
+    CommandResult result;
+    for (const std::string& kept : summary.kept)
+        result.text += "kept:    " + kept + "\n";
+    for (const std::string& removed : summary.removed)
+        result.text += (dry ? "would remove: " : "removed: ") + removed + "\n";
+    result.text += std::string(dry ? "would free: " : "freed:   ") + std::to_string(summary.freedBytes) +
+                   " bytes\n" + "kept packs: " + std::to_string(summary.keptPackBytes) + " bytes, of which " +
+                   std::to_string(summary.unusedBytes) +
+                   " in chunks no kept index uses (packs never change once published, so they stay)\n";
+    result.fields = {{"dryRun", dry},
+                     {"kept", summary.kept},
+                     {"removed", summary.removed},
+                     {"freedBytes", summary.freedBytes},
+                     {"keptPackBytes", summary.keptPackBytes},
+                     {"unusedBytesInKeptPacks", summary.unusedBytes}};
+    return result;
+}
+
 void printStats(std::chrono::steady_clock::time_point start) {
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
@@ -255,6 +327,8 @@ CommandResult runCommand(const ToolCommand& command, ProgressReport& progress) {
         return runRenew(command);
     case ToolCommand::Kind::verify:
         return runVerify(command, progress);
+    case ToolCommand::Kind::prune:
+        return runPrune(command);
     case ToolCommand::Kind::help:
         break;
     }

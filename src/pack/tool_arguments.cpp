@@ -134,12 +134,22 @@ ToolCommand parsePack(ArgumentList& list) {
 }
 
 ToolCommand parseCheck(ArgumentList& list) {
+    StoreCheckRequest store;
     const SharedArguments shared =
-        readArguments(list, true, [](const std::wstring&, ArgumentList&) { return false; });
+        readArguments(list, true, [&](const std::wstring& option, ArgumentList& values) {
+            if (option == L"--store")
+                store.store = values.valueOf(option);
+            else if (option == L"--index")
+                store.indexFile = values.valueOf(option);
+            else
+                return false;
+            return true;
+        });
     if (shared.help) return ToolCommand{};
     if (shared.positional.size() != 1) throw UsageError("check takes one package file");
     ToolCommand command = commandOf(Kind::check, shared);
     command.package = shared.positional.front();
+    if (store.store || store.indexFile) command.store = std::move(store);
     return command;
 }
 
@@ -177,6 +187,31 @@ bool takePublishOption(PublishRequest& publish, const std::wstring& option, Argu
     return true;
 }
 
+// The content store, whose two options only make sense together.
+struct StoreOptions {
+    std::optional<std::wstring> folder;
+    std::optional<std::string> url;
+};
+
+bool takeStoreOption(StoreOptions& store, const std::wstring& option, ArgumentList& values) {
+    if (option == L"--store")
+        store.folder = values.valueOf(option);
+    else if (option == L"--store-url")
+        store.url = values.utf8ValueOf(option);
+    else
+        return false;
+    return true;
+}
+
+std::optional<StoreTarget> storeTarget(const StoreOptions& store) {
+    if (!store.folder && !store.url) return std::nullopt;
+    if (!store.folder || store.folder->empty() || !store.url || store.url->empty())
+        throw UsageError("--store and --store-url go together");
+    // The index's address is the store's with indexes/<digest>.index after it.
+    if (!store.url->ends_with('/')) throw UsageError("--store-url needs an address ending in \"/\"");
+    return StoreTarget{.folder = *store.folder, .url = *store.url, .packBytes = storePackRollBytes};
+}
+
 // The launcher build offered alongside, whose three options only make sense together.
 struct LauncherOptions {
     std::optional<std::wstring> executable;
@@ -209,9 +244,11 @@ std::optional<LauncherOffer> launcherOffer(const LauncherOptions& launcher) {
 ToolCommand parsePublish(ArgumentList& list) {
     PublishRequest publish;
     LauncherOptions launcher;
+    StoreOptions store;
     const SharedArguments shared =
         readArguments(list, true, [&](const std::wstring& option, ArgumentList& values) {
-            return takePublishOption(publish, option, values) || takeLauncherOption(launcher, option, values);
+            return takePublishOption(publish, option, values) ||
+                   takeLauncherOption(launcher, option, values) || takeStoreOption(store, option, values);
         });
     if (shared.help) return ToolCommand{};
     if (shared.positional.size() != 1) throw UsageError("publish takes one package file");
@@ -221,6 +258,7 @@ ToolCommand parsePublish(ArgumentList& list) {
     if (publish.version.empty()) throw UsageError("publish needs --version");
     if (publish.downloadUrl.empty()) throw UsageError("publish needs --url");
     publish.launcher = launcherOffer(launcher);
+    publish.store = storeTarget(store);
     publish.package = shared.positional.front();
     publish.configFile = shared.configFile;
     ToolCommand command = commandOf(Kind::publish, shared);
@@ -295,6 +333,30 @@ ToolCommand parseVerify(ArgumentList& list) {
     return command;
 }
 
+ToolCommand parsePrune(ArgumentList& list) {
+    PruneRequest prune;
+    const SharedArguments shared =
+        readArguments(list, false, [&](const std::wstring& option, ArgumentList& values) {
+            if (option == L"--store")
+                prune.store = values.valueOf(option);
+            else if (option == L"--keep")
+                prune.keep.push_back(values.valueOf(option));
+            else if (option == L"--dry-run")
+                prune.dryRun = true;
+            else
+                return false;
+            return true;
+        });
+    if (shared.help) return ToolCommand{};
+    if (!shared.positional.empty()) throw UsageError("prune takes no file but its options");
+    if (prune.store.empty()) throw UsageError("prune needs --store");
+    // Keeping nothing would empty the store: a version players still fetch must be named.
+    if (prune.keep.empty()) throw UsageError("prune needs --keep for each version to keep");
+    ToolCommand command = commandOf(Kind::prune, shared);
+    command.prune = std::move(prune);
+    return command;
+}
+
 } // namespace
 
 std::string commandNameOf(const std::vector<std::wstring>& arguments) {
@@ -318,6 +380,7 @@ ToolCommand parseToolArguments(const std::vector<std::wstring>& arguments) {
     if (verb == L"publish") return parsePublish(rest);
     if (verb == L"renew") return parseRenew(rest);
     if (verb == L"verify") return parseVerify(rest);
+    if (verb == L"prune") return parsePrune(rest);
     throw UsageError("unknown command: " + utf16ToUtf8(verb));
 }
 
@@ -328,15 +391,18 @@ std::string toolUsage() {
            "      Packs the client folder into a package every launcher accepts; with --config, sets\n"
            "      clientPackage.downloadUrl (--url, the new package's own address; --keep-url keeps the\n"
            "      one there), sha256, version and executablePath in that file.\n"
-           "  gatehouse-pack check PACKAGE.zip [--config launcher.config.json]\n"
-           "      Checks a package as the launcher would after downloading it, without installing.\n"
+           "  gatehouse-pack check PACKAGE.zip [--config launcher.config.json] [--store DIR] [--index FILE]\n"
+           "      Checks a package as the launcher would after downloading it, without installing. With\n"
+           "      --store or --index, also checks a content store against it: the index (FILE, else each\n"
+           "      index in DIR naming the package), every pack (size, SHA-256), every chunk, and that the\n"
+           "      index lists exactly the package's folders and files with the same bytes.\n"
            "  gatehouse-pack keygen KEY_FILE\n"
            "      Makes the update signing key pair in a new file only the current Windows user may open,\n"
            "      and prints the public key for the build.\n"
            "  gatehouse-pack publish PACKAGE.zip --key KEY_FILE --manifest manifest.signed --executable EXE\n"
            "                 --version V --url URL [--config launcher.config.json] [--expires-days N]\n"
            "                 [--sequence N] [--launcher EXE --launcher-version V --launcher-url URL]\n"
-           "                 [--legacy-manifest manifest.json] [--stats]\n"
+           "                 [--legacy-manifest manifest.json] [--store DIR --store-url URL/] [--stats]\n"
            "      Checks the package, then writes the signed update manifest (manifest and signature in\n"
            "      one file); it expires in N days (30). Its clientPackage names only the package\n"
            "      (downloadUrl, sha256, version, executablePath). Sequence: one past that of the manifest\n"
@@ -347,6 +413,9 @@ std::string toolUsage() {
            "      address and trusts this key, and its version information says V (1.3 = 1.3.0.0).\n"
            "      --legacy-manifest F also writes F and F.sig, the two files launchers built before the\n"
            "      signed manifest read; its sequence counts too.\n"
+           "      --store DIR also writes the package into the content store DIR, served at URL/: chunks no\n"
+           "      index there has go into new packs (DIR/packs), the version's index into DIR/indexes, and\n"
+           "      the manifest names the index. Upload the files it lists; they never change.\n"
            "  gatehouse-pack renew --key KEY_FILE --manifest manifest.signed [--expires-days N] [--sequence "
            "N]\n"
            "                 [--legacy-manifest manifest.json]\n"
@@ -364,6 +433,10 @@ std::string toolUsage() {
            "      --manifest-url, checks the client package the configuration names (the built-in one, as\n"
            "      the launcher beside this tool carries it, without --config). One line per check:\n"
            "      OK, WARN or FAIL, the address, expected and actual; exit code 1 when a check failed.\n"
+           "  gatehouse-pack prune --store DIR --keep MANIFEST_OR_INDEX_DIGEST [--keep ...] [--dry-run]\n"
+           "      Removes from the content store DIR the indexes not kept and every pack no kept index "
+           "uses;\n"
+           "      --keep names a signed manifest (its index) or an index's SHA-256. --dry-run only lists.\n"
            "Every command takes --json (one JSON object on stdout at the end: command, ok, exitCode and\n"
            "the results, or the refusal), --stats (time and peak memory on stderr) and --help.\n"
            "A refusal names its rule, the file or entry, and the expected and actual values:\n"

@@ -4,6 +4,8 @@
 #include "pack/manifest_renewal.h"
 #include "pack/deployment_verify.h"
 #include "pack/pack_command.h"
+#include "pack/store_check.h"
+#include "pack/store_prune.h"
 #include "pack/update_publish.h"
 
 #include <filesystem>
@@ -19,11 +21,13 @@ struct UsageError : Error {
 };
 
 struct ToolCommand {
-    enum class Kind { pack, check, keygen, publish, renew, verify, help } kind = Kind::help;
+    enum class Kind { pack, check, keygen, publish, renew, verify, prune, help } kind = Kind::help;
     PackRequest pack;                                // for pack
     PublishRequest publish;                          // for publish
     RenewRequest renew;                              // for renew
     VerifyRequest verify;                            // for verify
+    PruneRequest prune;                              // for prune
+    std::optional<StoreCheckRequest> store;          // for check: a content store to check too
     std::filesystem::path package;                   // for check
     std::filesystem::path keyFile;                   // for keygen
     std::optional<std::filesystem::path> configFile; // for check

@@ -9,6 +9,7 @@
 #include "pack/published_manifest.h"
 #include "pack/tool_config.h"
 #include "pack/tool_refusal.h"
+#include "update/chunk_index.h"
 
 #include <system_error>
 
@@ -169,6 +170,7 @@ PublishSummary publishUpdate(const PublishRequest& request, const std::filesyste
     const ToolConfig config = loadToolConfig(request.configFile, toolDirectory);
     checkVersionText(request.version, "--version");
     checkPackageUrl(request.downloadUrl);
+    if (request.store) checkStoreUrl(request.store->url);
     LauncherConfig applied;
     try {
         applied =
@@ -183,6 +185,12 @@ PublishSummary publishUpdate(const PublishRequest& request, const std::filesyste
 
     manifest.expires = currentUtcSeconds() + std::int64_t{request.expiresDays} * 86400;
     manifest.clientPackage = manifestClientPackage(request, summary.package.sha256);
+    if (request.store) {
+        summary.store =
+            publishToStore(*request.store, request.package, request.version,
+                           *parseStoreDigest(summary.package.sha256), summary.package.bytes, token, progress);
+        manifest.clientPackage["index"] = storeIndexMember(*summary.store);
+    }
     if (request.launcher)
         manifest.launcher =
             LauncherRelease{.version = request.launcher->version,

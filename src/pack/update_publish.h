@@ -6,6 +6,7 @@
 #include "foundation/progress.h"
 #include "pack/package_check.h"
 #include "pack/published_manifest.h"
+#include "pack/store_publish.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
@@ -44,19 +45,23 @@ struct PublishRequest {
     std::optional<std::uint64_t> sequence; // for a first publish from another machine
     std::optional<LauncherOffer> launcher;
     std::optional<std::filesystem::path> legacyManifest; // also the two-file form, for earlier launchers
+    std::optional<StoreTarget> store;                    // also a content store, named by the manifest
 };
 
 struct PublishSummary {
     UpdateManifest manifest;
     PackageSummary package;
     std::string launcherManifestUrl; // where the offered launcher build looks for manifests
+    std::optional<StorePublication> store;
 };
 
 // Checks the package as the launcher would with the manifest's client package applied to the
 // configuration (`configFile`, or the built-in one beside `toolDirectory`), then writes the
 // manifest signed by the key file's key at `manifest` in one file (and in the two-file form at
 // `legacyManifest` when given), each file atomically. The manifest's clientPackage holds only
-// downloadUrl, sha256, version and executablePath; the site's own settings stay the site's.
+// downloadUrl, sha256, version and executablePath, and with a `store` the index its version was
+// written into (publishToStore, after the package passed and before the manifest is written); the
+// site's own settings stay the site's.
 //
 // Its sequence follows what is already at those places (see nextManifestSequence): one past the
 // highest when every manifest there verifies with the key, 1 when there is none, or `sequence`.

@@ -3,9 +3,9 @@
 # name order and stores only what deflate cannot shrink; `check` accepts it and refuses a hand-made
 # archive naming the rule and the entry; a manifest signed by `publish` with a `keygen` key and
 # signed again by `renew` verifies with OpenSSL, and renew refuses another key's; publish names where
-# an offered launcher build looks for updates; with --json every command prints one JSON object and
-# nothing else on stdout; Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text,
-# which lists every exit code.
+# an offered launcher build looks for updates; publish --store, check --store and prune report on a
+# content store; with --json every command prints one JSON object and nothing else on stdout;
+# Ctrl+C leaves no file behind; wrong usage exits 2 with the usage text, which lists every exit code.
 set -euo pipefail
 build=${1:?usage: pack_tool_console_test.sh BUILD_DIR}
 source "$(dirname "$0")/../../scripts/lib/wine-prefix.sh"
@@ -145,6 +145,19 @@ json_case 0 'o["sequence"] == 1 and o["clientPackage"]["version"] == "3"' \
     --url https://download.example.com/TalvoPC.zip
 json_case 0 'o["command"] == "renew" and o["sequence"] == 2' \
     renew --key "$(windows_path "$work/json-key.json")" --manifest "$(windows_path "$work/json-update.json")"
+# A content store beside the manifest: publish says what to upload and names the index in the
+# manifest, check finds the package's index in the store, prune lists what it would remove.
+json_case 0 '(o["store"]["newChunks"] == o["store"]["chunks"] > 1 and o["store"]["upload"][-1] == "indexes/" +
+    o["store"]["index"]["sha256"] + ".index" and o["clientPackage"]["index"]["url"] ==
+    "https://cdn.example.com/store/" + o["store"]["upload"][-1])' \
+    publish "$(windows_path "$work/out.zip")" --key "$(windows_path "$work/json-key.json")" \
+    --manifest "$(windows_path "$work/store.signed")" --executable 'TalvoPC/talvo-曜石纪元.exe' --version 4 \
+    --url https://download.example.com/TalvoPC.zip --store "$(windows_path "$work/store")" \
+    --store-url https://cdn.example.com/store/
+json_case 0 'o["store"]["indexes"][0]["files"] == 5 and o["store"]["indexes"][0]["version"] == "4"' \
+    check "$(windows_path "$work/out.zip")" --store "$(windows_path "$work/store")"
+json_case 0 'o["dryRun"] and o["removed"] == [] and len(o["kept"]) == 1' \
+    prune --store "$(windows_path "$work/store")" --keep "$(windows_path "$work/store.signed")" --dry-run
 json_case 1 'o["refusal"]["rule"] == "entry-path-device-name" and o["refusal"]["subject"] == "TalvoPC/Aux.dll"' \
     check "$(windows_path "$work/hostile.zip")"
 json_case 1 'o["refusal"]["rule"] == "key-file-exists" and o["refusal"]["subjectKind"] == "file"' \

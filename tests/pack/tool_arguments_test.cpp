@@ -26,8 +26,13 @@ std::string described(const ToolCommand& command) {
                " config=" + pathOf(pack.configFile) + " url=" + pack.downloadUrl.value_or("-") +
                " threads=" + std::to_string(pack.threads) + stats;
     }
-    case Kind::check:
-        return "check " + narrow(command.package.native()) + " config=" + pathOf(command.configFile) + stats;
+    case Kind::check: {
+        std::string text =
+            "check " + narrow(command.package.native()) + " config=" + pathOf(command.configFile);
+        if (command.store)
+            text += " store=" + pathOf(command.store->store) + " index=" + pathOf(command.store->indexFile);
+        return text + stats;
+    }
     case Kind::keygen:
         return "keygen " + narrow(command.keyFile.native()) + stats;
     case Kind::publish: {
@@ -42,6 +47,8 @@ std::string described(const ToolCommand& command) {
             text += " launcher=" + narrow(publish.launcher->executable.native()) + "@" +
                     publish.launcher->version + " from " + publish.launcher->downloadUrl;
         if (publish.legacyManifest) text += " legacy=" + pathOf(publish.legacyManifest);
+        if (publish.store)
+            text += " store=" + narrow(publish.store->folder.native()) + " at " + publish.store->url;
         return text + stats;
     }
     case Kind::renew: {
@@ -58,6 +65,13 @@ std::string described(const ToolCommand& command) {
                " config=" + pathOf(verify.configFile) +
                " previous=" + (verify.previousSequence ? std::to_string(*verify.previousSequence) : "-") +
                stats;
+    }
+    case Kind::prune: {
+        std::string keep;
+        for (const std::wstring& kept : command.prune.keep)
+            keep += (keep.empty() ? "" : ",") + narrow(kept);
+        return "prune " + narrow(command.prune.store.native()) + " keep=" + keep +
+               (command.prune.dryRun ? " dry-run" : "") + stats;
     }
     }
     return "?";
@@ -134,6 +148,9 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
         {{L"check"}, "usage error: check takes one package file"},
         {{L"check", L"a.zip", L"b.zip"}, "usage error: check takes one package file"},
         {{L"check", L"p.zip", L"--threads", L"2"}, "usage error: unknown option: --threads"},
+        {{L"check", L"p.zip", L"--store", L"S"}, "check p.zip config=- store=S index=-"},
+        {{L"check", L"--index", L"S/indexes/i.index", L"p.zip", L"--json"},
+         "check p.zip config=- store=- index=S/indexes/i.index json"},
 
         {{L"keygen", L"k.json"}, "keygen k.json"},
         {{L"keygen", L"--json", L"k.json"}, "keygen k.json json"},
@@ -166,6 +183,13 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
         {publish({L"--threads", L"2"}), "usage error: unknown option: --threads"},
         {publish({L"--legacy-manifest", L"manifest.json"}),
          published + " config=- days=30 sequence=- legacy=manifest.json"},
+        {publish({L"--store", L"D:/Store", L"--store-url", L"https://cdn.x/store/"}),
+         published + " config=- days=30 sequence=- store=D:/Store at https://cdn.x/store/"},
+        {publish({L"--store", L"D:/Store"}), "usage error: --store and --store-url go together"},
+        {publish({L"--store-url", L"https://cdn.x/store/"}),
+         "usage error: --store and --store-url go together"},
+        {publish({L"--store", L"D:/Store", L"--store-url", L"https://cdn.x/store"}),
+         "usage error: --store-url needs an address ending in \"/\""},
 
         {{L"renew", L"--key", L"k.json", L"--manifest", L"m.signed"},
          "renew key=k.json manifest=m.signed days=30 sequence=- legacy=-"},
@@ -196,6 +220,15 @@ TEST(ToolArguments, EachCommandLineMakesItsCommandOrNamesTheWrongUsage) {
          "usage error: --public-key needs the 128 hexadecimal digits keygen prints"},
         {{L"verify", L"--config", L"l.json", L"--previous-sequence", L"3"},
          "usage error: --public-key, --key and --previous-sequence go with --manifest-url"},
+
+        {{L"prune", L"--store", L"S", L"--keep", L"m.signed", L"--keep", L"0a1b", L"--dry-run", L"--json"},
+         "prune S keep=m.signed,0a1b dry-run json"},
+        {{L"prune", L"--keep", L"m.signed"}, "usage error: prune needs --store"},
+        {{L"prune", L"--store", L"S"}, "usage error: prune needs --keep for each version to keep"},
+        {{L"prune", L"S", L"--store", L"S", L"--keep", L"m.signed"},
+         "usage error: prune takes no file but its options"},
+        {{L"prune", L"--store", L"S", L"--keep", L"m.signed", L"--config", L"l.json"},
+         "usage error: unknown option: --config"},
     };
     for (const Case& row : cases) {
         std::string line;
