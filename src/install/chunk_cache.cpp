@@ -1,5 +1,6 @@
 #include "install/chunk_cache.h"
 
+#include "filesystem/directory_links.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "foundation/text.h"
@@ -119,8 +120,7 @@ void ChunkCache::keepOnly(const DigestSet& needed) {
 }
 
 void ChunkCache::clear() noexcept {
-    std::error_code error;
-    fs::remove_all(folder_, error);
+    removeTreeSafely(folder_, folder_.parent_path());
     chunks_.clear();
 }
 

@@ -1,5 +1,6 @@
 #include "install/store_install.h"
 
+#include "filesystem/directory_links.h"
 #include "filesystem/disk_space.h"
 #include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
@@ -48,8 +49,10 @@ std::optional<ChunkIndex> fetchIndex(const StoreIndexAddress& address, const jso
     } catch (const Canceled&) {
         throw;
     } catch (const Error& error) {
-        logEvent("store.unusable",
-                 {{"reason", "index not fetched"}, {"url", address.url}, {"error", error.what()}});
+        // Never the query: a CDN may put a token there.
+        logEvent("store.unusable", {{"reason", "index not fetched"},
+                                    {"url", address.url.substr(0, address.url.find(L'?'))},
+                                    {"error", error.what()}});
         return std::nullopt;
     }
     const std::string digest = sha256Hex(bytes.data(), bytes.size());
@@ -133,8 +136,11 @@ bool installFromStore(InstallTransaction& install, const LauncherConfig& config,
                                     member.at("sha256").get<std::string>()};
     const fs::path cacheFolder =
         options.chunkCache ? *options.chunkCache : defaultChunkCache(install.directory());
-    if (cacheFolder.empty()) {
-        logEvent("store.unusable", {{"reason", "no folder for the chunk cache"}});
+    try {
+        if (cacheFolder.empty()) throw Error("no folder for the chunk cache");
+        rejectDirectoryLinks(cacheFolder); // nothing is written through a link
+    } catch (const Error& error) {
+        logEvent("store.unusable", {{"reason", "chunk cache"}, {"error", error.what()}});
         return false;
     }
     const std::optional<ChunkIndex> index = fetchIndex(address, package, token);

@@ -11,6 +11,7 @@
 #include "net/http_transfer.h"
 #include "net/package_digest.h"
 #include "net/sha256_hash.h"
+#include "pack/store_verify.h"
 #include "pack/tool_config.h"
 #include "pack/tool_refusal.h"
 #include "update/launcher_replacement.h"
@@ -285,6 +286,10 @@ void judgeManifest(Context& context, const std::string& subject, const UpdateMan
     findings.add(Outcome::ok, "manifest.clientPackage", subject, "accepted by the configuration's rules",
                  "version " + applied.document["clientPackage"].value("version", std::string()));
     checkClientPackage(context, applied);
+    verifyStore(applied.document.at("clientPackage"), context.token, [&](VerifyFinding finding) {
+        context.findings.add(finding.outcome, std::move(finding.check), std::move(finding.subject),
+                             std::move(finding.expected), std::move(finding.actual));
+    });
     if (manifest.launcher)
         checkDownload(context, "launcher", launcherReleaseRequest(*manifest.launcher),
                       manifest.launcher->sha256, "the launcher's limit for its builds");

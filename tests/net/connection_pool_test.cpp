@@ -19,9 +19,6 @@ namespace {
 using testing::Connections;
 using testing::Exchange;
 using testing::failureOf;
-using testing::fileResponse;
-using testing::httpHead;
-using testing::httpResponse;
 using testing::LoopbackHttpServer;
 using testing::patternBytes;
 
@@ -68,7 +65,8 @@ struct StalledJobs {
 // the cancellation says.
 void stall(Exchange& exchange) {
     const std::string body = patternBytes(100000);
-    exchange.send(httpHead(206, 100000, "Content-Range: bytes 0-99999/100000\r\n") + body.substr(0, 1000));
+    exchange.send(testing::httpHead(206, 100000, "Content-Range: bytes 0-99999/100000\r\n") +
+                  body.substr(0, 1000));
     if (!exchange.waitForStop(3000)) exchange.send(body.substr(1000));
 }
 
@@ -84,7 +82,7 @@ TEST(ConnectionPool, SixteenJobsShareFourConnectionsInParallel) {
             // would never open (then the wait is given up once, not for every answer).
             if (!gaveUp && !server.waitForConnectionsAtOnce(4, 10000)) gaveUp = true;
             exchange.keepAlive();
-            exchange.send(fileResponse(exchange.request.header("Range"), content));
+            exchange.send(testing::fileResponse(exchange.request.header("Range"), content));
         },
         Connections::concurrent);
     std::array<std::string, jobs> fetched;
@@ -115,7 +113,7 @@ TEST(ConnectionPool, AFailingJobStopsTheOthersAndItsErrorComesOut) {
         packagePort,
         [](Exchange& exchange) {
             if (exchange.request.target.ends_with("missing.pack"))
-                exchange.send(httpResponse(404, ""));
+                exchange.send(testing::httpResponse(404, ""));
             else
                 stall(exchange);
         },

@@ -7,6 +7,7 @@
 #include "pack/deployment_verify.h"
 #include "support/loopback_http_server.h"
 #include "support/test_support.h"
+#include "update/chunk_index.h"
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
@@ -56,8 +57,14 @@ protected:
     bool oneSignedFile = false;
     VerifyRequest request;
     std::map<std::string, std::string> answers; // raw responses by request path; others get 404
+    std::map<std::string, std::string> files;   // contents by request path, answered by range
     testing::LoopbackHttpServer server{
         packagePort, [this](Exchange& exchange) {
+            if (const auto file = files.find(exchange.request.target); file != files.end()) {
+                exchange.keepAlive();
+                exchange.send(testing::fileResponse(exchange.request.header("Range"), file->second));
+                return;
+            }
             const auto answer = answers.find(exchange.request.target);
             exchange.send(answer != answers.end() ? answer->second : httpResponse(404, "not found"));
         }};
@@ -185,6 +192,47 @@ TEST_F(HostedDeployment, EachBreakageIsNamedByTheCheckItFails) {
             if (finding.outcome != VerifyFinding::Outcome::ok)
                 notOk += (notOk.empty() ? "" : ", ") + outcomeWord(finding.outcome) + " " + finding.check;
         EXPECT_EQ(notOk, row.expected) << row.what;
+    }
+}
+
+// A content store of one pack beside the manifest: the index, and a pack whose last byte must answer.
+TEST_F(HostedDeployment, AStoresIndexAndEveryPackAreChecked) {
+    const std::string pack = testing::patternBytes(5000);
+    ChunkIndex index;
+    index.packageDigest = *parseStoreDigest(lowerHex(package));
+    index.packs = {{sha256Digest(pack.data(), pack.size()), pack.size()}};
+    index.chunks = {{sha256Digest(pack.data(), pack.size()), 5000, 0, 0, 5000}};
+    index.files = {{"TalvoPC/data.bin", 5000, {}, {0}}};
+    const std::string indexBytes = serializeChunkIndex(index);
+    const std::string indexPath =
+        updatePath + "store/" + indexStorePath(sha256Digest(indexBytes.data(), indexBytes.size()));
+    const std::string packPath = updatePath + "store/" + packStorePath(index.packs[0].digest);
+    const struct {
+        const char* what;
+        std::function<void()> spoil;
+        std::string expected; // the store's findings
+    } cases[] = {
+        {"as published", [] {},
+         "OK store.index.address, OK store.index.sha256, OK store.index.document, OK store.packs"},
+        {"pack missing", [&] { files.erase(packPath); },
+         "OK store.index.address, OK store.index.sha256, OK store.index.document, FAIL store.packs, FAIL "
+         "store.packs"},
+        {"index of other bytes", [&] { manifest.clientPackage["index"]["sha256"] = std::string(64, 'a'); },
+         "OK store.index.address, FAIL store.index.sha256"},
+    };
+    for (const auto& row : cases) {
+        publish();
+        manifest.clientPackage["index"] = {{"url", "http://" + std::string(packageHostUtf8) + indexPath},
+                                           {"size", indexBytes.size()},
+                                           {"sha256", lowerHex(indexBytes)}};
+        files = {{indexPath, indexBytes}, {packPath, pack}};
+        row.spoil();
+        host();
+        std::string store;
+        for (const VerifyFinding& finding : verify())
+            if (finding.check.starts_with("store."))
+                store += (store.empty() ? "" : ", ") + outcomeWord(finding.outcome) + " " + finding.check;
+        EXPECT_EQ(store, row.expected) << row.what;
     }
 }
 

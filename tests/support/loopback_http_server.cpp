@@ -151,6 +151,11 @@ void LoopbackHttpServer::serve() {
         if (::select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
         const SOCKET client = ::accept(listener_, nullptr, nullptr);
         if (client == INVALID_SOCKET) continue;
+        // A client that stops reading (one that took the part of a body it wanted) must not keep
+        // a send, and the server's shutdown, waiting for ever.
+        const DWORD sendLimitMs = 10000;
+        ::setsockopt(client, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimitMs),
+                     sizeof(sendLimitMs));
         {
             std::lock_guard guard(lock_);
             ++accepted_;
