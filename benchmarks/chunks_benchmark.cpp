@@ -3,12 +3,13 @@
 // --full, from the package alone. scripts/benchmark serves the store and the packages with nginx
 // and reads what was fetched from nginx's log.
 //
-//   chunks_benchmark PACKAGE.json LAUNCHER_DIR CHUNK_CACHE [--full] [--connections N]
+//   chunks_benchmark PACKAGE.json LAUNCHER_DIR CHUNK_CACHE [--full] [--connections N] [--log FOLDER]
 //
 // PACKAGE.json is the clientPackage member of a published update manifest. The client is installed
 // in LAUNCHER_DIR\GameClient, next to what is there already, as a launcher in LAUNCHER_DIR would.
 #include "config/launcher_config.h"
 #include "foundation/cancel_token.h"
+#include "foundation/diagnostic_log.h"
 #include "foundation/error.h"
 #include "install/client_install.h"
 
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 namespace {
@@ -40,7 +42,8 @@ nlohmann::json readJson(const fs::path& file) {
 }
 
 int usage() {
-    std::fputs("usage: chunks_benchmark PACKAGE.json LAUNCHER_DIR CHUNK_CACHE [--full] [--connections N]\n",
+    std::fputs("usage: chunks_benchmark PACKAGE.json LAUNCHER_DIR CHUNK_CACHE [--full] [--connections N] "
+               "[--log FOLDER]\n",
                stderr);
     return 2;
 }
@@ -50,12 +53,15 @@ int usage() {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 4) return usage();
     bool full = false;
+    std::optional<fs::path> logFolder;
     InstallOptions options;
     options.chunkCache = fs::path(argv[3]);
     for (int i = 4; i < argc; ++i) {
         const std::wstring option = argv[i];
         if (option == L"--full")
             full = true;
+        else if (option == L"--log" && i + 1 < argc)
+            logFolder = fs::path(argv[++i]);
         else if (option == L"--connections" && i + 1 < argc)
             options.connections = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
         else
@@ -74,6 +80,9 @@ int wmain(int argc, wchar_t** argv) {
         << serializeConfigDocument(document);
     const LauncherConfig config = loadLauncherConfig(launcherDir);
 
+    // The launcher's own log of the install, to see where its time goes.
+    std::optional<DiagnosticLog> log;
+    if (logFolder) log.emplace(*logFolder);
     CancelToken token;
     const auto start = Clock::now();
     try {

@@ -109,9 +109,14 @@ bool sameContent(const ChunkIndex& index, const IndexedFile& file, const std::ve
 
 } // namespace
 
+fs::path InstalledChunks::path(const ChunkIndex& index, std::uint32_t file) const {
+    return resolvePackagePath(directory, multiByteToUtf16(index.files[files[file]].path, codePageUtf8));
+}
+
 InstalledChunks findInstalledChunks(const fs::path& directory, const ChunkIndex& index, CancelToken& token,
                                     const ProgressCallback& progress) {
     InstalledChunks result;
+    result.directory = directory;
     result.sameFile.resize(index.files.size());
     const std::vector<Candidate> files = candidates(directory, index);
     std::uint64_t total = 0;
@@ -132,7 +137,7 @@ InstalledChunks findInstalledChunks(const fs::path& directory, const ChunkIndex&
                 if (!chunks) continue;
                 std::lock_guard guard(lock);
                 const auto number = static_cast<std::uint32_t>(result.files.size());
-                result.files.push_back(files[job].path);
+                result.files.push_back(static_cast<std::uint32_t>(files[job].indexFile));
                 for (const FoundChunk& chunk : *chunks)
                     result.chunks.try_emplace(chunk.digest, InstalledChunk{number, chunk.offset, chunk.size});
                 if (sameContent(index, index.files[files[job].indexFile], *chunks))

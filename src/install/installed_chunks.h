@@ -22,11 +22,15 @@ struct InstalledChunk {
 };
 
 struct InstalledChunks {
-    std::vector<std::filesystem::path> files; // the installed files that were read
+    std::filesystem::path directory;
+    std::vector<std::uint32_t> files; // the installed files that were read, by their file in the index
     std::unordered_map<Sha256Digest, InstalledChunk, StoreDigestHash> chunks;
     // For each file of the index: the installed file (into `files`) whose content is exactly its.
     std::vector<std::optional<std::uint32_t>> sameFile;
     std::uint64_t bytesRead = 0;
+
+    // Where the installed file `file` (into `files`) lies.
+    std::filesystem::path path(const ChunkIndex& index, std::uint32_t file) const;
 };
 
 // Reads the files of `installDirectory` found at the paths of `index`'s files, several at once,

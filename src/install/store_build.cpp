@@ -6,6 +6,7 @@
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
 #include "install/package_extraction.h"
+#include "filesystem/path_rules.h"
 #include "install/shared_progress.h"
 
 #include <windows.h>
@@ -82,7 +83,7 @@ private:
         bool verify = false;
         const CachedChunk* cached = nullptr;
         if (const auto found = installed_.chunks.find(chunk.digest); found != installed_.chunks.end()) {
-            source = sources_.open(installed_.files[found->second.file]);
+            source = sources_.open(installed_.path(index_, found->second.file));
             offset = found->second.offset;
             verify = true; // the player may have changed the file since it was read
         } else if ((cached = cache_.find(chunk.digest)) != nullptr) {
@@ -124,28 +125,35 @@ private:
 
 } // namespace
 
-StoreTargets resolveStoreTargets(const ChunkIndex& index, const fs::path& content,
-                                 const fs::path& installDirectory, std::uint64_t maxTotalBytes) {
+std::uint64_t checkStoreTargets(const ChunkIndex& index, const fs::path& content,
+                                const fs::path& installDirectory, std::uint64_t maxTotalBytes) {
     checkPackageEntryCount(index.directories.size() + index.files.size());
-    StoreTargets targets;
-    const fs::path base = normalizedAbsolutePath(content);
-    PackageEntryPaths paths(base.native(), normalizedAbsolutePath(installDirectory).native());
+    std::uint64_t total = 0;
+    PackageEntryPaths paths(normalizedAbsolutePath(content).native(),
+                            normalizedAbsolutePath(installDirectory).native());
     for (const std::string& directory : index.directories)
-        targets.directories.push_back(paths.accept(multiByteToUtf16(directory, codePageUtf8)));
+        paths.accept(multiByteToUtf16(directory, codePageUtf8));
     for (const IndexedFile& file : index.files) {
-        targets.files.push_back(paths.accept(multiByteToUtf16(file.path, codePageUtf8)));
-        addPackageEntrySize(targets.totalBytes, file.size, maxTotalBytes);
+        paths.accept(multiByteToUtf16(file.path, codePageUtf8));
+        addPackageEntrySize(total, file.size, maxTotalBytes);
     }
-    return targets;
+    return total;
 }
 
-json buildFromChunks(const ChunkIndex& index, const StoreTargets& targets, const fs::path& content,
-                     const InstalledChunks& installed, const ChunkCache& cache, CancelToken& token,
-                     const ProgressCallback& progress) {
+json buildFromChunks(const ChunkIndex& index, std::uint64_t totalBytes, const fs::path& content,
+                     const fs::path& installDirectory, const InstalledChunks& installed,
+                     const ChunkCache& cache, CancelToken& token, const ProgressCallback& progress) {
     const std::wstring base = normalizedAbsolutePath(content).native();
-    for (const std::wstring& directory : targets.directories)
-        createDirectoryChain(directory);
-    SharedProgress shared(progress, L"正在解压客户端", targets.totalBytes);
+    const std::wstring finalBase = normalizedAbsolutePath(installDirectory).native();
+    std::wstring target;
+    const auto resolve = [&](const std::string& path) {
+        resolveStagedPackagePathInto(target, base, finalBase, multiByteToUtf16(path, codePageUtf8));
+    };
+    for (const std::string& directory : index.directories) {
+        resolve(directory);
+        createDirectoryChain(target);
+    }
+    SharedProgress shared(progress, L"正在解压客户端", totalBytes);
     shared.report();
     FileBuilder builder(index, installed, cache, token, shared);
     json files = json::array();
@@ -154,16 +162,16 @@ json buildFromChunks(const ChunkIndex& index, const StoreTargets& targets, const
     for (std::size_t i = 0; i < index.files.size(); ++i) {
         throwIfCanceled(token);
         const IndexedFile& file = index.files[i];
-        const std::wstring& target = targets.files[i];
-        const std::wstring parent = target.substr(0, target.rfind(L'\\'));
+        resolve(file.path);
+        const std::wstring_view parent = std::wstring_view(target).substr(0, target.rfind(L'\\'));
         if (parent != lastParent) {
-            createDirectoryChain(parent);
             lastParent = parent;
+            createDirectoryChain(lastParent);
         }
         // An unchanged file costs nothing: the new client shares it with the old one, which goes
         // once the new one is in place. Volumes without links get a copy.
         const std::optional<std::uint32_t> same = installed.sameFile[i];
-        if (same && ::CreateHardLinkW(target.c_str(), installed.files[*same].c_str(), nullptr)) {
+        if (same && ::CreateHardLinkW(target.c_str(), installed.path(index, *same).c_str(), nullptr)) {
             shared.add(file.size);
             linked += file.size;
         } else {

@@ -147,8 +147,8 @@ bool installFromStore(InstallTransaction& install, const LauncherConfig& config,
     if (!index) return false;
 
     const fs::path content = install.makeContent();
-    const StoreTargets targets = resolveStoreTargets(*index, content, install.directory(),
-                                                     package.at("maxExtractBytes").get<std::uint64_t>());
+    const std::uint64_t clientBytes = checkStoreTargets(*index, content, install.directory(),
+                                                        package.at("maxExtractBytes").get<std::uint64_t>());
     const InstalledChunks installed = findInstalledChunks(install.directory(), *index, token, progress);
     ChunkCache cache(cacheFolder);
     const std::vector<StoreRange> ranges = planStoreRanges(*index, missingChunks(*index, installed, cache));
@@ -159,11 +159,12 @@ bool installFromStore(InstallTransaction& install, const LauncherConfig& config,
                             {"requests", ranges.size()}});
     if (fetchBytes > package.at("maxDownloadBytes").get<std::uint64_t>())
         throw Error("下载内容超过允许大小。");
-    requireRoom(install.parent(), targets.totalBytes, cacheFolder, fetchBytes);
+    requireRoom(install.parent(), clientBytes, cacheFolder, fetchBytes);
 
     fetchStoreRanges(*index, address.url, ranges, std::max(options.connections, 1u), cache, token, progress);
     logEvent("store.fetched", {{"bytes", fetchBytes}, {"requests", ranges.size()}});
-    const json files = buildFromChunks(*index, targets, content, installed, cache, token, progress);
+    const json files =
+        buildFromChunks(*index, clientBytes, content, install.directory(), installed, cache, token, progress);
     // The marker names the full package these files are, so the readiness check is the same.
     std::string digest = package.at("sha256").get<std::string>();
     std::ranges::transform(digest, digest.begin(), [](char c) { return c >= 'a' && c <= 'f' ? c - 32 : c; });
