@@ -119,6 +119,14 @@ cp -r "$launcher_dir/GameClient" "$drive_c/chunks-benchmark-copy"
 copy_seconds=$(seconds_since "$start")
 rm -rf "$drive_c/chunks-benchmark-copy"
 echo "cp -r: $copy_seconds s"
+# The same copy as a Windows program makes it on this disk, file by file under Wine.
+sync
+"$build/wine-run" "$build/benchmarks/chunks_benchmark.exe" --copy \
+    "$(prefix_windows_path "$build" "$launcher_dir/GameClient")" \
+    "$(prefix_windows_path "$build" "$drive_c/chunks-benchmark-copy")" >"$install_output"
+wine_copy_seconds=$(field seconds "$install_output")
+rm -rf "$drive_c/chunks-benchmark-copy"
+echo "CopyFileW under Wine: $wine_copy_seconds s"
 
 echo "-- update from version 1 to version 2 through the store"
 sync
@@ -176,6 +184,7 @@ cat <<EOF
 update v1 -> v2 fetched / full v2 package:    $update_bytes / $package_2 = $(ratio "$update_bytes" "$package_2" 4) [<= 0.01]
 first install through the store, requests:    $first_requests on $first_connections connections [<= 1000]
 update time / cp -r of the v1 client folder:  $update_seconds s / $copy_seconds s = $(ratio "$update_seconds" "$copy_seconds") [<= 1.5]
+update time / CopyFileW copy under Wine:      $update_seconds s / $wine_copy_seconds s = $(ratio "$update_seconds" "$wine_copy_seconds")
 paced 10 MB/s a connection, package / store:  $paced_package s / $paced_store s = $(ratio "$paced_package" "$paced_store" 2) [>= 3]
 restart after a kill, fetched / store bytes:  $restart_bytes / $store_bytes = $(ratio "$restart_bytes" "$store_bytes") [<= 0.55] (killed after $killed_bytes)
 peak working set, full / 1/8 client:          $peak_full MiB / $peak_small MiB [<= 64, flat]; the update $peak_update MiB

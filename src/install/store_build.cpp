@@ -12,6 +12,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 namespace launcher {
 namespace {
@@ -145,42 +148,74 @@ json buildFromChunks(const ChunkIndex& index, std::uint64_t totalBytes, const fs
                      const ChunkCache& cache, CancelToken& token, const ProgressCallback& progress) {
     const std::wstring base = normalizedAbsolutePath(content).native();
     const std::wstring finalBase = normalizedAbsolutePath(installDirectory).native();
-    std::wstring target;
-    const auto resolve = [&](const std::string& path) {
+    const auto resolve = [&](std::wstring& target, const std::string& path) {
         resolveStagedPackagePathInto(target, base, finalBase, multiByteToUtf16(path, codePageUtf8));
     };
+    // Folders first, on one thread: the files' threads then only create files.
+    std::wstring target;
     for (const std::string& directory : index.directories) {
-        resolve(directory);
+        resolve(target, directory);
         createDirectoryChain(target);
     }
-    SharedProgress shared(progress, L"正在解压客户端", totalBytes);
-    shared.report();
-    FileBuilder builder(index, installed, cache, token, shared);
-    json files = json::array();
     std::wstring lastParent;
-    std::uint64_t linked = 0;
-    for (std::size_t i = 0; i < index.files.size(); ++i) {
-        throwIfCanceled(token);
-        const IndexedFile& file = index.files[i];
-        resolve(file.path);
-        const std::wstring_view parent = std::wstring_view(target).substr(0, target.rfind(L'\\'));
-        if (parent != lastParent) {
+    for (const IndexedFile& file : index.files) {
+        resolve(target, file.path);
+        if (const std::wstring_view parent = std::wstring_view(target).substr(0, target.rfind(L'\\'));
+            parent != lastParent) {
             lastParent = parent;
             createDirectoryChain(lastParent);
         }
-        // An unchanged file costs nothing: the new client shares it with the old one, which goes
-        // once the new one is in place. Volumes without links get a copy.
-        const std::optional<std::uint32_t> same = installed.sameFile[i];
-        if (same && ::CreateHardLinkW(target.c_str(), installed.path(index, *same).c_str(), nullptr)) {
-            shared.add(file.size);
-            linked += file.size;
-        } else {
-            builder.build(file, target);
-        }
-        files.push_back({{"length", file.size}, {"path", utf16ToUtf8(target.substr(base.size() + 1))}});
     }
+
+    SharedProgress shared(progress, L"正在解压客户端", totalBytes);
     shared.report();
-    logEvent("store.built", {{"files", index.files.size()}, {"linkedBytes", linked}});
+    std::vector<std::string> paths(index.files.size()); // as the marker lists them
+    std::atomic<std::uint64_t> linked{0};
+    LinkedCancelToken stop(token); // the first failure stops the other threads
+    std::atomic<std::size_t> next{0};
+    std::mutex lock;
+    std::exception_ptr failure;
+    const auto work = [&] {
+        try {
+            FileBuilder builder(index, installed, cache, stop.token(), shared);
+            std::wstring fileTarget;
+            for (std::size_t i = next++; i < index.files.size(); i = next++) {
+                throwIfCanceled(stop.token());
+                const IndexedFile& file = index.files[i];
+                resolve(fileTarget, file.path);
+                // An unchanged file costs nothing: the new client shares it with the old one,
+                // which goes once the new one is in place. Volumes without links get a copy.
+                const std::optional<std::uint32_t> same = installed.sameFile[i];
+                if (same &&
+                    ::CreateHardLinkW(fileTarget.c_str(), installed.path(index, *same).c_str(), nullptr)) {
+                    shared.add(file.size);
+                    linked += file.size;
+                } else {
+                    builder.build(file, fileTarget);
+                }
+                paths[i] = utf16ToUtf8(std::wstring_view(fileTarget).substr(base.size() + 1));
+            }
+        } catch (...) {
+            std::lock_guard guard(lock);
+            if (!failure) failure = std::current_exception();
+            cancel(stop.token());
+        }
+    };
+    // Each file costs the file system more than the processor: a few at once keep it busy.
+    const unsigned builders = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    {
+        std::vector<std::jthread> threads;
+        for (unsigned i = 1; i < builders; ++i)
+            threads.emplace_back(work);
+        work();
+    }
+    throwIfCanceled(token);
+    if (failure) std::rethrow_exception(failure);
+    json files = json::array();
+    for (std::size_t i = 0; i < index.files.size(); ++i)
+        files.push_back({{"length", index.files[i].size}, {"path", std::move(paths[i])}});
+    shared.report();
+    logEvent("store.built", {{"files", index.files.size()}, {"linkedBytes", linked.load()}});
     return files;
 }
 
