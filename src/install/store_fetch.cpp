@@ -5,6 +5,7 @@
 #include "foundation/text.h"
 #include "install/shared_progress.h"
 #include "net/connection_pool.h"
+#include "net/http_transfer.h"
 #include "net/package_digest.h"
 #include "net/store_connection.h"
 #include "zip/inflate_stream.h"
@@ -151,6 +152,21 @@ std::uint64_t rangeBytes(const std::vector<StoreRange>& ranges) {
     for (const StoreRange& range : ranges)
         total += range.length;
     return total;
+}
+
+std::string fetchStoreIndex(const std::wstring& url, std::uint64_t size, CancelToken& token) {
+    HttpRequest request;
+    request.url = url;
+    request.downloadMode = true;
+    request.maxBytes = size;
+    request.updateChannel = true;
+    std::string bytes;
+    httpTransfer(request, token,
+                 [&](const std::uint8_t* data, std::uint32_t count) {
+                     bytes.append(reinterpret_cast<const char*>(data), count);
+                 },
+                 {});
+    return bytes;
 }
 
 std::wstring resolveStoreAddress(const std::wstring& base, const std::wstring& reference) {

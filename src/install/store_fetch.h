@@ -37,6 +37,11 @@ void fetchStoreRanges(const ChunkIndex& index, const std::wstring& indexUrl,
                       const std::vector<StoreRange>& ranges, unsigned connections, ChunkCache& cache,
                       CancelToken& token, const ProgressCallback& progress);
 
+// The index at `url`, fetched whole as the launcher fetches it: at most `size` bytes, every address
+// under the store's rule (its digest vouches for it, as for the update channel's files). Throws the
+// transfer's Error, or Canceled.
+std::string fetchStoreIndex(const std::wstring& url, std::uint64_t size, CancelToken& token);
+
 // `reference` resolved against `base` as a browser would ("../packs/x.pack" beside an index).
 // Throws Error("下载重定向地址无效。") when it cannot be.
 std::wstring resolveStoreAddress(const std::wstring& base, const std::wstring& reference);

@@ -10,7 +10,6 @@
 #include "install/installed_chunks.h"
 #include "install/store_build.h"
 #include "install/store_fetch.h"
-#include "net/http_transfer.h"
 #include "net/package_digest.h"
 #include "update/chunk_index.h"
 
@@ -36,16 +35,7 @@ std::optional<ChunkIndex> fetchIndex(const StoreIndexAddress& address, const jso
                                      CancelToken& token) {
     std::string bytes;
     try {
-        HttpRequest request;
-        request.url = address.url;
-        request.downloadMode = true;
-        request.maxBytes = address.size;
-        request.updateChannel = true; // the store's address rule: its digest vouches for it
-        httpTransfer(request, token,
-                     [&](const std::uint8_t* data, std::uint32_t count) {
-                         bytes.append(reinterpret_cast<const char*>(data), count);
-                     },
-                     {});
+        bytes = fetchStoreIndex(address.url, address.size, token);
     } catch (const Canceled&) {
         throw;
     } catch (const Error& error) {

@@ -3,7 +3,6 @@
 #include "foundation/error.h"
 #include "foundation/text.h"
 #include "install/store_fetch.h"
-#include "net/http_transfer.h"
 #include "net/package_digest.h"
 #include "net/sha256_hash.h"
 #include "net/store_connection.h"
@@ -31,18 +30,10 @@ void verifyStore(const json& clientPackage, CancelToken& token,
     const std::uint64_t size = member->at("size").get<std::uint64_t>();
     const std::string digest = member->at("sha256").get<std::string>();
 
-    HttpRequest request;
-    request.url = multiByteToUtf16(url, codePageUtf8);
-    request.downloadMode = true;
-    request.maxBytes = size;
-    request.updateChannel = true;
+    const std::wstring indexUrl = multiByteToUtf16(url, codePageUtf8);
     std::string bytes;
     try {
-        httpTransfer(request, token,
-                     [&](const std::uint8_t* data, std::uint32_t count) {
-                         bytes.append(reinterpret_cast<const char*>(data), count);
-                     },
-                     {});
+        bytes = fetchStoreIndex(indexUrl, size, token);
     } catch (const Canceled&) {
         throw;
     } catch (const Error& error) {
@@ -81,8 +72,8 @@ void verifyStore(const json& clientPackage, CancelToken& token,
     StoreConnection connection;
     std::size_t failed = 0;
     for (const IndexedPack& pack : index.packs) {
-        const std::wstring packUrl = resolveStoreAddress(
-            request.url, multiByteToUtf16(packAddressFromIndex(pack.digest), codePageUtf8));
+        const std::wstring packUrl =
+            resolveStoreAddress(indexUrl, multiByteToUtf16(packAddressFromIndex(pack.digest), codePageUtf8));
         try {
             connection.fetch(packUrl, ByteRange{pack.size - 1, 1}, token,
                              [](const std::uint8_t*, std::uint32_t) {});
