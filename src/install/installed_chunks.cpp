@@ -149,7 +149,7 @@ InstalledChunks findInstalledChunks(const fs::path& directory, const ChunkIndex&
         }
     };
     // Hashing is the cost: one reader per processor, up to four.
-    const unsigned readers = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+    const unsigned readers = 4u;
     {
         std::vector<std::jthread> threads;
         for (unsigned i = 1; i < readers; ++i)

@@ -202,7 +202,7 @@ json buildFromChunks(const ChunkIndex& index, std::uint64_t totalBytes, const fs
         }
     };
     // Each file costs the file system more than the processor: a few at once keep it busy.
-    const unsigned builders = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    const unsigned builders = 4u;
     {
         std::vector<std::jthread> threads;
         for (unsigned i = 1; i < builders; ++i)
