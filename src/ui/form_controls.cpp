@@ -51,9 +51,11 @@ void createControls(LauncherWindow& state) {
     setFont(state.rememberCheck, addControlFont(state, 11));
     state.enterGameButton =
         makeControl(state, L"BUTTON", L"进 入 游 戏", ownerDrawn, 342, 462, 278, 36, enterGameButtonId);
-    makeControl(state, L"BUTTON", L"注册账号 ↗", ownerDrawn, 401, 145, 91, 34, registerButtonId);
-    makeControl(state, L"BUTTON", L"—", ownerDrawn, 837, 90, 34, 31, minimiseButtonId);
-    makeControl(state, L"BUTTON", L"×", ownerDrawn, 880, 90, 34, 31, closeButtonId);
+    const HWND registerButton =
+        makeControl(state, L"BUTTON", L"注册账号 ↗", ownerDrawn, 401, 145, 91, 34, registerButtonId);
+    const HWND minimiseButton =
+        makeControl(state, L"BUTTON", L"—", ownerDrawn, 837, 90, 34, 31, minimiseButtonId);
+    const HWND closeButton = makeControl(state, L"BUTTON", L"×", ownerDrawn, 880, 90, 34, 31, closeButtonId);
     state.cancelDownloadButton =
         makeControl(state, L"BUTTON", L"取消下载", ownerDrawn, 811, 550, 74, 29, cancelDownloadButtonId);
     ::ShowWindow(state.cancelDownloadButton, SW_HIDE);
@@ -68,6 +70,19 @@ void createControls(LauncherWindow& state) {
     state.statusLabel = makeControl(state, L"STATIC", state.session.view().status.c_str(),
                                     WS_CHILD | WS_VISIBLE | SS_ENDELLIPSIS, 342, 438, 278, 18, statusLabelId);
     setFont(state.statusLabel, addControlFont(state, 10));
+
+    // The labels beside the edits are painted into the skin, and the buttons' texts are drawn
+    // glyphs or spaced letters: screen readers get words.
+    const std::pair<HWND, const wchar_t*> names[] = {{state.accountEdit, L"账号"},
+                                                     {state.passwordEdit, L"密码"},
+                                                     {state.enterGameButton, L"进入游戏"},
+                                                     {registerButton, L"注册账号"},
+                                                     {minimiseButton, L"最小化"},
+                                                     {closeButton, L"关闭"},
+                                                     {state.cancelDownloadButton, L"取消下载"},
+                                                     {state.progressBar, L"下载进度"}};
+    for (const auto& [control, text] : names)
+        state.accessible.name(control, text);
 }
 
 void setPasswordVisible(LauncherWindow& state, bool visible, bool giveFocus) {

@@ -98,6 +98,10 @@ void render(LauncherWindow& state) {
             ::EnableWindow(control, view.formEnabled);
     shown = view;
     ::InvalidateRect(state.window, nullptr, FALSE);
+    for (const Announcement& said : state.announcer.update(view))
+        state.accessible.announce(said.source == Announcement::Source::status ? state.statusLabel
+                                                                              : state.progressBar,
+                                  said.text, said.politeness);
 }
 
 HWND formEditToType(const LauncherWindow& state) {

@@ -9,6 +9,8 @@
 #include "foundation/unique_handle.h"
 #include "session/launcher_session.h"
 #include "session/session_work.h"
+#include "session/status_announcer.h"
+#include "ui/accessibility.h"
 
 #include <windows.h>
 #include <objidl.h>
@@ -65,6 +67,9 @@ struct LauncherWindow {
     LauncherSession session;
     // What the controls show of the session's view, so that only what changed is redrawn.
     SessionView shown;
+    // What screen readers are told of the controls and of the view's changes.
+    AccessibleWindow accessible;
+    StatusAnnouncer announcer;
 
     std::unique_ptr<Gdiplus::Bitmap> skin;
     // The built-in skin's resource. Only tests change it: a missing skin makes window creation fail.

@@ -91,6 +91,10 @@ LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam
         startClientCheck(state);
         return 0;
     case WM_DESTROY:
+        // Properties set on a control outlive it in the accessibility services unless cleared.
+        for (int id : {accountEditId, passwordEditId, enterGameButtonId, registerButtonId, minimiseButtonId,
+                       closeButtonId, cancelDownloadButtonId, progressBarId, statusLabelId})
+            if (const HWND control = ::GetDlgItem(window, id)) state.accessible.forget(control);
         ::PostQuitMessage(0);
         return 0;
     case WM_ACTIVATE:

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <oleacc.h>
+
 #include <commctrl.h>
 
 namespace launcher {
@@ -126,6 +128,63 @@ TEST_F(WindowFace, FormHasEveryControlWithItsTextsAndLimits) {
     EXPECT_TRUE(::IsWindowVisible(state_->enterGameButton));
     EXPECT_EQ(::GetFocus(), state_->accountEdit) << "no remembered account: the account edit has focus";
     EXPECT_EQ(::SendMessageW(state_->rememberCheck, BM_GETCHECK, 0, 0), BST_UNCHECKED);
+}
+
+// IAccessible's interface id, spelt out for the same reason.
+constexpr IID accessibleInterface = {
+    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+// What a screen reader reads of each control, through the platform's accessibility proxies. Wine's
+// proxies give every control the client role and its window text as name, and read no annotation:
+// there the names the launcher gives are checked on its side, and roles are not asserted.
+TEST_F(WindowFace, EveryControlHasTheNameAndRoleAScreenReaderReads) {
+    const struct {
+        int id;
+        const wchar_t* name;
+        long role;
+    } controls[] = {
+        {accountEditId, L"账号", ROLE_SYSTEM_TEXT},
+        {passwordEditId, L"密码", ROLE_SYSTEM_TEXT},
+        {showPasswordButtonId, L"显示密码", ROLE_SYSTEM_PUSHBUTTON},
+        {rememberCheckId, L"记住账号密码", ROLE_SYSTEM_CHECKBUTTON},
+        {enterGameButtonId, L"进入游戏", ROLE_SYSTEM_PUSHBUTTON},
+        {registerButtonId, L"注册账号", ROLE_SYSTEM_PUSHBUTTON},
+        {minimiseButtonId, L"最小化", ROLE_SYSTEM_PUSHBUTTON},
+        {closeButtonId, L"关闭", ROLE_SYSTEM_PUSHBUTTON},
+        {cancelDownloadButtonId, L"取消下载", ROLE_SYSTEM_PUSHBUTTON},
+        {statusLabelId, L"请输入账号和密码", ROLE_SYSTEM_STATICTEXT},
+    };
+    const bool wine = testing::runningUnderWine();
+    if (wine)
+        std::puts("Wine's accessibility proxies read no annotations and report no roles: the names the "
+                  "launcher gives are checked on its side.");
+    // Found at run time, as an accessibility client finds it: the libraries of oleacc and uuid both
+    // define IAccessible's id, so the test does not link oleacc.
+    const HMODULE oleacc = ::LoadLibraryW(L"oleacc.dll");
+    ASSERT_NE(oleacc, nullptr);
+    const auto accessibleObjectFromWindow = reinterpret_cast<decltype(&::AccessibleObjectFromWindow)>(
+        reinterpret_cast<void*>(::GetProcAddress(oleacc, "AccessibleObjectFromWindow")));
+    ASSERT_NE(accessibleObjectFromWindow, nullptr);
+    for (const auto& control : controls) {
+        const HWND handle = ::GetDlgItem(window_, control.id);
+        IAccessible* accessible = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(accessibleObjectFromWindow(handle, OBJID_CLIENT, accessibleInterface,
+                                                            reinterpret_cast<void**>(&accessible)));
+        const UniqueComReference<IAccessible> owner(accessible);
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR name = nullptr;
+        accessible->get_accName(self, &name);
+        const std::wstring read = name ? name : L"";
+        ::SysFreeString(name);
+        const std::wstring given = state_->accessible.nameGivenForTesting(handle);
+        EXPECT_EQ(wine && !given.empty() ? given : read, control.name) << control.id;
+        if (wine) continue;
+        VARIANT role{};
+        accessible->get_accRole(self, &role);
+        EXPECT_EQ(role.lVal, control.role) << control.id;
+    }
 }
 
 TEST_F(WindowFace, WindowTakesTheSkinsShape) {

@@ -12,12 +12,17 @@ namespace launcher::testing {
 class WindowPlatform {
 public:
     WindowPlatform() {
+        // The window thread's apartment, as the launcher's start-up enters it.
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         Gdiplus::GdiplusStartupInput input;
         Gdiplus::GdiplusStartup(&gdiplus_, &input, nullptr);
         INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
         ::InitCommonControlsEx(&controls);
     }
-    ~WindowPlatform() { Gdiplus::GdiplusShutdown(gdiplus_); }
+    ~WindowPlatform() {
+        Gdiplus::GdiplusShutdown(gdiplus_);
+        ::CoUninitialize();
+    }
     WindowPlatform(const WindowPlatform&) = delete;
     WindowPlatform& operator=(const WindowPlatform&) = delete;
 

@@ -1,0 +1,44 @@
+#pragma once
+
+// What screen readers learn of the painted window: names for controls whose labels are painted
+// into the skin, and the status line and progress as live regions that announce their changes.
+// Through the platform's accessibility services, reached by COM (oleacc is never linked: it is not
+// among the DLLs Windows guards against planting); where they are missing, nothing is announced.
+#include "foundation/unique_handle.h"
+#include "session/status_announcer.h"
+
+#include <windows.h>
+#include <oleacc.h>
+
+#include <map>
+#include <string>
+
+namespace launcher {
+
+class AccessibleWindow {
+public:
+    // Needs COM on this thread.
+    AccessibleWindow();
+    ~AccessibleWindow();
+    AccessibleWindow(const AccessibleWindow&) = delete;
+    AccessibleWindow& operator=(const AccessibleWindow&) = delete;
+
+    // The name a screen reader gives `control`, in place of its window text.
+    void name(HWND control, const std::wstring& text);
+    // Makes `control` a live region that reads `text` now, interrupting the reader or not.
+    void announce(HWND control, const std::wstring& text, Politeness politeness);
+    // Drops what was set for `control`, before it is destroyed.
+    void forget(HWND control) noexcept;
+
+    // What the launcher gave `control` as its name, whether or not the platform took it: Wine's
+    // proxies read no annotations, so its tests check the launcher's side here.
+    std::wstring nameGivenForTesting(HWND control) const;
+    // Whether the platform's annotation service could be reached.
+    bool servicesReached() const { return static_cast<bool>(services_); }
+
+private:
+    UniqueComReference<IAccPropServices> services_;
+    std::map<HWND, std::wstring> names_;
+};
+
+} // namespace launcher
