@@ -59,6 +59,10 @@ void createControls(LauncherWindow& state) {
     state.cancelDownloadButton =
         makeControl(state, L"BUTTON", L"取消下载", ownerDrawn, 811, 550, 74, 29, cancelDownloadButtonId);
     ::ShowWindow(state.cancelDownloadButton, SW_HIDE);
+    // Tab follows the order of the window's children: cancelling a download comes before the
+    // title bar's buttons, where it would be read.
+    ::SetWindowPos(state.cancelDownloadButton, registerButton, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     state.progressBar =
         makeControl(state, PROGRESS_CLASSW, L"", WS_CHILD | PBS_SMOOTH, 323, 584, 562, 6, progressBarId);
     ::SendMessageW(state.progressBar, PBM_SETRANGE32, 0, 100);

@@ -187,6 +187,22 @@ TEST_F(WindowFace, EveryControlHasTheNameAndRoleAScreenReaderReads) {
     }
 }
 
+// Tab reaches every control in reading order, the cancel button while a download shows it.
+TEST_F(WindowFace, TabReachesEveryControlInReadingOrder) {
+    ::ShowWindow(state_->cancelDownloadButton, SW_SHOW);
+    ::EnableWindow(state_->cancelDownloadButton, TRUE);
+    std::vector<int> reached;
+    HWND control = state_->accountEdit;
+    for (int step = 0; step < 9; ++step) {
+        reached.push_back(::GetDlgCtrlID(control));
+        control = ::GetNextDlgTabItem(window_, control, FALSE);
+    }
+    EXPECT_EQ(reached, (std::vector<int>{accountEditId, passwordEditId, showPasswordButtonId, rememberCheckId,
+                                         enterGameButtonId, registerButtonId, cancelDownloadButtonId,
+                                         minimiseButtonId, closeButtonId}));
+    EXPECT_EQ(::GetDlgCtrlID(control), accountEditId) << "and round again";
+}
+
 TEST_F(WindowFace, WindowTakesTheSkinsShape) {
     const UniqueRegion region{::CreateRectRgn(0, 0, 0, 0)};
     ASSERT_NE(::GetWindowRgn(window_, region.get()), ERROR);
