@@ -53,13 +53,7 @@ std::uint64_t fileSize(HANDLE file, const std::string& shown) {
 // tell (links, damaged data) is left to the install's own reading that follows.
 void checkArchiveDirectory(const std::filesystem::path& package, const std::string& shown,
                            const std::wstring& installFolder, std::uint64_t maxExtractBytes) {
-    ZipReader reader(openPackage(package, shown));
-    if (!reader.open())
-        throw ToolRefusal("安装包不是可读的 ZIP 文件。", {.rule = "package-not-zip",
-                                                          .kind = RefusalSubject::file,
-                                                          .subject = shown,
-                                                          .expected = "a ZIP archive",
-                                                          .actual = "no readable ZIP directory"});
+    ZipReader reader = openPackageArchive(package, shown);
     checkEntryCount(reader.entryCount(), RefusalSubject::file, shown);
     std::vector<std::uint64_t> sizes;
     std::vector<EntryName> names;
@@ -190,6 +184,17 @@ PackageSummary checkClientPackage(const std::filesystem::path& package, const La
     for (const json& file : listing.files)
         summary.unpackedBytes += file.at("length").get<std::uint64_t>();
     return summary;
+}
+
+ZipReader openPackageArchive(const std::filesystem::path& package, const std::string& shown) {
+    ZipReader reader(openPackage(package, shown));
+    if (!reader.open())
+        throw ToolRefusal("安装包不是可读的 ZIP 文件。", {.rule = "package-not-zip",
+                                                          .kind = RefusalSubject::file,
+                                                          .subject = shown,
+                                                          .expected = "a ZIP archive",
+                                                          .actual = "no readable ZIP directory"});
+    return reader;
 }
 
 } // namespace launcher

@@ -3,6 +3,7 @@
 #include "config/launcher_config.h"
 #include "foundation/cancel_token.h"
 #include "foundation/progress.h"
+#include "zip/zip_reader.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -33,5 +34,9 @@ PackageSummary checkClientPackage(const std::filesystem::path& package, const La
                                   const std::optional<std::string>& knownDigest, CancelToken& token,
                                   const ProgressCallback& progress,
                                   const std::filesystem::path& shownAs = {});
+
+// The package at `package` opened for reading, nobody writing it meanwhile, its ZIP directory read.
+// Throws ToolRefusal (package-unreadable, package-not-zip) naming it as `shown`.
+ZipReader openPackageArchive(const std::filesystem::path& package, const std::string& shown);
 
 } // namespace launcher

@@ -2,6 +2,7 @@
 
 #include "foundation/text.h"
 #include "foundation/unique_handle.h"
+#include "pack/package_check.h"
 #include "pack/tool_refusal.h"
 #include "zip/zip_format.h"
 #include "zip/zip_reader.h"
@@ -14,25 +15,6 @@ namespace launcher {
 namespace {
 
 constexpr std::uint64_t progressStepBytes = 4 << 20;
-
-ZipReader openPackage(const std::filesystem::path& package, const std::string& shown) {
-    UniqueFile file{::CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr)};
-    if (!file)
-        throw ToolRefusal("无法读取安装包。", {.rule = "package-unreadable",
-                                               .kind = RefusalSubject::file,
-                                               .subject = shown,
-                                               .expected = {},
-                                               .actual = systemReason(static_cast<int>(::GetLastError()))});
-    ZipReader reader(std::move(file));
-    if (!reader.open())
-        throw ToolRefusal("安装包不是可读的 ZIP 文件。", {.rule = "package-not-zip",
-                                                          .kind = RefusalSubject::file,
-                                                          .subject = shown,
-                                                          .expected = "a ZIP archive",
-                                                          .actual = "no readable ZIP directory"});
-    return reader;
-}
 
 [[noreturn]] void refuseDamaged(const std::string& entry) {
     throw ToolRefusal("安装包条目已损坏。",
@@ -91,7 +73,7 @@ std::string storeEntryPath(std::wstring_view name) {
 void readStoreEntries(const std::filesystem::path& package, const std::string& shown, CancelToken& token,
                       const std::wstring& status, const ProgressCallback& progress,
                       StoreEntryVisitor& visitor) {
-    ZipReader reader = openPackage(package, shown);
+    ZipReader reader = openPackageArchive(package, shown);
     std::uint64_t total = 0;
     for (std::uint64_t index = 0; index < reader.entryCount(); ++index) {
         ZipEntryStat stat;
