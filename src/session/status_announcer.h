@@ -2,8 +2,9 @@
 
 // What a screen reader hears of the session: the window draws every change of its view, but a
 // player who cannot see it hears only what is announced. A new status line is always announced,
-// interrupting for a failure; the progress strip when its step changes and then at most once per
-// 10%, so that a download does not flood the reader.
+// interrupting for a failure, together with a new text of the strip below the form (the check, the
+// client ready, a failure's reason); during a download, the strip when its step changes and then at
+// most once per 10%, so that a download does not flood the reader.
 #include "session/launcher_session.h"
 
 #include <optional>
@@ -30,6 +31,7 @@ public:
 
 private:
     std::wstring status_;
+    std::wstring strip_; // the strip's text outside a download
     std::wstring progressLabel_;
     std::optional<int> progressStep_; // the last 10% step announced
 };

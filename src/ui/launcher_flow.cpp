@@ -98,10 +98,14 @@ void render(LauncherWindow& state) {
             ::EnableWindow(control, view.formEnabled);
     shown = view;
     ::InvalidateRect(state.window, nullptr, FALSE);
-    for (const Announcement& said : state.announcer.update(view))
-        state.accessible.announce(said.source == Announcement::Source::status ? state.statusLabel
-                                                                              : state.progressBar,
-                                  said.text, said.politeness);
+    for (const Announcement& said : state.announcer.update(view)) {
+        const bool onStatus = said.source == Announcement::Source::status;
+        // The bar draws no text: its window text is the announcement too, which is the name
+        // proxies read where annotations are not.
+        if (!onStatus) ::SetWindowTextW(state.progressBar, said.text.c_str());
+        state.accessible.announce(onStatus ? state.statusLabel : state.progressBar, said.text,
+                                  said.politeness);
+    }
 }
 
 HWND formEditToType(const LauncherWindow& state) {

@@ -18,16 +18,22 @@ SessionView showing(std::wstring status, StatusKind kind, bool download = false,
     return view;
 }
 
-// A first run as a screen-reader user hears it: the download announced by its steps and each tenth,
-// the ready sentence, a refused password interrupting, and the game started.
+// A first run as a screen-reader user hears it: the check, the download announced by its steps and
+// each tenth, the ready sentence, a failure's reason with its status, a refused password
+// interrupting, and the game started.
 TEST(StatusAnnouncer, AFirstRunIsHeardStepByStepWithoutAFloodOfPercentages) {
+    const std::wstring enter = L"请输入账号和密码";
     const std::wstring downloading = L"游戏正在下载，完成后点击进入游戏。";
+    const std::wstring notReady = L"游戏尚未就绪，点击进入游戏可重试。";
+    const std::wstring done = L"游戏下载完成，请点击进入游戏。";
+    const std::wstring canceled = L"下载已取消，点击进入游戏可重新下载。";
+    const std::wstring refused = L"账号或密码错误。";
     const struct {
         SessionView view;
         std::vector<Announcement> heard;
     } steps[] = {
-        {showing(L"请输入账号和密码", StatusKind::normal),
-         {{Source::status, L"请输入账号和密码", Politeness::polite}}},
+        {showing(enter, StatusKind::normal, false, L"正在检查客户端…"),
+         {{Source::status, L"正在检查客户端…请输入账号和密码", Politeness::polite}}},
         {showing(downloading, StatusKind::normal, true, L"正在准备下载…"),
          {{Source::progress, L"正在准备下载…", Politeness::polite},
           {Source::status, downloading, Politeness::polite}}},
@@ -37,16 +43,26 @@ TEST(StatusAnnouncer, AFirstRunIsHeardStepByStepWithoutAFloodOfPercentages) {
         {showing(downloading, StatusKind::normal, true, L"正在下载客户端  9%  0.8 / 9.0 MB", 9), {}},
         {showing(downloading, StatusKind::normal, true, L"正在下载客户端  13%  1.2 / 9.0 MB", 13),
          {{Source::progress, L"正在下载客户端 10%", Politeness::polite}}},
+        {showing(notReady, StatusKind::error, false, canceled),
+         {{Source::status, canceled + notReady, Politeness::assertive}}},
+        // The same failure after another try is said again.
+        {showing(downloading, StatusKind::normal, true, L"正在准备下载…"),
+         {{Source::progress, L"正在准备下载…", Politeness::polite},
+          {Source::status, downloading, Politeness::polite}}},
+        {showing(notReady, StatusKind::error, false, canceled),
+         {{Source::status, canceled + notReady, Politeness::assertive}}},
         {showing(downloading, StatusKind::normal, true, L"正在下载客户端  37%  3.3 / 9.0 MB", 37),
-         {{Source::progress, L"正在下载客户端 30%", Politeness::polite}}},
+         {{Source::progress, L"正在下载客户端 30%", Politeness::polite},
+          {Source::status, downloading, Politeness::polite}}},
         {showing(downloading, StatusKind::normal, true, L"正在解压客户端  37%  3.3 / 9.0 MB", 37),
          {{Source::progress, L"正在解压客户端 30%", Politeness::polite}}},
-        {showing(L"游戏下载完成，请点击进入游戏。", StatusKind::success, false, L"客户端下载完成"),
-         {{Source::status, L"游戏下载完成，请点击进入游戏。", Politeness::polite}}},
-        {showing(L"账号或密码错误。", StatusKind::error),
-         {{Source::status, L"账号或密码错误。", Politeness::assertive}}},
-        {showing(L"账号或密码错误。", StatusKind::error), {}},
-        {showing(L"游戏已启动", StatusKind::success), {{Source::status, L"游戏已启动", Politeness::polite}}},
+        {showing(done, StatusKind::success, false, L"客户端下载完成"),
+         {{Source::status, L"客户端下载完成。" + done, Politeness::polite}}},
+        {showing(refused, StatusKind::error, false, L"客户端下载完成"),
+         {{Source::status, refused, Politeness::assertive}}},
+        {showing(refused, StatusKind::error, false, L"客户端下载完成"), {}},
+        {showing(L"游戏已启动", StatusKind::success, false, L"客户端下载完成"),
+         {{Source::status, L"游戏已启动", Politeness::polite}}},
     };
     StatusAnnouncer announcer;
     int step = 0;
