@@ -27,18 +27,25 @@ public:
     void name(HWND control, const std::wstring& text);
     // Makes `control` a live region that reads `text` now, interrupting the reader or not.
     void announce(HWND control, const std::wstring& text, Politeness politeness);
+    // Makes `control` a button that reports whether it is pressed in, as a toggle does.
+    void setPressed(HWND control, bool pressed);
     // Drops what was set for `control`, before it is destroyed.
     void forget(HWND control) noexcept;
 
     // What the launcher gave `control` as its name, whether or not the platform took it: Wine's
     // proxies read no annotations, so its tests check the launcher's side here.
     std::wstring nameGivenForTesting(HWND control) const;
+    // The state the launcher reports for a toggle `control` (0 for other controls): Wine's proxies
+    // ask no annotation server either.
+    long stateGivenForTesting(HWND control) const;
     // Whether the platform's annotation service could be reached.
     bool servicesReached() const { return static_cast<bool>(services_); }
 
 private:
     UniqueComReference<IAccPropServices> services_;
     std::map<HWND, std::wstring> names_;
+    class ToggleState;
+    std::map<HWND, UniqueComReference<ToggleState>> toggles_;
 };
 
 } // namespace launcher

@@ -79,6 +79,7 @@ void createControls(LauncherWindow& state) {
     // glyphs or spaced letters: screen readers get words.
     const std::pair<HWND, const wchar_t*> names[] = {{state.accountEdit, L"账号"},
                                                      {state.passwordEdit, L"密码"},
+                                                     {state.showPasswordButton, L"显示密码"},
                                                      {state.enterGameButton, L"进入游戏"},
                                                      {registerButton, L"注册账号"},
                                                      {minimiseButton, L"最小化"},
@@ -87,6 +88,8 @@ void createControls(LauncherWindow& state) {
                                                      {state.progressBar, L"下载进度"}};
     for (const auto& [control, text] : names)
         state.accessible.name(control, text);
+    // The eye is a toggle: pressed in while the password shows, its name the same either way.
+    state.accessible.setPressed(state.showPasswordButton, false);
 }
 
 void setPasswordVisible(LauncherWindow& state, bool visible, bool giveFocus) {
@@ -96,6 +99,7 @@ void setPasswordVisible(LauncherWindow& state, bool visible, bool giveFocus) {
     state.passwordVisible = visible;
     ::SendMessageW(state.passwordEdit, EM_SETPASSWORDCHAR, visible ? 0 : 0x25CF, 0);
     ::SetWindowTextW(state.showPasswordButton, visible ? L"隐藏密码" : L"显示密码");
+    state.accessible.setPressed(state.showPasswordButton, visible);
     ::InvalidateRect(state.passwordEdit, nullptr, TRUE);
     ::InvalidateRect(state.showPasswordButton, nullptr, TRUE);
     ::SendMessageW(state.passwordEdit, EM_SETSEL, start, end);
