@@ -24,10 +24,12 @@ std::vector<Announcement> StatusAnnouncer::update(const SessionView& view) {
     bool stripChanged = false;
     if (view.downloadShown) {
         const std::wstring label = captionLabel(view.caption);
-        const std::optional<int> step = view.percent ? std::optional<int>(*view.percent / 10) : std::nullopt;
+        // Said with its tenth when the caption shows a percentage ("正在准备下载…" shows none).
+        const bool counted = view.percent && view.caption.find(L'%') != std::wstring::npos;
+        const std::optional<int> step = counted ? std::optional<int>(*view.percent / 10) : std::nullopt;
         if (label != progressLabel_ || step != progressStep_) {
             std::wstring text = label;
-            if (view.percent) text += L" " + std::to_wstring(*step * 10) + L"%";
+            if (step) text += L" " + std::to_wstring(*step * 10) + L"%";
             // Within one step of the same label nothing new is said; a new label always is.
             said.push_back({Announcement::Source::progress, std::move(text), Politeness::polite});
             progressLabel_ = label;

@@ -15,6 +15,9 @@ UniqueFont makeUiFont(int size, int weight = FW_NORMAL, const wchar_t* face = ui
 void paintWindow(LauncherWindow& state, HDC target);
 
 // On WM_DRAWITEM for the owner-drawn buttons.
+// The frame drawn inside the owner-drawn button that has the keyboard focus.
+inline constexpr COLORREF focusCueColour = RGB(236, 204, 134);
+
 void drawOwnerButton(const LauncherWindow& state, const DRAWITEMSTRUCT& item);
 
 // On WM_CTLCOLOREDIT, WM_CTLCOLORSTATIC and WM_CTLCOLORBTN: sets the colours, returns the brush.

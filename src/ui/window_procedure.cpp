@@ -184,6 +184,22 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     return -1;
 }
 
+// The window's own buttons, which are all drawn by it; not the remember box, which Space ticks.
+bool isPushButton(const LauncherWindow& state, HWND control) {
+    if (::GetParent(control) != state.window) return false;
+    switch (::GetDlgCtrlID(control)) {
+    case showPasswordButtonId:
+    case enterGameButtonId:
+    case registerButtonId:
+    case cancelDownloadButtonId:
+    case minimiseButtonId:
+    case closeButtonId:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 HWND createLauncherWindow(LauncherWindow& state, HINSTANCE instance) {
@@ -216,6 +232,14 @@ void dispatchLauncherMessage(LauncherWindow& state, MSG& message) {
         // An exception ends the program; the record's teardown takes the window with it before the
         // error box opens.
         startLoginAndLaunch(state);
+        return;
+    }
+    if (message.message == WM_KEYDOWN && message.wParam == VK_RETURN && isPushButton(state, message.hwnd) &&
+        ::IsWindowEnabled(message.hwnd)) {
+        // Enter presses the focused button, as Space does: the window is no dialog, whose manager
+        // would send Enter to a default button.
+        ::SendMessageW(state.window, WM_COMMAND, MAKEWPARAM(::GetDlgCtrlID(message.hwnd), BN_CLICKED),
+                       reinterpret_cast<LPARAM>(message.hwnd));
         return;
     }
     if (::IsDialogMessageW(state.window, &message)) return;

@@ -34,7 +34,7 @@ TEST(StatusAnnouncer, AFirstRunIsHeardStepByStepWithoutAFloodOfPercentages) {
     } steps[] = {
         {showing(enter, StatusKind::normal, false, L"正在检查客户端…"),
          {{Source::status, L"正在检查客户端…请输入账号和密码", Politeness::polite}}},
-        {showing(downloading, StatusKind::normal, true, L"正在准备下载…"),
+        {showing(downloading, StatusKind::normal, true, L"正在准备下载…", 0),
          {{Source::progress, L"正在准备下载…", Politeness::polite},
           {Source::status, downloading, Politeness::polite}}},
         {showing(downloading, StatusKind::normal, true, L"正在下载客户端  0%  0.0 / 9.0 MB", 0),
@@ -46,7 +46,7 @@ TEST(StatusAnnouncer, AFirstRunIsHeardStepByStepWithoutAFloodOfPercentages) {
         {showing(notReady, StatusKind::error, false, canceled),
          {{Source::status, canceled + notReady, Politeness::assertive}}},
         // The same failure after another try is said again.
-        {showing(downloading, StatusKind::normal, true, L"正在准备下载…"),
+        {showing(downloading, StatusKind::normal, true, L"正在准备下载…", 0),
          {{Source::progress, L"正在准备下载…", Politeness::polite},
           {Source::status, downloading, Politeness::polite}}},
         {showing(notReady, StatusKind::error, false, canceled),

@@ -256,6 +256,25 @@ TEST_F(LauncherFlow, TabAndShiftTabMoveThroughTheControlsInOrder) {
     pressTab(false);
 }
 
+// Without a mouse: Enter and Space press the focused button, and Alt+F4 closes the launcher as its
+// close button does.
+TEST_F(LauncherFlow, EnterAndSpacePressTheFocusedButtonAndAltF4Closes) {
+    reachReady();
+    ::SetForegroundWindow(state->window);
+    const auto press = [&](HWND control, UINT down, UINT up, WPARAM key, LPARAM flags) {
+        ::PostMessageW(control, down, key, flags | 1);
+        ::PostMessageW(control, up, key, flags | 0xC0000001);
+    };
+    ::SetFocus(state->showPasswordButton);
+    press(state->showPasswordButton, WM_KEYDOWN, WM_KEYUP, VK_RETURN, 0);
+    EXPECT_TRUE(pumpUntil([&] { return state->passwordVisible; }, 5)) << "Enter";
+    press(state->showPasswordButton, WM_KEYDOWN, WM_KEYUP, VK_SPACE, 0);
+    EXPECT_TRUE(pumpUntil([&] { return !state->passwordVisible; }, 5)) << "Space";
+    constexpr LPARAM altDown = 0x20000000;
+    press(state->accountEdit, WM_SYSKEYDOWN, WM_SYSKEYUP, VK_F4, altDown);
+    EXPECT_TRUE(pumpUntil([&] { return !::IsWindow(state->window); }, 5)) << "Alt+F4";
+}
+
 TEST_F(LauncherFlow, RegistrationPageThatCannotBeOpenedIsExplained) {
     EXPECT_EQ(state->registrationPage, L"https://" + std::wstring(registrationHost) + L"/register.aspx");
     // No browser is registered for this scheme, so the shell cannot open it.
@@ -445,6 +464,95 @@ TEST_F(LauncherFlow, ClosingDuringADownloadEndsAtOnce) {
     EXPECT_FALSE(::IsWindow(state->window));
     EXPECT_FALSE(state->session.hasWorkers());
     EXPECT_FALSE(fs::exists(dir / L"Launcher" / L"GameClient"));
+}
+
+// What an accessibility client hears while the launcher works: each live-region event, with the
+// name the launcher gave the control it came from (Wine's proxies read no annotations).
+struct Heard {
+    int control;
+    std::wstring text;
+};
+std::vector<Heard>* heardEvents = nullptr;
+const LauncherWindow* heardWindow = nullptr;
+
+void CALLBACK onLiveRegionChanged(HWINEVENTHOOK, DWORD, HWND control, LONG object, LONG child, DWORD, DWORD) {
+    if (heardEvents != nullptr && object == OBJID_CLIENT && child == CHILDID_SELF)
+        heardEvents->push_back(
+            {::GetDlgCtrlID(control), heardWindow->accessible.nameGivenForTesting(control)});
+}
+
+struct WinEventHookTraits {
+    using Handle = HWINEVENTHOOK;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::UnhookWinEvent(h); }
+};
+
+class HeardLauncherFlow : public LauncherFlow {
+protected:
+    HeardLauncherFlow() { opensAtSetUp = false; }
+};
+
+// A first run as a screen-reader user hears it, through a real event hook: the check, the download
+// by its steps at most once per 10%, the client ready, a refused password and the game starting.
+TEST_F(HeardLauncherFlow, AScreenReaderHearsTheWholeJobWithoutAFloodOfPercentages) {
+    servePackage = [this](Exchange& exchange) { // paced, so that the download has steps to hear
+        exchange.send(testing::httpHead(200, static_cast<long long>(package.size())));
+        const std::size_t piece = package.size() / 12 + 1;
+        for (std::size_t sent = 0; sent < package.size(); sent += piece) {
+            exchange.send(std::string_view(package).substr(sent, piece));
+            ::Sleep(40);
+        }
+    };
+    std::vector<Heard> heard;
+    heardEvents = &heard;
+    heardWindow = state.get();
+    const Unique<WinEventHookTraits> hook{::SetWinEventHook(
+        0x8019, 0x8019, nullptr, onLiveRegionChanged, ::GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT)};
+    ASSERT_TRUE(hook);
+    openWindow();
+    reachReady();
+    ::SetWindowTextW(state->accountEdit, L"player");
+    ::SetWindowTextW(state->passwordEdit, L"wrong");
+    loginReply = R"({"code":0,"msg":"密码错误"})";
+    click(enterGameButtonId);
+    ASSERT_TRUE(pumpUntil([&] { return state->session.view().formEnabled; }));
+    loginReply = R"({"code":1,"data":{"userid":"10086","token":"tok","game_id":"7"}})";
+    ::SetWindowTextW(state->passwordEdit, L"secret");
+    click(enterGameButtonId);
+    ASSERT_TRUE(pumpUntil([&] { return !::IsWindow(state->window); }));
+    heardEvents = nullptr;
+
+    std::vector<std::wstring> status;
+    std::vector<std::wstring> progress;
+    for (const Heard& event : heard)
+        (event.control == statusLabelId ? status : progress).push_back(event.text);
+    EXPECT_EQ(status, (std::vector<std::wstring>{
+                          L"正在检查客户端…请输入账号和密码", L"游戏正在下载，完成后点击进入游戏。",
+                          L"客户端下载完成。游戏下载完成，请点击进入游戏。", L"正在验证账号，请稍候…",
+                          L"登录失败：密码错误", L"正在验证账号，请稍候…", L"账号验证通过，正在启动游戏…",
+                          L"游戏已启动"}));
+    // The bar: its first words, then each step's label, with its tenth when it counts, rising
+    // within a label.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.front(), L"正在准备下载…");
+    std::wstring label;
+    int last = -1, downloadSteps = 0;
+    for (std::size_t i = 1; i < progress.size(); ++i) {
+        const std::wstring& said = progress[i];
+        const std::size_t space = said.back() == L'%' ? said.rfind(L' ') : std::wstring::npos;
+        if (said.substr(0, space) != label) last = -1;
+        label = said.substr(0, space);
+        if (space == std::wstring::npos) continue;
+        const int percent = std::stoi(said.substr(space + 1));
+        EXPECT_EQ(said.substr(space), L" " + std::to_wstring(percent) + L"%");
+        EXPECT_EQ(percent % 10, 0) << testing::narrow(said);
+        EXPECT_GT(percent, last) << testing::narrow(said);
+        last = percent;
+        downloadSteps += label == L"正在下载客户端";
+    }
+    EXPECT_GE(downloadSteps, 2);
+    EXPECT_LE(downloadSteps, 11);
 }
 
 // Windows ends a window whose WM_CREATE failed with WM_DESTROY; Wine destroys it without one. This

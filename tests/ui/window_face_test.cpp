@@ -145,8 +145,9 @@ struct Read {
 Read readAccessible(HWND window, long object) {
     // Found at run time, as an accessibility client finds it: the libraries of oleacc and uuid both
     // define IAccessible's id, so the test does not link oleacc.
-    static const auto fromWindow = reinterpret_cast<decltype(&::AccessibleObjectFromWindow)>(
-        reinterpret_cast<void*>(::GetProcAddress(::LoadLibraryW(L"oleacc.dll"), "AccessibleObjectFromWindow")));
+    static const auto fromWindow =
+        reinterpret_cast<decltype(&::AccessibleObjectFromWindow)>(reinterpret_cast<void*>(
+            ::GetProcAddress(::LoadLibraryW(L"oleacc.dll"), "AccessibleObjectFromWindow")));
     IAccessible* accessible = nullptr;
     if (fromWindow == nullptr || FAILED(fromWindow(window, static_cast<DWORD>(object), accessibleInterface,
                                                    reinterpret_cast<void**>(&accessible))))
@@ -246,6 +247,34 @@ TEST_F(WindowFace, TabReachesEveryControlInReadingOrder) {
                                          enterGameButtonId, registerButtonId, cancelDownloadButtonId,
                                          minimiseButtonId, closeButtonId}));
     EXPECT_EQ(::GetDlgCtrlID(control), accountEditId) << "and round again";
+}
+
+// The keyboard's place shows on every painted button, in the skin's light gold, and only there.
+TEST_F(WindowFace, TheFocusedButtonShowsACueKeyboardUsersCanSee) {
+    const UniqueMemoryDc dc{::CreateCompatibleDC(nullptr)};
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 300, -40, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    const UniqueBitmap canvas{::CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    const HGDIOBJ previous = ::SelectObject(dc.get(), canvas.get());
+    for (int id : {showPasswordButtonId, enterGameButtonId, registerButtonId, cancelDownloadButtonId,
+                   minimiseButtonId, closeButtonId}) {
+        RECT area{};
+        ::GetClientRect(::GetDlgItem(window_, id), &area);
+        for (const UINT focus : {0u, static_cast<UINT>(ODS_FOCUS)}) {
+            const DRAWITEMSTRUCT item{ODT_BUTTON, static_cast<UINT>(id),     0,        ODA_DRAWENTIRE,
+                                      focus,      ::GetDlgItem(window_, id), dc.get(), area,
+                                      0};
+            drawOwnerButton(*state_, item);
+            ::GdiFlush();
+            // The left side of the frame, half-way down: where the button's edge gives way to it.
+            const int inset = id == showPasswordButtonId ? 2 : 3;
+            const std::uint32_t bgra = static_cast<const std::uint32_t*>(bits)[area.bottom / 2 * 300 + inset];
+            const COLORREF seen = RGB((bgra >> 16) & 0xFF, (bgra >> 8) & 0xFF, bgra & 0xFF);
+            EXPECT_EQ(seen == focusCueColour, focus != 0) << "button " << id << (focus ? " focused" : "");
+        }
+    }
+    ::SelectObject(dc.get(), previous);
 }
 
 TEST_F(WindowFace, WindowTakesTheSkinsShape) {
