@@ -17,6 +17,7 @@
 #include "update/update_manifest.h"
 #include "update/update_signature.h"
 
+#include "accessibility_reader.h"
 #include "window_test_platform.h"
 
 #include <gtest/gtest.h>
@@ -37,20 +38,26 @@ using testing::LoopbackHttpServer;
 namespace fs = std::filesystem;
 
 // Runs `action`, which opens one information box, and returns the box's text (closing it), or "".
+// The text is read as a screen reader reads it: the box must be the system's, its text a control.
 std::wstring textOfBoxOpenedBy(const std::function<void()>& action) {
     std::wstring seen;
     std::atomic<bool> returned{false};
     std::thread watcher([&] {
+        const struct Apartment {
+            Apartment() { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
+            ~Apartment() { ::CoUninitialize(); }
+        } apartment;
         for (int i = 0; i < 300 && !returned; ++i) {
             if (HWND box = ::FindWindowW(L"#32770", L"曜石纪元 · 启动器")) {
-                wchar_t text[256] = {};
                 // The box's text control is 0xFFFF on Windows and 100 under Wine.
-                if (::GetDlgItemTextW(box, 0xFFFF, text, 256) == 0) ::GetDlgItemTextW(box, 100, text, 256);
-                if (text[0] == L'\0') { // still being filled in
+                HWND text = ::GetDlgItem(box, 0xFFFF);
+                if (text == nullptr) text = ::GetDlgItem(box, 100);
+                const std::wstring read = testing::readAccessible(text, OBJID_CLIENT).name;
+                if (read.empty()) { // still being filled in
                     ::Sleep(20);
                     continue;
                 }
-                seen = text;
+                seen = read;
                 ::PostMessageW(box, WM_COMMAND, IDOK, 0);
                 return;
             }

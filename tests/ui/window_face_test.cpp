@@ -8,11 +8,10 @@
 #include "ui/window_painting.h"
 #include "ui/window_skin.h"
 
+#include "accessibility_reader.h"
 #include "window_test_platform.h"
 
 #include <gtest/gtest.h>
-
-#include <oleacc.h>
 
 #include <commctrl.h>
 
@@ -130,51 +129,6 @@ TEST_F(WindowFace, FormHasEveryControlWithItsTextsAndLimits) {
     EXPECT_EQ(::SendMessageW(state_->rememberCheck, BM_GETCHECK, 0, 0), BST_UNCHECKED);
 }
 
-// IAccessible's interface id, spelt out for the same reason.
-constexpr IID accessibleInterface = {
-    0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
-
-// What an accessibility client reads of a window through the platform's proxies.
-struct Read {
-    std::wstring name;
-    long role = 0;
-    long state = 0;
-    std::wstring value;
-};
-
-Read readAccessible(HWND window, long object) {
-    // Found at run time, as an accessibility client finds it: the libraries of oleacc and uuid both
-    // define IAccessible's id, so the test does not link oleacc.
-    static const auto fromWindow =
-        reinterpret_cast<decltype(&::AccessibleObjectFromWindow)>(reinterpret_cast<void*>(
-            ::GetProcAddress(::LoadLibraryW(L"oleacc.dll"), "AccessibleObjectFromWindow")));
-    IAccessible* accessible = nullptr;
-    if (fromWindow == nullptr || FAILED(fromWindow(window, static_cast<DWORD>(object), accessibleInterface,
-                                                   reinterpret_cast<void**>(&accessible))))
-        return {};
-    const UniqueComReference<IAccessible> owner(accessible);
-    VARIANT self{};
-    self.vt = VT_I4;
-    self.lVal = CHILDID_SELF;
-    const auto text = [](BSTR string) {
-        std::wstring copy = string ? string : L"";
-        ::SysFreeString(string);
-        return copy;
-    };
-    Read read;
-    BSTR string = nullptr;
-    accessible->get_accName(self, &string);
-    read.name = text(string);
-    string = nullptr;
-    accessible->get_accValue(self, &string);
-    read.value = text(string);
-    VARIANT answer{};
-    if (SUCCEEDED(accessible->get_accRole(self, &answer)) && answer.vt == VT_I4) read.role = answer.lVal;
-    answer = VARIANT{};
-    if (SUCCEEDED(accessible->get_accState(self, &answer)) && answer.vt == VT_I4) read.state = answer.lVal;
-    return read;
-}
-
 // What a screen reader reads of the window and each control, through the platform's accessibility
 // proxies. Wine's proxies give every control the client role and its window text as name, and ask
 // no annotation: there the names and states the launcher gives are checked on its side, and roles
@@ -203,19 +157,20 @@ TEST_F(WindowFace, EveryControlHasTheNameRoleAndStateAScreenReaderReads) {
                   "names and states the launcher gives are checked on its side.");
     for (const auto& control : controls) {
         const HWND handle = ::GetDlgItem(window_, control.id);
-        const Read read = readAccessible(handle, OBJID_CLIENT);
+        const testing::Read read = testing::readAccessible(handle, OBJID_CLIENT);
         const std::wstring given = state_->accessible.nameGivenForTesting(handle);
         EXPECT_EQ(wine && !given.empty() ? given : read.name, control.name) << control.id;
         if (!wine) {
             EXPECT_EQ(read.role, control.role) << control.id;
         }
     }
-    EXPECT_EQ(readAccessible(window_, OBJID_CLIENT).name.rfind(L"曜石纪元", 0), 0u) << "the window's title";
+    EXPECT_EQ(testing::readAccessible(window_, OBJID_CLIENT).name.rfind(L"曜石纪元", 0), 0u)
+        << "the window's title";
 
     // The eye says whether the password shows, and keeps its focus.
     const auto eyeState = [&] {
         return wine ? state_->accessible.stateGivenForTesting(state_->showPasswordButton)
-                    : readAccessible(state_->showPasswordButton, OBJID_CLIENT).state;
+                    : testing::readAccessible(state_->showPasswordButton, OBJID_CLIENT).state;
     };
     ::SetFocus(state_->showPasswordButton);
     EXPECT_EQ(eyeState() & (STATE_SYSTEM_PRESSED | STATE_SYSTEM_FOCUSED), STATE_SYSTEM_FOCUSED);
@@ -229,7 +184,7 @@ TEST_F(WindowFace, EveryControlHasTheNameRoleAndStateAScreenReaderReads) {
     ::ShowWindow(state_->progressBar, SW_SHOW);
     ::SendMessageW(state_->progressBar, PBM_SETPOS, 42, 0);
     if (!wine) {
-        EXPECT_EQ(readAccessible(state_->progressBar, OBJID_CLIENT).value, L"42%");
+        EXPECT_EQ(testing::readAccessible(state_->progressBar, OBJID_CLIENT).value, L"42%");
     }
 }
 
