@@ -83,6 +83,7 @@ SessionLink windowLink(LauncherWindow& state) {
 void render(LauncherWindow& state) {
     const SessionView& view = state.session.view();
     SessionView& shown = state.shown;
+    const HWND focus = ::GetFocus();
     if (view.status != shown.status) ::SetWindowTextW(state.statusLabel, view.status.c_str());
     if (view.downloadShown != shown.downloadShown) {
         ::ShowWindow(state.cancelDownloadButton, view.downloadShown ? SW_SHOW : SW_HIDE);
@@ -97,6 +98,13 @@ void render(LauncherWindow& state) {
                              state.showPasswordButton, state.rememberCheck})
             ::EnableWindow(control, view.formEnabled);
     shown = view;
+    // A control hidden or disabled with the keyboard on it would leave the keys going nowhere: the
+    // form's next edit takes them, or the window while the form waits for a login.
+    if (focus != nullptr && ::IsChild(state.window, focus) &&
+        !(::IsWindowVisible(focus) && ::IsWindowEnabled(focus))) {
+        const HWND edit = formEditToType(state);
+        ::SetFocus(::IsWindowEnabled(edit) ? edit : state.window);
+    }
     ::InvalidateRect(state.window, nullptr, FALSE);
     for (const Announcement& said : state.announcer.update(view)) {
         const bool onStatus = said.source == Announcement::Source::status;

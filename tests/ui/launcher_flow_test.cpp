@@ -331,8 +331,11 @@ TEST_F(LauncherFlow, CancelledDownloadIsReportedAndTheNextClickStartsAFreshOne) 
         << testing::narrow(state->session.view().caption);
     EXPECT_NE(state->session.view().caption.find(L"%"), std::wstring::npos)
         << testing::narrow(state->session.view().caption);
+    ::SetForegroundWindow(state->window);
+    ::SetFocus(state->cancelDownloadButton); // a keyboard user's press
     click(cancelDownloadButtonId);
     EXPECT_FALSE(::IsWindowEnabled(state->cancelDownloadButton));
+    EXPECT_EQ(::GetFocus(), state->accountEdit) << "the keyboard is not left on a disabled button";
     ASSERT_TRUE(pumpUntil([&] { return state->session.view().phase != Phase::downloading; }));
     EXPECT_EQ(state->session.view().caption, L"下载已取消，点击进入游戏可重新下载。");
     EXPECT_EQ(state->session.view().status, L"游戏尚未就绪，点击进入游戏可重试。");
