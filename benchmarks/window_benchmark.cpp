@@ -1,7 +1,10 @@
-// The window's costs under Wine: building the region from the skin, one full paint, and the time
-// from starting Gatehouse.exe to its first painted, visible window.
+// The window's costs under Wine: building the region from the skin and one full paint, and the
+// time from starting Gatehouse.exe to its first painted frame against the same time of a bare
+// window program (bare_window.exe), started alternately, with where the launcher's extra time goes.
 //
-//   window_benchmark GATEHOUSE.EXE
+//   window_benchmark GATEHOUSE.EXE BARE_WINDOW.EXE
+#include "benchmark_report.h"
+#include "foundation/launcher_data_folder.h"
 #include "foundation/path_normal.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
@@ -11,9 +14,15 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -27,23 +36,23 @@ double millisecondsSince(Clock::time_point start) {
 
 struct Search {
     DWORD processId;
-    bool found = false;
+    HWND window = nullptr;
 };
 
 BOOL CALLBACK findVisible(HWND window, LPARAM context) {
     auto& search = *reinterpret_cast<Search*>(context);
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    if (owner == search.processId && ::IsWindowVisible(window)) {
-        search.found = true;
-        ::PostMessageW(window, WM_CLOSE, 0, 0);
-        return FALSE;
-    }
-    return TRUE;
+    if (owner != search.processId || !::IsWindowVisible(window)) return TRUE;
+    search.window = window;
+    return FALSE;
 }
 
-double firstFrame(const fs::path& executable) {
-    std::wstring commandLine = L"\"" + executable.native() + L"\"";
+// Milliseconds from starting `executable` until its window is visible and its thread has come
+// back to its message loop, which it does once the first frame is painted; -1 on failure. The
+// program is then closed.
+double firstFrame(const fs::path& executable, const std::wstring& arguments = {}) {
+    std::wstring commandLine = L"\"" + executable.native() + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION created{};
@@ -53,24 +62,60 @@ double firstFrame(const fs::path& executable) {
         return -1;
     const UniqueKernelHandle process{created.hProcess};
     const UniqueKernelHandle thread{created.hThread};
-    // The window is shown and painted (UpdateWindow) before the message loop starts.
     Search search{created.dwProcessId};
-    while (!search.found && millisecondsSince(start) < 30000) {
+    while (search.window == nullptr && millisecondsSince(start) < 30000) {
         ::EnumWindows(findVisible, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) ::Sleep(1);
+        if (search.window == nullptr) ::Sleep(1);
     }
+    DWORD_PTR ignored = 0;
+    const bool painted = search.window != nullptr &&
+                         ::SendMessageTimeoutW(search.window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
     const double elapsed = millisecondsSince(start);
+    if (search.window != nullptr) ::PostMessageW(search.window, WM_CLOSE, 0, 0);
     if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) ::TerminateProcess(process.get(), 0);
-    return search.found ? elapsed : -1;
+    return painted ? elapsed : -1;
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        std::fputs("usage: window_benchmark GATEHOUSE.EXE\n", stderr);
-        return 2;
+// "main:21.4,com:24.0,..." as each step's own duration, in order.
+std::vector<std::pair<std::string, double>> stepDurations(const std::string& steps) {
+    std::vector<std::pair<std::string, double>> durations;
+    std::istringstream in(steps);
+    std::string item;
+    double previous = 0;
+    while (std::getline(in, item, ',')) {
+        const std::size_t colon = item.find(':');
+        if (colon == std::string::npos) continue;
+        const double end = std::stod(item.substr(colon + 1));
+        durations.emplace_back(item.substr(0, colon), end - previous);
+        previous = end;
     }
+    return durations;
+}
+
+// The steps of the launcher's last start in its diagnostic log.
+std::string lastLoggedSteps() {
+    const std::optional<fs::path> folder = launcherDataFolder();
+    if (!folder) return {};
+    std::ifstream log(*folder / L"Logs" / L"launcher.log");
+    std::string line, steps;
+    while (std::getline(log, line))
+        if (const std::size_t at = line.find(" launcher.first_frame steps="); at != std::string::npos)
+            steps = line.substr(at + 28);
+    return steps;
+}
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+void measureRegionAndPaint() {
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR gdiplus = 0;
     Gdiplus::GdiplusStartup(&gdiplus, &input, nullptr);
@@ -98,15 +143,74 @@ int wmain(int argc, wchar_t** argv) {
         ::SelectObject(screen.get(), previous);
     }
     Gdiplus::GdiplusShutdown(gdiplus);
+}
 
-    // A copy on the C: drive with no configuration file: the built-in one is used. Beside the
-    // temporary folder, not in it: the launcher refuses to run from there.
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fputs("usage: window_benchmark GATEHOUSE.EXE BARE_WINDOW.EXE\n", stderr);
+        return 2;
+    }
+    measureRegionAndPaint();
+
+    // Copies on the C: drive, the launcher with no configuration file: the built-in one is used.
+    // Beside the temporary folder, not in it: the launcher refuses to run from there.
     const fs::path directory =
         normalizedAbsolutePath(fs::temp_directory_path()).parent_path() / L"gatehouse-window-benchmark";
-    fs::create_directories(directory);
-    fs::copy_file(argv[1], directory / L"Gatehouse.exe", fs::copy_options::overwrite_existing);
-    for (int round = 1; round <= 3; ++round)
-        std::printf("process start to first visible painted window, run %d: %.0f ms\n", round,
-                    firstFrame(directory / L"Gatehouse.exe"));
+    fs::create_directories(directory / L"bare");
+    const fs::path launcher = directory / L"Gatehouse.exe";
+    const fs::path bare = directory / L"bare" / L"bare_window.exe";
+    const fs::path bareSteps = directory / L"bare" / L"steps.txt";
+    fs::copy_file(argv[1], launcher, fs::copy_options::overwrite_existing);
+    fs::copy_file(argv[2], bare, fs::copy_options::overwrite_existing);
+
+    // One start of each first, not counted: both find their DLLs in the cache afterwards.
+    firstFrame(launcher);
+    firstFrame(bare, L"\"" + bareSteps.native() + L"\"");
+    constexpr int rounds = 7;
+    std::vector<double> ours, floor;
+    std::map<std::string, std::vector<double>> ourSteps, floorSteps;
+    std::vector<std::string> order;
+    for (int round = 0; round < rounds; ++round) {
+        // Alternating which goes first, so that neither always follows the other.
+        for (int side = 0; side < 2; ++side) {
+            if ((side == 0) == (round % 2 == 0)) {
+                ours.push_back(firstFrame(launcher));
+                for (const auto& [step, duration] : stepDurations(lastLoggedSteps())) {
+                    if (!ourSteps.contains(step)) order.push_back(step);
+                    ourSteps[step].push_back(duration);
+                }
+            } else {
+                floor.push_back(firstFrame(bare, L"\"" + bareSteps.native() + L"\""));
+                for (const auto& [step, duration] : stepDurations(readText(bareSteps)))
+                    floorSteps[step].push_back(duration);
+            }
+        }
+        std::printf("round %d: launcher %.1f ms, bare window %.1f ms\n", round + 1, ours.back(),
+                    floor.back());
+    }
+    const double launcherFrame = median(ours), bareFrame = median(floor);
+    std::printf("process start to first painted frame, median of %d: launcher %.1f ms, bare window %.1f ms, "
+                "ratio %.3f\n",
+                rounds, launcherFrame, bareFrame, launcherFrame / bareFrame);
+    benchmark::reportFigure("window", "process start to first painted frame", launcherFrame, "ms",
+                            "bare window, same manifest", bareFrame, benchmark::Target{"ratio", 1.25, {}});
+
+    // Where the difference goes: each step's median against the bare window's step of the same
+    // name (steps it does not have cost it nothing).
+    const double difference = launcherFrame - bareFrame;
+    std::printf("where the launcher's %.1f ms more go (medians; bare window's own step subtracted):\n",
+                difference);
+    double accounted = 0;
+    for (const std::string& step : order) {
+        const double mine = median(ourSteps[step]);
+        const double theirs = floorSteps.contains(step) ? median(floorSteps[step]) : 0;
+        accounted += mine - theirs;
+        std::printf("  %-16s %7.1f ms  bare %6.1f ms  extra %6.1f ms  %5.1f%%\n", step.c_str(), mine, theirs,
+                    mine - theirs, difference > 0 ? 100 * (mine - theirs) / difference : 0);
+    }
+    std::printf("  %-16s %7s     %6s     extra %6.1f ms  %5.1f%%\n", "(after the paint)", "", "",
+                difference - accounted, difference > 0 ? 100 * (difference - accounted) / difference : 0);
     return 0;
 }

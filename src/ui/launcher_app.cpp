@@ -7,6 +7,7 @@
 #include "foundation/launcher_data_folder.h"
 #include "foundation/own_executable.h"
 #include "foundation/text.h"
+#include "ui/startup_trace.h"
 #include "ui/temporary_folder.h"
 #include "ui/window_procedure.h"
 #include "net/file_digest.h"
@@ -84,22 +85,29 @@ struct GdiplusSession {
 } // namespace
 
 int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
+    markStartup("main");
     ::SetProcessDPIAware();
     const ComApartment com;
+    markStartup("com");
     const GdiplusSession gdiplus;
+    markStartup("gdiplus");
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     ::InitCommonControlsEx(&controls);
+    markStartup("commonControls");
     setLogThreadName("window");
     const DiagnosticLog log(logDirectory());
     try {
         // Before the configuration: loading it may rewrite launcher.config.json beside us.
         const std::filesystem::path ownDirectory = ownExecutablePath().parent_path();
         logStart(build, ownDirectory);
+        markStartup("log");
         refuseTemporaryFolder(ownDirectory);
         LauncherConfig config = loadLauncherConfig(ownDirectory);
         validateLauncherConfig(config);
         logEvent("config.valid", {{"installDirectory", installDirectory(config)}});
+        markStartup("config");
         LauncherWindow state(std::move(config));
+        markStartup("credentialStore");
         SelfUpdate& update = state.selfUpdate;
         update.executable = ownExecutablePath();
         update.workingDirectory = std::filesystem::current_path();
@@ -110,8 +118,12 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
                                            logs.empty() ? logs : logs.parent_path() / L"Updates"};
         }
         HWND window = createLauncherWindow(state, instance);
+        markStartup("window");
         ::ShowWindow(window, showState);
+        markStartup("show");
         ::UpdateWindow(window);
+        markStartup("paint");
+        logStartupSteps();
         // The build this one replaced stays until this one has shown that it starts.
         if (!build.updateManifestUrl.empty()) removeReplacedLauncher(update.executable);
         runMessageLoop(state);

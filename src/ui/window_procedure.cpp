@@ -6,6 +6,7 @@
 #include "foundation/text.h"
 #include "ui/form_controls.h"
 #include "ui/launcher_flow.h"
+#include "ui/startup_trace.h"
 #include "ui/window_painting.h"
 #include "ui/window_placement.h"
 #include "ui/window_skin.h"
@@ -85,10 +86,14 @@ void onActivate(LauncherWindow& state, bool active) {
 LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
+        markStartup("createWindow");
         applySkin(state);
         createControls(state);
+        markStartup("controls");
         fillRememberedForm(state);
+        markStartup("rememberedForm");
         startClientCheck(state);
+        markStartup("checkStarted");
         return 0;
     case WM_DESTROY:
         // Properties set on a control outlive it in the accessibility services unless cleared.

@@ -3,6 +3,7 @@
 #include "foundation/error.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
+#include "ui/startup_trace.h"
 #include "ui/window_region.h"
 
 #include <cstring>
@@ -37,7 +38,9 @@ std::unique_ptr<Gdiplus::Bitmap> decodeSkinResource(int resourceId) {
 
 void applySkin(LauncherWindow& state) {
     state.skin = decodeSkinResource(state.skinResourceForTesting);
+    markStartup("skin");
     UniqueRegion region = makeSkinRegion(*state.skin);
+    markStartup("region");
     if (region && ::SetWindowRgn(state.window, region.get(), TRUE))
         (void)region.release(); // the system owns it now
 }
