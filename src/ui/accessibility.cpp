@@ -82,31 +82,58 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-AccessibleWindow::AccessibleWindow() {
-    IAccPropServices* services = nullptr;
-    if (SUCCEEDED(::CoCreateInstance(accPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
-                                     accPropServicesInterface, reinterpret_cast<void**>(&services))))
-        services_.reset(services);
-}
-
+AccessibleWindow::AccessibleWindow() = default;
 AccessibleWindow::~AccessibleWindow() = default;
 
-void AccessibleWindow::name(HWND control, const std::wstring& text) {
-    names_[control] = text;
+void AccessibleWindow::connect() {
+    if (services_) return;
+    IAccPropServices* services = nullptr;
+    if (FAILED(::CoCreateInstance(accPropServicesClass, nullptr, CLSCTX_INPROC_SERVER,
+                                  accPropServicesInterface, reinterpret_cast<void**>(&services))))
+        return;
+    services_.reset(services);
+    for (const auto& [control, politeness] : live_)
+        applyLive(control, politeness);
+    for (const auto& [control, text] : names_)
+        applyName(control, text);
+    for (const auto& [control, toggle] : toggles_)
+        applyToggle(control, toggle.get());
+}
+
+void AccessibleWindow::applyName(HWND control, const std::wstring& text) {
     if (services_)
         services_.get()->SetHwndPropStr(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, nameProperty,
                                         text.c_str());
 }
 
+void AccessibleWindow::applyLive(HWND control, Politeness politeness) {
+    if (!services_) return;
+    VARIANT live{}; // VT_EMPTY, as VariantInit leaves it, without linking oleaut32 for it
+    live.vt = VT_I4;
+    live.lVal = politeness == Politeness::assertive ? liveAssertive : livePolite;
+    services_.get()->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, liveSettingProperty,
+                                 live);
+}
+
+void AccessibleWindow::applyToggle(HWND control, ToggleState* toggle) {
+    if (!services_) return;
+    const MSAAPROPID properties[] = {stateProperty};
+    services_.get()->SetHwndPropServer(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, properties, 1,
+                                       toggle, ANNO_THIS);
+}
+
+void AccessibleWindow::name(HWND control, const std::wstring& text) {
+    names_[control] = text;
+    applyName(control, text);
+}
+
 void AccessibleWindow::announce(HWND control, const std::wstring& text, Politeness politeness) {
-    if (services_) {
-        VARIANT live{}; // VT_EMPTY, as VariantInit leaves it, without linking oleaut32 for it
-        live.vt = VT_I4;
-        live.lVal = politeness == Politeness::assertive ? liveAssertive : livePolite;
-        services_.get()->SetHwndProp(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                     liveSettingProperty, live);
-        name(control, text);
+    const auto [known, added] = live_.try_emplace(control, politeness);
+    if (added || known->second != politeness) {
+        known->second = politeness;
+        applyLive(control, politeness);
     }
+    name(control, text);
     ::NotifyWinEvent(liveRegionChanged, control, OBJID_CLIENT, CHILDID_SELF);
 }
 
@@ -114,11 +141,7 @@ void AccessibleWindow::setPressed(HWND control, bool pressed) {
     auto found = toggles_.find(control);
     if (found == toggles_.end()) {
         found = toggles_.emplace(control, UniqueComReference<ToggleState>(new ToggleState(control))).first;
-        if (services_) {
-            const MSAAPROPID properties[] = {stateProperty};
-            services_.get()->SetHwndPropServer(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
-                                               properties, 1, found->second.get(), ANNO_THIS);
-        }
+        applyToggle(control, found->second.get());
     }
     if (found->second.get()->pressed == pressed) return;
     found->second.get()->pressed = pressed;
@@ -137,6 +160,7 @@ std::wstring AccessibleWindow::nameGivenForTesting(HWND control) const {
 
 void AccessibleWindow::forget(HWND control) noexcept {
     names_.erase(control);
+    live_.erase(control);
     if (services_) {
         MSAAPROPID properties[] = {nameProperty, liveSettingProperty, stateProperty};
         services_.get()->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, properties,

@@ -3,7 +3,8 @@
 // What screen readers learn of the painted window: names for controls whose labels are painted
 // into the skin, and the status line and progress as live regions that announce their changes.
 // Through the platform's accessibility services, reached by COM (oleacc is never linked: it is not
-// among the DLLs Windows guards against planting); where they are missing, nothing is announced.
+// among the DLLs Windows guards against planting); where they are missing, the events are still
+// raised and readers read the controls' window texts.
 #include "foundation/unique_handle.h"
 #include "session/status_announcer.h"
 
@@ -17,11 +18,15 @@ namespace launcher {
 
 class AccessibleWindow {
 public:
-    // Needs COM on this thread.
     AccessibleWindow();
     ~AccessibleWindow();
     AccessibleWindow(const AccessibleWindow&) = delete;
     AccessibleWindow& operator=(const AccessibleWindow&) = delete;
+
+    // Reaches the platform's annotation service, with COM on this thread, and gives it what was
+    // set so far. Until then what is set is only kept: the launcher connects once its first frame
+    // is painted, so that COM and the service cost the first frame nothing.
+    void connect();
 
     // The name a screen reader gives `control`, in place of its window text.
     void name(HWND control, const std::wstring& text);
@@ -42,9 +47,14 @@ public:
     bool servicesReached() const { return static_cast<bool>(services_); }
 
 private:
+    class ToggleState;
+    void applyName(HWND control, const std::wstring& text);
+    void applyLive(HWND control, Politeness politeness);
+    void applyToggle(HWND control, ToggleState* toggle);
+
     UniqueComReference<IAccPropServices> services_;
     std::map<HWND, std::wstring> names_;
-    class ToggleState;
+    std::map<HWND, Politeness> live_;
     std::map<HWND, UniqueComReference<ToggleState>> toggles_;
 };
 

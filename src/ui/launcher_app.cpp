@@ -17,6 +17,7 @@
 #include <commctrl.h>
 
 #include <filesystem>
+#include <optional>
 
 namespace launcher {
 namespace {
@@ -87,8 +88,8 @@ struct GdiplusSession {
 int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
     markStartup("main");
     ::SetProcessDPIAware();
-    const ComApartment com;
-    markStartup("com");
+    // Entered once the first frame is painted: nothing before it needs COM.
+    std::optional<ComApartment> com;
     const GdiplusSession gdiplus;
     markStartup("gdiplus");
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
@@ -124,6 +125,8 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         ::UpdateWindow(window);
         markStartup("paint");
         logStartupSteps();
+        com.emplace();
+        state.accessible.connect();
         // The build this one replaced stays until this one has shown that it starts.
         if (!build.updateManifestUrl.empty()) removeReplacedLauncher(update.executable);
         runMessageLoop(state);

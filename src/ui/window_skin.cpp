@@ -3,6 +3,7 @@
 #include "foundation/error.h"
 #include "foundation/resources.h"
 #include "foundation/unique_handle.h"
+#include "ui/png_image.h"
 #include "ui/startup_trace.h"
 #include "ui/window_region.h"
 
@@ -12,25 +13,18 @@ namespace launcher {
 namespace {
 
 std::unique_ptr<Gdiplus::Bitmap> decodeSkinResource(int resourceId) {
-    const std::string png = loadResourceBytes(resourceId);
-    UniqueGlobalMemory memory{::GlobalAlloc(GMEM_MOVEABLE, png.size())};
-    if (!memory) throw Error("无法加载界面资源。");
-    if (void* bytes = ::GlobalLock(memory.get())) {
-        std::memcpy(bytes, png.data(), png.size());
-        ::GlobalUnlock(memory.get());
-    }
-    IStream* created = nullptr;
-    if (FAILED(::CreateStreamOnHGlobal(memory.get(), TRUE, &created))) throw Error("无法加载界面资源。");
-    const UniqueComReference<IStream> stream{created};
-    static_cast<void>(memory.release()); // the stream frees the block once it is released
-    std::unique_ptr<Gdiplus::Bitmap> skin;
-    {
-        Gdiplus::Bitmap decoded(stream.get());
-        if (decoded.GetLastStatus() == Gdiplus::Ok)
-            skin.reset(decoded.Clone(0, 0, static_cast<INT>(decoded.GetWidth()),
-                                     static_cast<INT>(decoded.GetHeight()), PixelFormat32bppARGB));
-    }
-    if (!skin || skin->GetLastStatus() != Gdiplus::Ok) throw Error("界面图片损坏。");
+    const PngImage image = decodePng(loadResourceBytes(resourceId));
+    auto skin = std::make_unique<Gdiplus::Bitmap>(image.width, image.height, PixelFormat32bppARGB);
+    Gdiplus::BitmapData bits{};
+    Gdiplus::Rect all(0, 0, image.width, image.height);
+    if (skin->GetLastStatus() != Gdiplus::Ok ||
+        skin->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &bits) != Gdiplus::Ok)
+        throw Error("无法加载界面资源。");
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4;
+    for (int y = 0; y < image.height; ++y)
+        std::memcpy(static_cast<std::uint8_t*>(bits.Scan0) + static_cast<std::ptrdiff_t>(y) * bits.Stride,
+                    image.bgra.data() + y * rowBytes, rowBytes);
+    skin->UnlockBits(&bits);
     return skin;
 }
 

@@ -106,6 +106,7 @@ protected:
     void openWindow() {
         createLauncherWindow(*state, ::GetModuleHandleW(nullptr));
         ::ShowWindow(state->window, SW_SHOW);
+        state->accessible.connect(); // as the launcher does after its first frame
     }
     bool opensAtSetUp = true;
 

@@ -86,6 +86,7 @@ protected:
         ASSERT_NE(window_, nullptr);
         ::ShowWindow(window_, SW_SHOW);
         ::UpdateWindow(window_);
+        state_->accessible.connect();
         pump();
     }
 
