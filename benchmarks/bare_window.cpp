@@ -88,6 +88,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int showSt
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
-    ::DeleteObject(panel);
-    return 0;
+    return 0; // the brush goes with the process
 }
