@@ -7,7 +7,7 @@ namespace launcher {
 LauncherWindow::LauncherWindow(LauncherConfig configuration)
     : credentials(openCredentialStore(loginProxyUrl(configuration))),
       session(std::move(configuration), launcherWork(selfUpdate), windowLink(*this)),
-      editBrush(::CreateSolidBrush(RGB(14, 16, 12))), backgroundBrush(::CreateSolidBrush(RGB(18, 19, 14))) {}
+      editBrush(::CreateSolidBrush(RGB(14, 16, 12))), backgroundBrush(::CreateSolidBrush(windowBackground)) {}
 
 LauncherWindow::~LauncherWindow() {
     releaseWindow(*this);

@@ -25,6 +25,7 @@ namespace launcher {
 inline constexpr const wchar_t* launcherWindowTitle = L"曜石纪元 · 启动器";
 inline constexpr int windowWidth = 1105;
 inline constexpr int windowHeight = 632;
+inline constexpr COLORREF windowBackground = RGB(18, 19, 14); // under the skin and the form
 
 // Control ids.
 inline constexpr int accountEditId = 1001;
@@ -71,7 +72,7 @@ struct LauncherWindow {
     AccessibleWindow accessible;
     StatusAnnouncer announcer;
 
-    std::unique_ptr<Gdiplus::Bitmap> skin;
+    UniqueBitmap skin; // the skin laid over the background, copied by each paint
     // The built-in skin's resource. Only tests change it: a missing skin makes window creation fail.
     int skinResourceForTesting = skinResourceId;
     std::vector<UniqueFont> fonts; // the 12, 11 and 10 pixel control fonts, in that order

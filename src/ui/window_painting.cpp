@@ -59,11 +59,13 @@ void paintWindow(LauncherWindow& state, HDC target) {
     const UniqueMemoryDc dc{::CreateCompatibleDC(target)};
     const UniqueBitmap canvas{::CreateCompatibleBitmap(target, windowWidth, windowHeight)};
     const Selection selected(dc.get(), canvas.get());
-    const RECT all{0, 0, windowWidth, windowHeight};
-    ::FillRect(dc.get(), &all, state.backgroundBrush.get());
     if (state.skin) {
-        Gdiplus::Graphics graphics(dc.get());
-        graphics.DrawImage(state.skin.get(), 0, 0, windowWidth, windowHeight);
+        const UniqueMemoryDc skin{::CreateCompatibleDC(target)};
+        const Selection picture(skin.get(), state.skin.get());
+        ::BitBlt(dc.get(), 0, 0, windowWidth, windowHeight, skin.get(), 0, 0, SRCCOPY);
+    } else {
+        const RECT all{0, 0, windowWidth, windowHeight};
+        ::FillRect(dc.get(), &all, state.backgroundBrush.get());
     }
 
     HDC d = dc.get();

@@ -10,53 +10,54 @@
 #include <cstring>
 
 namespace launcher {
-namespace {
-
-std::unique_ptr<Gdiplus::Bitmap> decodeSkinResource(int resourceId) {
-    const PngImage image = decodePng(loadResourceBytes(resourceId));
-    auto skin = std::make_unique<Gdiplus::Bitmap>(image.width, image.height, PixelFormat32bppARGB);
-    Gdiplus::BitmapData bits{};
-    Gdiplus::Rect all(0, 0, image.width, image.height);
-    if (skin->GetLastStatus() != Gdiplus::Ok ||
-        skin->LockBits(&all, Gdiplus::ImageLockModeWrite, PixelFormat32bppARGB, &bits) != Gdiplus::Ok)
-        throw Error("无法加载界面资源。");
-    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4;
-    for (int y = 0; y < image.height; ++y)
-        std::memcpy(static_cast<std::uint8_t*>(bits.Scan0) + static_cast<std::ptrdiff_t>(y) * bits.Stride,
-                    image.bgra.data() + y * rowBytes, rowBytes);
-    skin->UnlockBits(&bits);
-    return skin;
-}
-
-} // namespace
 
 void applySkin(LauncherWindow& state) {
-    state.skin = decodeSkinResource(state.skinResourceForTesting);
+    const PngImage skin = decodePng(loadResourceBytes(state.skinResourceForTesting));
     markStartup("skin");
-    UniqueRegion region = makeSkinRegion(*state.skin);
-    markStartup("region");
+    UniqueRegion region = makeSkinRegion(skin);
     if (region && ::SetWindowRgn(state.window, region.get(), TRUE))
         (void)region.release(); // the system owns it now
+    markStartup("region");
+    state.skin = makeSkinBitmap(skin, windowBackground);
 }
 
-std::unique_ptr<Gdiplus::Bitmap> decodeSkin() {
-    return decodeSkinResource(skinResourceId);
+PngImage decodeSkin() {
+    return decodePng(loadResourceBytes(skinResourceId));
 }
 
-UniqueRegion makeSkinRegion(Gdiplus::Bitmap& skin) {
-    Gdiplus::BitmapData bits{};
-    Gdiplus::Rect all(0, 0, skinWidth, skinHeight);
-    if (skin.LockBits(&all, Gdiplus::ImageLockModeRead, PixelFormat32bppARGB, &bits) != Gdiplus::Ok)
-        return {};
-    const std::vector<PixelRun> runs =
-        opaqueRuns(static_cast<const std::uint8_t*>(bits.Scan0), bits.Stride, skinWidth, skinHeight);
-    skin.UnlockBits(&bits);
-    UniqueRegion region{::CreateRectRgn(0, 0, 0, 0)};
-    for (const PixelRun& run : runs) {
-        const UniqueRegion piece{::CreateRectRgn(run.left, run.y, run.right, run.y + 1)};
-        ::CombineRgn(region.get(), region.get(), piece.get(), RGN_OR);
+UniqueRegion makeSkinRegion(const PngImage& skin) {
+    const std::vector<PixelRun> runs = opaqueRuns(skin.bgra.data(), skin.width * 4, skin.width, skin.height);
+    // One call for the whole shape: combining a region per run costs a pass over all earlier ones.
+    std::vector<std::uint8_t> data(sizeof(RGNDATAHEADER) + runs.size() * sizeof(RECT));
+    auto* header = reinterpret_cast<RGNDATAHEADER*>(data.data());
+    header->dwSize = sizeof(RGNDATAHEADER);
+    header->iType = RDH_RECTANGLES;
+    header->nCount = static_cast<DWORD>(runs.size());
+    header->rcBound = {0, 0, skin.width, skin.height};
+    auto* rectangles = reinterpret_cast<RECT*>(data.data() + sizeof(RGNDATAHEADER));
+    for (std::size_t i = 0; i < runs.size(); ++i)
+        rectangles[i] = {runs[i].left, runs[i].y, runs[i].right, runs[i].y + 1};
+    return UniqueRegion{::ExtCreateRegion(nullptr, static_cast<DWORD>(data.size()),
+                                          reinterpret_cast<const RGNDATA*>(data.data()))};
+}
+
+UniqueBitmap makeSkinBitmap(const PngImage& skin, COLORREF background) {
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), skin.width, -skin.height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    UniqueBitmap bitmap{::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0)};
+    if (!bitmap) throw Error("无法加载界面资源。");
+    const std::uint8_t under[3] = {GetBValue(background), GetGValue(background), GetRValue(background)};
+    auto* out = static_cast<std::uint8_t*>(bits);
+    const std::uint8_t* in = skin.bgra.data();
+    for (std::size_t i = 0, pixels = skin.bgra.size() / 4; i < pixels; ++i, in += 4, out += 4) {
+        const unsigned alpha = in[3];
+        for (int channel = 0; channel < 3; ++channel)
+            out[channel] =
+                static_cast<std::uint8_t>((in[channel] * alpha + under[channel] * (255 - alpha) + 127) / 255);
+        out[3] = 0;
     }
-    return region;
+    return bitmap;
 }
 
 } // namespace launcher
