@@ -141,9 +141,10 @@ int wmain(int argc, wchar_t** argv) {
             return 1;
         }
         // No target was ever set for hashing: the figure shows where it stands.
-        benchmark::reportFigure("digest", "Sha256Hash, 1 MiB pieces: wall time", median(contenders[2].seconds),
-                                "s", "platform provider (CNG)", median(contenders[1].seconds), {});
-        std::printf("seconds=%.3f\ncpu=%.3f\ndigest=%s\n", median(contenders[2].seconds),
+        benchmark::reportFigure("digest", "Sha256Hash, 1 MiB pieces: wall time",
+                                median(contenders[2].seconds), "s", "platform provider (CNG)",
+                                median(contenders[1].seconds), {});
+        std::printf("seconds=%.6f\ncpu=%.6f\ndigest=%s\n", median(contenders[2].seconds),
                     median(contenders[2].cpu), contenders[2].digest.c_str());
         return 0;
     } catch (const std::exception& failure) {

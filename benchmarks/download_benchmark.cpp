@@ -136,8 +136,8 @@ int main(int argc, char** argv) {
     std::printf("%llu MiB: engine %.1f MB/s, minimal loop %.1f MB/s, engine/minimal time ratio %.3f\n",
                 static_cast<unsigned long long>(mebibytes), size / engineMedian / 1e6,
                 size / minimalMedian / 1e6, engineMedian / minimalMedian);
-    benchmark::reportFigure("download", "transfer engine, " + std::to_string(mebibytes) + " MiB from loopback",
-                            engineMedian, "s", "minimal WinHTTP loop", minimalMedian,
-                            benchmark::Target{"ratio", 1.05, {}});
+    benchmark::reportFigure(
+        "download", "transfer engine, " + std::to_string(mebibytes) + " MiB from loopback", engineMedian, "s",
+        "minimal WinHTTP loop", minimalMedian, benchmark::Target{"ratio", 1.05, {}});
     return 0;
 }

@@ -47,13 +47,14 @@ def completed(line):
     return {**line, "ratio": ratio, "holds": holds}
 
 
-def number(value):
-    """Rounded for reading: whole numbers with thousands separators, others to 3 significant digits."""
+def number(value, zeros=False):
+    """Rounded for reading: whole numbers and from 100 up with separators, others to 3 significant
+    digits (with zeros, a ratio of 1 reads 1.00)."""
     if value is None:
         return ""
-    if abs(value) >= 1000 or (float(value).is_integer() and abs(value) >= 1):
+    if abs(value) >= 100 or isinstance(value, int):
         return f"{value:,.0f}"
-    return f"{value:.3g}"
+    return (f"{value:#.3g}" if zeros else f"{value:.3g}").rstrip(".")
 
 
 def quantity(value, unit):
@@ -85,7 +86,7 @@ def table(lines):
         reference = " ".join(filter(None, (line.get("reference", ""),
                                            quantity(line.get("referenceValue"), line.get("unit", "")))))
         rows.append((line["benchmark"], line["figure"], quantity(line["value"], line.get("unit", "")),
-                     reference or "—", number(line["ratio"]) or "—", target_text(line), holds_text(line)))
+                     reference or "—", number(line["ratio"], zeros=True) or "—", target_text(line), holds_text(line)))
     widths = [max(len(row[column]) for row in rows) for column in range(len(header))]
     # Numbers right-aligned, text left-aligned.
     right = {2, 4}
