@@ -196,9 +196,10 @@ emit() { python3 "$root/benchmarks/report.py" emit chunks "$@"; }
 emit "update v1 → v2: bytes fetched (index and packs)" "$update_bytes" B \
     --reference "full v2 package" "$package_2" --max-ratio 0.01
 emit "first install through the store: requests" "$first_requests" requests --max-value 1000
-emit "update v1 → v2: wall time" "$update_seconds" s --reference "native cp -r of the v1 client" "$copy_seconds" \
-    --max-ratio 1.5
-emit "update v1 → v2: wall time" "$update_seconds" s --reference "CopyFileW copy under Wine" "$wine_copy_seconds"
+emit "update v1 → v2: wall time" "$update_seconds" s \
+    --reference "native cp -r of the v1 client" "$copy_seconds" --max-ratio 1.5
+emit "update v1 → v2: wall time" "$update_seconds" s \
+    --reference "CopyFileW copy under Wine" "$wine_copy_seconds"
 emit "first install at 10 MB/s a connection: package on one" "$paced_package" s \
     --reference "store on 4 connections" "$paced_store" --min-ratio 3
 emit "restart after a kill at half way: bytes fetched" "$restart_bytes" B \
@@ -206,5 +207,5 @@ emit "restart after a kill at half way: bytes fetched" "$restart_bytes" B \
 emit "peak working set, first install, full client" "$peak_full" MiB --max-value 64
 emit "peak working set, update v1 → v2" "$peak_update" MiB --max-value 64
 # Flat in the client's size: a client 8 times the bytes may cost at most half as much memory again.
-emit "peak working set, first install, full client" "$peak_full" MiB --reference "1/8-size client" "$peak_small" \
-    --max-ratio 1.5
+emit "peak working set, first install, full client" "$peak_full" MiB \
+    --reference "1/8-size client" "$peak_small" --max-ratio 1.5

@@ -85,8 +85,9 @@ def table(lines):
     for line in lines:
         reference = " ".join(filter(None, (line.get("reference", ""),
                                            quantity(line.get("referenceValue"), line.get("unit", "")))))
+        ratio = number(line["ratio"], zeros=True) or "—"
         rows.append((line["benchmark"], line["figure"], quantity(line["value"], line.get("unit", "")),
-                     reference or "—", number(line["ratio"], zeros=True) or "—", target_text(line), holds_text(line)))
+                     reference or "—", ratio, target_text(line), holds_text(line)))
     widths = [max(len(row[column]) for row in rows) for column in range(len(header))]
     # Numbers right-aligned, text left-aligned.
     right = {2, 4}

@@ -62,7 +62,8 @@ class ClosingReport(unittest.TestCase):
                                       report_line(1234567, None, {"of": "value", "max": 1000000}) + "\n")
         title, header, first, second = table.splitlines()
         self.assertIn("report.jsonl", title)
-        self.assertEqual(header.split(), ["benchmark", "figure", "value", "reference", "ratio", "target", "holds"])
+        self.assertEqual(header.split(),
+                         ["benchmark", "figure", "value", "reference", "ratio", "target", "holds"])
         for text in ("17.3 s", "minimal loop 16.9 s", "1.02", "ratio ≤ 1.05", "✓"):
             self.assertIn(text, first)
         for text in ("1,234,567 s", "—", "≤ 1,000,000 s", "✗"):
