@@ -181,7 +181,7 @@ fresh
 
 cat <<EOF
 == content store, measured in one run (targets in brackets)
-update v1 -> v2 fetched / full v2 package:    $update_bytes / $package_2 = $(ratio "$update_bytes" "$package_2" 4) [<= 0.01]
+update v1 → v2 fetched / full v2 package:    $update_bytes / $package_2 = $(ratio "$update_bytes" "$package_2" 4) [<= 0.01]
 first install through the store, requests:    $first_requests on $first_connections connections [<= 1000]
 update time / cp -r of the v1 client folder:  $update_seconds s / $copy_seconds s = $(ratio "$update_seconds" "$copy_seconds") [<= 1.5]
 update time / CopyFileW copy under Wine:      $update_seconds s / $wine_copy_seconds s = $(ratio "$update_seconds" "$wine_copy_seconds")
@@ -190,3 +190,22 @@ restart after a kill, fetched / store bytes:  $restart_bytes / $store_bytes = $(
 peak working set, full / 1/8 client:          $peak_full MiB / $peak_small MiB [<= 64, flat]; the update $peak_update MiB
 first install through the store:              $first_seconds s
 EOF
+
+# The same figures for scripts/benchmark's closing table.
+emit() { python3 "$root/benchmarks/report.py" emit chunks "$@"; }
+emit "update v1 → v2: bytes fetched (index and packs)" "$update_bytes" B \
+    --reference "full v2 package" "$package_2" --max-ratio 0.01
+emit "first install through the store: requests" "$first_requests" requests --max-value 1000
+emit "update v1 → v2: wall time" "$update_seconds" s \
+    --reference "native cp -r of the v1 client" "$copy_seconds" --max-ratio 1.5
+emit "update v1 → v2: wall time" "$update_seconds" s \
+    --reference "CopyFileW copy under Wine" "$wine_copy_seconds"
+emit "first install at 10 MB/s a connection: package on one" "$paced_package" s \
+    --reference "store on 4 connections" "$paced_store" --min-ratio 3
+emit "restart after a kill at half way: bytes fetched" "$restart_bytes" B \
+    --reference "store bytes of a first install" "$store_bytes" --max-ratio 0.55
+emit "peak working set, first install, full client" "$peak_full" MiB --max-value 64
+emit "peak working set, update v1 → v2" "$peak_update" MiB --max-value 64
+# Flat in the client's size: a client 8 times the bytes may cost at most half as much memory again.
+emit "peak working set, first install, full client" "$peak_full" MiB \
+    --reference "1/8-size client" "$peak_small" --max-ratio 1.5

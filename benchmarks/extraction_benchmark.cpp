@@ -154,6 +154,6 @@ int wmain(int argc, wchar_t** argv) {
         std::wstring(argv[1]) == L"ours" ? ours(package, target) : floorLoop(package, target);
     std::printf("%ls: %.2f s, peak working set %.1f MiB (%.1f MiB before extracting)\n", argv[1], elapsed,
                 peakMiB(), before);
-    std::printf("seconds=%.3f\n", elapsed);
+    std::printf("seconds=%.3f\npeak_mib=%.1f\n", elapsed, peakMiB());
     return 0;
 }
