@@ -4,16 +4,17 @@
 //
 //   accessibility_client read TITLE
 //       Finds the visible top-level window titled exactly TITLE and prints, in UTF-8,
-//         window<TAB>NAME
-//         ID<TAB>ROLE<TAB>NAME<TAB>STATE<TAB>VALUE     one line for each control
+//         window<TAB>NAME                              its window object's name (or its client's)
+//         ID<TAB>ROLE<TAB>NAME<TAB>STATE<TAB>VALUE     one line for each control's client object
 //       with the role as a number and the state in hex; a control whose accessible object cannot be
 //       had prints ID<TAB><error 0xHRESULT>. Exits 1 when there is no such window.
 //   accessibility_client listen TITLE OUTFILE [SECONDS]
-//       Hooks live-region events out of context at once, then creates OUTFILE (so a caller can wait
-//       for it before starting the program), and appends one line ID<TAB>NAME for each event raised
-//       on a control of the window titled TITLE, the name read back through the event's accessible
-//       object (<gone> when it cannot be read, as after the window closed). Exits 0 once the window
-//       has been shown and is gone, 1 when the hook cannot be set or SECONDS (300) pass first.
+//       Hooks live-region events of every process out of context at once, then creates OUTFILE (so a
+//       caller can wait for it before starting the program), and appends one line ID<TAB>NAME for each
+//       event raised on a control of the window titled TITLE, in the order the events came, the name
+//       read through the event's accessible object when the event arrives (<gone> when it cannot be
+//       read, as after the window closed). Exits 0 once the window has been shown and is gone, 1 when
+//       the hook cannot be set or SECONDS (300) pass first.
 #include "foundation/unique_handle.h"
 #include "foundation/text.h"
 
