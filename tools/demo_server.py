@@ -104,6 +104,7 @@ class DemoState:
         self.package = args.package
         self.package_path = args.package_path
         self.throttle = args.throttle
+        self.login_delay = args.login_delay
         self.redirect = args.redirect
         self.updates = args.updates
         self.location = ""
@@ -266,6 +267,8 @@ class LoginHandler(DemoHandler):
             answer = {"code": 0, key: MAINTENANCE if known else WRONG_CREDENTIALS}
             outcome = f"code=0 {key}={answer[key]}"
         body = json.dumps(answer, ensure_ascii=False, separators=(",", ":")).encode("utf-8")
+        # A distant service takes a while; a stop does not wait for it.
+        self.server.state.stopping.wait(self.server.state.login_delay)
         self.note(f"200 {outcome}", f"account={printable(account)}")
         self.reply(200, body, "application/json; charset=utf-8")
 
@@ -364,6 +367,9 @@ def parse_arguments(argv):
                         help="address both servers listen on (default: %(default)s)")
     parser.add_argument("--login-port", type=int, default=9915, metavar="PORT",
                         help=f"port of the login service, path {LOGIN_PATH} (default: %(default)s)")
+    parser.add_argument("--login-delay", type=float, default=0.0, metavar="SECONDS",
+                        help="answer each sign-in this late, as a distant service does, so that what the "
+                        "launcher shows and says while it waits can be seen and heard (default: 0)")
     parser.add_argument("--accounts", default=str(DEFAULT_ACCOUNTS), metavar="FILE",
                         help='accounts the login service knows, JSON {"accounts":[{"account", "password", '
                         '"userid", "token", "game_id", "username"}]} (default: the demo account in '
@@ -397,6 +403,8 @@ def parse_arguments(argv):
         parser.error("--package-path must start with /")
     if args.throttle < 0:
         parser.error("--throttle must not be negative")
+    if not 0 <= args.login_delay <= 60:
+        parser.error("--login-delay must be between 0 and 60 seconds")
     return args
 
 
@@ -460,8 +468,9 @@ def main(argv=None):
         threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
                          name=f"{server.label} server", daemon=True).start()
 
+    delay = f", answering after {args.login_delay:g} s" if args.login_delay else ""
     log(f"login service on {login_url}, reply shape {state.shape}, {len(accounts)} account(s) "
-        f"from {args.accounts}")
+        f"from {args.accounts}{delay}")
     if args.package:
         details = f"serving {args.package} ({os.path.getsize(args.package)} bytes)"
     else:

@@ -1,7 +1,7 @@
 # shellcheck shell=bash
 # Drives Windows programs running under Wine from outside, through the X display they draw on:
-# finds their windows and captures what is on the screen (clicks on a window's controls are in
-# window-controls.sh; keys are typed with xdotool directly, into the control the click focused).
+# finds their windows, types with key presses and captures what is on the screen (clicks on a
+# window's controls are in window-controls.sh; single keys are pressed with xdotool directly).
 # Sourced by scripts and tests; expects DISPLAY to name the display the programs use.
 source "$(dirname "${BASH_SOURCE[0]}")/waiting.sh"
 
@@ -20,6 +20,27 @@ x11_wait_window_gone() {
     local title=$1
     x11_no_window() { ! x11_window "$title" >/dev/null; }
     wait_for "${2:-20}" x11_no_window
+}
+
+# Types the text $1 with one key press a character (letters, digits, '-', '.', '_', '@'), as a person
+# types, into whatever has the keyboard: key events, where `xdotool type` would send text.
+x11_type_keys() {
+    local text=$1 keys=() index character
+    for ((index = 0; index < ${#text}; index++)); do
+        character=${text:index:1}
+        case $character in
+        [a-zA-Z0-9]) keys+=("$character") ;;
+        -) keys+=(minus) ;;
+        .) keys+=(period) ;;
+        _) keys+=(underscore) ;;
+        @) keys+=(at) ;;
+        *)
+            echo "x11_type_keys: no key for '$character'" >&2
+            return 1
+            ;;
+        esac
+    done
+    xdotool key --delay 30 "${keys[@]}"
 }
 
 # Prints "X Y" of the top-left corner of window $1 on the screen.

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <winhttp.h>
 #include <restartmanager.h>
 
@@ -181,6 +182,22 @@ struct ComReferenceTraits {
     static void close(Handle h) noexcept { h->Release(); }
 };
 
+// A string from the automation allocator, as an accessible object hands out its name.
+struct BstrTraits {
+    using Handle = BSTR;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::SysFreeString(h); }
+};
+
+// A hook on the platform's accessibility events, from SetWinEventHook.
+struct WinEventHookTraits {
+    using Handle = HWINEVENTHOOK;
+    static Handle none() noexcept { return nullptr; }
+    static bool valid(Handle h) noexcept { return h != nullptr; }
+    static void close(Handle h) noexcept { ::UnhookWinEvent(h); }
+};
+
 using UniqueFile = Unique<FileHandleTraits>;
 using UniqueKernelHandle = Unique<KernelHandleTraits>;
 using UniqueHeldMutex = Unique<HeldMutexTraits>;
@@ -197,6 +214,8 @@ using UniqueLocalMemory = Unique<LocalMemoryTraits<T>>;
 template <class T>
 using UniqueCoTaskMemory = Unique<CoTaskMemoryTraits<T>>;
 using UniqueGlobalMemory = Unique<GlobalMemoryTraits>;
+using UniqueBstr = Unique<BstrTraits>;
+using UniqueWinEventHook = Unique<WinEventHookTraits>;
 template <class T>
 using UniqueComReference = Unique<ComReferenceTraits<T>>;
 using UniqueFont = Unique<GdiObjectTraits<HFONT>>;

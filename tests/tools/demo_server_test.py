@@ -321,6 +321,16 @@ class ReplyShapeTest(DemoServerTestCase):
                          {"code": 1, "data": {"code": 0, "data": self.reply_data(self.demo)}})
 
 
+class LoginDelayTest(DemoServerTestCase):
+    def test_sign_in_is_answered_after_the_delay_with_the_usual_reply(self):
+        server = self.start("--login-delay", "0.8")
+        started = time.monotonic()
+        response, body = server.login(f"{LOGIN_PATH}?{query(username='demo', password='demo123')}")
+        elapsed = time.monotonic() - started
+        self.assertEqual(self.assert_json_reply(response, body), {"code": 1, "data": self.reply_data(self.demo)})
+        self.assertGreaterEqual(elapsed, 0.8, "the service waits before it answers")
+
+
 class ThrottleTest(DemoServerTestCase):
     def test_throttled_download_is_paced_and_complete(self):
         server = self.start("--package", self.package_file, "--throttle", "200000")
