@@ -10,6 +10,7 @@
 #include "ui/startup_trace.h"
 #include "ui/temporary_folder.h"
 #include "ui/window_procedure.h"
+#include "ui/window_skin.h"
 #include "net/file_digest.h"
 #include "update/launcher_replacement.h"
 #include "update/update_channel.h"
@@ -17,6 +18,7 @@
 #include <commctrl.h>
 
 #include <filesystem>
+#include <future>
 #include <optional>
 
 namespace launcher {
@@ -69,6 +71,16 @@ void logStart(const LauncherBuild& build, const std::filesystem::path& ownDirect
     }
 }
 
+// The skin's decoding is pure work that nothing before the window needs: another core does it
+// while start-up goes on. Without a thread for it, the window decodes it itself.
+std::future<PngImage> decodeSkinMeanwhile() noexcept {
+    try {
+        return std::async(std::launch::async, decodeSkin);
+    } catch (...) {
+        return {};
+    }
+}
+
 struct ComApartment {
     ComApartment() { ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
     ~ComApartment() { ::CoUninitialize(); }
@@ -87,6 +99,7 @@ struct GdiplusSession {
 
 int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
     markStartup("main");
+    std::future<PngImage> skin = decodeSkinMeanwhile();
     ::SetProcessDPIAware();
     // Entered once the first frame is painted: nothing before it needs COM.
     std::optional<ComApartment> com;
@@ -108,6 +121,7 @@ int runLauncher(HINSTANCE instance, int showState, const LauncherBuild& build) {
         logEvent("config.valid", {{"installDirectory", installDirectory(config)}});
         markStartup("config");
         LauncherWindow state(std::move(config));
+        state.skinDecoding = std::move(skin);
         markStartup("credentialStore");
         SelfUpdate& update = state.selfUpdate;
         update.executable = ownExecutablePath();

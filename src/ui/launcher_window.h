@@ -11,11 +11,13 @@
 #include "session/session_work.h"
 #include "session/status_announcer.h"
 #include "ui/accessibility.h"
+#include "ui/png_image.h"
 
 #include <windows.h>
 #include <objidl.h>
 #include <gdiplus.h>
 
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -75,6 +77,9 @@ struct LauncherWindow {
     UniqueBitmap skin; // the skin laid over the background, copied by each paint
     // The built-in skin's resource. Only tests change it: a missing skin makes window creation fail.
     int skinResourceForTesting = skinResourceId;
+    // The skin being decoded on another thread since start-up began, taken by window creation;
+    // without it the skin is decoded then.
+    std::future<PngImage> skinDecoding;
     std::vector<UniqueFont> fonts; // the 12, 11 and 10 pixel control fonts, in that order
     UniqueBrush editBrush;
     UniqueBrush backgroundBrush;

@@ -12,7 +12,9 @@
 namespace launcher {
 
 void applySkin(LauncherWindow& state) {
-    const PngImage skin = decodePng(loadResourceBytes(state.skinResourceForTesting));
+    const PngImage skin = state.skinDecoding.valid()
+                              ? state.skinDecoding.get()
+                              : decodePng(loadResourceBytes(state.skinResourceForTesting));
     markStartup("skin");
     UniqueRegion region = makeSkinRegion(skin);
     if (region && ::SetWindowRgn(state.window, region.get(), TRUE))
