@@ -43,8 +43,6 @@ public:
     // The state the launcher reports for a toggle `control` (0 for other controls): Wine's proxies
     // ask no annotation server either.
     long stateGivenForTesting(HWND control) const;
-    // Whether the platform's annotation service could be reached.
-    bool servicesReached() const { return static_cast<bool>(services_); }
 
 private:
     class ToggleState;

@@ -37,9 +37,8 @@ inline Read readAccessible(HWND window, long object) {
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
     const auto text = [](BSTR string) {
-        std::wstring copy = string ? string : L"";
-        ::SysFreeString(string);
-        return copy;
+        const UniqueBstr owned{string};
+        return std::wstring(string ? string : L"");
     };
     Read read;
     BSTR string = nullptr;
