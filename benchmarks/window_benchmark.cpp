@@ -214,8 +214,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     std::printf("  %-16s %7s     %6s     extra %6.1f ms  %5.1f%%\n", "(after the paint)", "", "",
                 difference - accounted, difference > 0 ? 100 * (difference - accounted) / difference : 0);
-    std::puts("A step costs the bare window more where it pays there what the launcher paid earlier (the\n"
-              "display's first use comes with the common controls in the launcher, with its window in the\n"
-              "bare one); the common controls' time is loading comctl32 6, which the bare window never does.");
+    std::puts(
+        "A step costs the bare window more where it pays there what the launcher paid earlier (the\n"
+        "display's first use comes with the common controls in the launcher, with its window in the\n"
+        "bare one); the common controls' time is loading comctl32 6, which the bare window never does.");
     return 0;
 }
