@@ -26,6 +26,8 @@ struct HBITMAP__;
 using HBITMAP = HBITMAP__*;
 struct HRGN__;
 using HRGN = HRGN__*;
+struct HWINEVENTHOOK__;
+using HWINEVENTHOOK = HWINEVENTHOOK__*;
 
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
@@ -52,3 +54,4 @@ BOOL FreeLibrary(HMODULE module);
 void* LocalFree(void* memory);
 HGLOBAL GlobalFree(HGLOBAL memory);
 void* SecureZeroMemory(void* bytes, std::size_t count);
+BOOL UnhookWinEvent(HWINEVENTHOOK hook);
