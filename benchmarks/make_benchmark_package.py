@@ -3,7 +3,9 @@
 compressible ones, deflated, laid out like a Unity client. Deterministic for a given scale and
 version.
 
-    make_benchmark_package.py OUT.zip [SCALE [VERSION]]   SCALE 1.0 is about 1 GiB; VERSION 1 or 2
+    make_benchmark_package.py OUT.zip [SCALE [VERSION]] [--all-entries]
+        SCALE 1.0 is about 1 GiB; VERSION 1 or 2; with --all-entries SCALE shrinks the large files
+        only and every small file stays, so the package holds as many entries at any size
 
 Version 2 is what a typical client update changes in version 1: 2% of the small files (scattered)
 changed, 20 small files added and 20 removed, 1 MiB rewritten in the middle of one large asset and
@@ -30,9 +32,10 @@ def small_text(rng, words):
     return b" ".join(rng.choice(words) for _ in range(size // 9))
 
 
-def version_1(scale):
+def version_1(scale, entry_scale=None):
     """Yields (name, bytes) of version 1, in package order; the random draws are those the package
-    has always been made with, so version 1 stays the same bytes."""
+    has always been made with, so version 1 stays the same bytes. `entry_scale` scales the number of
+    small files instead of `scale`."""
     rng = random.Random(20261208)
     big_size = int(240 * 1024 * 1024 * scale)
     yield "TalvoPC/talvo-曜石纪元.exe", b"MZ" + rng.randbytes(65536)
@@ -40,7 +43,7 @@ def version_1(scale):
     for index in range(4):
         yield f"{DATA}/sharedassets{index}.assets", rng.randbytes(big_size)
     words = [f"token{n:04d}".encode() for n in range(2000)]
-    for index in range(int(20000 * scale)):
+    for index in range(int(20000 * (scale if entry_scale is None else entry_scale))):
         yield small_name(index), small_text(rng, words)
 
 
@@ -70,12 +73,14 @@ def version_2(scale):
 
 
 def main():
-    out = sys.argv[1]
-    scale = float(sys.argv[2]) if len(sys.argv) > 2 else 1.0
-    version = int(sys.argv[3]) if len(sys.argv) > 3 else 1
-    if version not in (1, 2):
-        sys.exit("make_benchmark_package.py: VERSION is 1 or 2")
-    files = version_1(scale) if version == 1 else version_2(scale)
+    arguments = [argument for argument in sys.argv[1:] if argument != "--all-entries"]
+    all_entries = len(arguments) < len(sys.argv) - 1
+    out = arguments[0]
+    scale = float(arguments[1]) if len(arguments) > 1 else 1.0
+    version = int(arguments[2]) if len(arguments) > 2 else 1
+    if version not in (1, 2) or (all_entries and version != 1):
+        sys.exit("make_benchmark_package.py: VERSION is 1 or 2; --all-entries makes version 1 only")
+    files = version_1(scale, 1.0 if all_entries else None) if version == 1 else version_2(scale)
     with zipfile.ZipFile(out, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as archive:
         for name, content in files:
             # A fixed time and mode, so the same scale and version give the same bytes.
