@@ -7,7 +7,6 @@
 #include "ui/startup_trace.h"
 #include "ui/window_region.h"
 
-
 namespace launcher {
 
 void applySkin(LauncherWindow& state) {
