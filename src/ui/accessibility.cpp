@@ -3,6 +3,7 @@
 #include <initguid.h>
 
 #include <atomic>
+#include <set>
 
 namespace launcher {
 namespace {
@@ -158,15 +159,23 @@ std::wstring AccessibleWindow::nameGivenForTesting(HWND control) const {
     return found == names_.end() ? std::wstring() : found->second;
 }
 
-void AccessibleWindow::forget(HWND control) noexcept {
-    names_.erase(control);
-    live_.erase(control);
+void AccessibleWindow::forgetAll() noexcept {
+    std::set<HWND> controls;
+    for (const auto& [control, text] : names_)
+        controls.insert(control);
+    for (const auto& [control, politeness] : live_)
+        controls.insert(control);
+    for (const auto& [control, toggle] : toggles_)
+        controls.insert(control);
     if (services_) {
         MSAAPROPID properties[] = {nameProperty, liveSettingProperty, stateProperty};
-        services_.get()->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, properties,
-                                        static_cast<int>(std::size(properties)));
+        for (HWND control : controls)
+            services_.get()->ClearHwndProps(control, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                            properties, static_cast<int>(std::size(properties)));
     }
-    toggles_.erase(control);
+    names_.clear();
+    live_.clear();
+    toggles_.clear();
 }
 
 } // namespace launcher

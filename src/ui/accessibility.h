@@ -34,8 +34,8 @@ public:
     void announce(HWND control, const std::wstring& text, Politeness politeness);
     // Makes `control` a button that reports whether it is pressed in, as a toggle does.
     void setPressed(HWND control, bool pressed);
-    // Drops what was set for `control`, before it is destroyed.
-    void forget(HWND control) noexcept;
+    // Drops what was set for every control, before they are destroyed.
+    void forgetAll() noexcept;
 
     // What the launcher gave `control` as its name, whether or not the platform took it: Wine's
     // proxies read no annotations, so its tests check the launcher's side here.

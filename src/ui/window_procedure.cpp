@@ -97,10 +97,7 @@ LRESULT dispatch(LauncherWindow& state, HWND window, UINT message, WPARAM wParam
         return 0;
     case WM_DESTROY:
         // Properties set on a control outlive it in the accessibility services unless cleared.
-        for (int id :
-             {accountEditId, passwordEditId, showPasswordButtonId, enterGameButtonId, registerButtonId,
-              minimiseButtonId, closeButtonId, cancelDownloadButtonId, progressBarId, statusLabelId})
-            if (const HWND control = ::GetDlgItem(window, id)) state.accessible.forget(control);
+        state.accessible.forgetAll();
         ::PostQuitMessage(0);
         return 0;
     case WM_ACTIVATE:
